@@ -1,0 +1,2 @@
+// Program entry of mixfit.
+int main() { return 0; }
