@@ -107,11 +107,11 @@ TEST_F(OptionsTest, LookupsTakeTheFirstMatchAndNeedTheRightForm) {
   optAddValueInteger(1, 0, 0);
   optAdd('a', "second");
   optAddValueInteger(2, 0, 0);
-  optAddFlag(0, "verbose", 0);
+  optAddFlag(0, "verbose", 1);
 
   EXPECT_EQ(optInt('a', 1), 1);
   EXPECT_EQ(optIntStr("second", 1), 2);
-  EXPECT_EQ(optBool(0, 0), 0);  // letter 0 finds options without letter
+  EXPECT_EQ(optBool(0, 0), 1);  // letter 0 finds options without letter
   EXPECT_EQ(optGivenStr("verbose", 0), 0);
   EXPECT_DEATH(optIntStr("", 1), "optIntStr: no option --");
   EXPECT_DEATH(optInt('A', 1), "optInt: no option -A has value index 1");
