@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "mixture/helpers.h"
 #include "mixture/mixmodel.h"
 
 namespace {
@@ -17,11 +18,7 @@ std::string Written(MixtureModel const& model, MixtureModelFileFormat format = M
   FILE* file = tmpfile();
   int const code = model.Write(file, format);
   if (result) *result = code;
-  std::string text(static_cast<size_t>(ftell(file)), '\0');
-  rewind(file);
-  text.resize(fread(&text[0], 1, text.size(), file));
-  fclose(file);
-  return text;
+  return ContentsAndClose(file);
 }
 
 // Reads text into model; returns the result code.
@@ -38,20 +35,9 @@ int ReadText(MixtureModel& model, std::string const& text) {
   return result;
 }
 
-Matrix Filled(int rows, int columns, std::initializer_list<double> values) {
-  Matrix m(rows, columns);
-  int j = 0;
-  for (double v : values) m.data[j++] = v;
-  return m;
-}
-
 void AddComponent(MixtureModel& model, MixtureCovarianceMatrixType type, double weight,
                   Matrix const& mean, Matrix const& covariance) {
-  MixtureComponent* c = new MixtureComponent(type, mean.columns, false);
-  c->weight = weight;
-  c->mean = mean;
-  c->covariance = covariance;
-  model.Add(*c);
+  model.Add(*NewComponent(type, weight, mean, covariance));
 }
 
 // Values of varied size and sign, rounded to fifteen significant digits:
