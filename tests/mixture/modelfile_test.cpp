@@ -371,3 +371,20 @@ TEST(ModelFileReadTest, ComponentReadRefusesFormatNoneAndSkipsOthers) {
   EXPECT_EQ(ftell(file), 0);
   fclose(file);
 }
+
+TEST(ModelFileReadTest, PipeNeedsTheHeaderBecauseItCannotGoBack) {
+  MixtureModelFileFormat format = MM_FF_NONE;
+  MixtureModel model;
+  FILE* pipe = popen("printf '%% Plain Matlab-readable\\n1\\n1\\n0.5\\n1\\n2\\n'", "r");
+  ASSERT_NE(pipe, nullptr);
+  EXPECT_EQ(model.Read(pipe, format), MM_FILE_OK);
+  pclose(pipe);
+  EXPECT_EQ(model.count, 1);
+
+  // Without the header the count line would be lost: refused, not misread.
+  pipe = popen("printf '1\\n1\\n0.5\\n1\\n2\\n'", "r");
+  ASSERT_NE(pipe, nullptr);
+  EXPECT_EQ(model.Read(pipe, format), MM_FILE_MALFORMED);
+  pclose(pipe);
+  EXPECT_EQ(model.count, 1);
+}
