@@ -388,3 +388,10 @@ TEST(ModelFileReadTest, PipeNeedsTheHeaderBecauseItCannotGoBack) {
   pclose(pipe);
   EXPECT_EQ(model.count, 1);
 }
+
+TEST(ModelFileReadTest, FullCovarianceTooLargeToIndexIsRejected) {
+  std::string mean;
+  for (int j = 0; j < 46341; ++j) mean += "0 ";
+  MixtureModel model;
+  EXPECT_EQ(ReadText(model, "1\n1\n" + mean + "\n2" + mean.substr(1) + "\n"), MM_FILE_MALFORMED);
+}
