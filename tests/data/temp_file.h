@@ -51,4 +51,23 @@ class TextStream {
   FILE* file;
 };
 
+// A stream that collects what is written to it.
+class Capture {
+ public:
+  Capture() : file(tmpfile()) {}
+  ~Capture() { fclose(file); }
+  Capture(Capture const&) = delete;
+  Capture& operator=(Capture const&) = delete;
+
+  std::string Text() const {
+    fflush(file);
+    rewind(file);
+    std::string bytes;
+    for (int c; (c = fgetc(file)) != EOF;) bytes += static_cast<char>(c);
+    return bytes;
+  }
+
+  FILE* file;
+};
+
 #endif
