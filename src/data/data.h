@@ -1,0 +1,65 @@
+#ifndef MIXFIT_DATA_DATA_H
+#define MIXFIT_DATA_DATA_H
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <vector>
+
+#include "matrix/matrix.h"
+
+// A data set: one data vector per row; the column count is the dimension.
+// Data files hold one vector per line (see DataStream).
+class DataStorage : public Matrix {
+ public:
+  // Reads all vectors of file, replacing the contents. Faulty lines are
+  // reported to stderr and skipped. Returns 0 when the whole input was read
+  // (possibly no vector), 2 when reading stopped early: at the limit of
+  // faulty lines or at a read failure. The vectors read before a stop stay.
+  int Read(FILE* file);
+  // As above; 1, and nothing changed, when the file can't be opened.
+  int Read(const char* name);
+
+  // Writes one vector per line, each value as "%g ". Returns 0, or 2 when
+  // writing (or, for a file by name, closing) fails; 1 when the file can't
+  // be created.
+  int Write(FILE* file) const;
+  int Write(const char* name) const;
+
+  // Appends the vectors of other, also of this set itself. Both must have
+  // the same dimension.
+  DataStorage& operator+=(DataStorage const& other);
+};
+
+// A view on a data storage: the rows that make up a data set, in order
+// (repetitions allowed). The storage must outlive the view; appending to it
+// keeps the view valid.
+class Data {
+ public:
+  DataStorage const* storage;
+  std::vector<uint32_t> index;
+
+  Data() : storage(nullptr) {}
+  explicit Data(DataStorage const& storage) : storage(&storage) {}
+
+  size_t Count() const { return index.size(); }
+  int Dimension() const { return storage ? storage->columns : 0; }
+  // Vector k of the data set: Dimension() values.
+  double const* Vector(size_t k) const {
+    return storage->data + static_cast<size_t>(index[k]) * storage->columns;
+  }
+
+  // Appends first, first+1, ..., last-1 when last > first; first alone when
+  // they are equal; first, first-1, ..., last+1 when last < first.
+  void Map(uint32_t first, uint32_t last);
+  // Removes the index at position k by moving the last index there.
+  void Remove(uint32_t k);
+
+  // Writes the vectors in view order, one per line, each value as "%.15g ".
+  // Returns -1 without a storage, 0 on success, 2 when writing (or closing)
+  // fails, 1 when the file can't be created.
+  int Write(FILE* file) const;
+  int Write(const char* name) const;
+};
+
+#endif

@@ -1,0 +1,55 @@
+#ifndef MIXFIT_DATA_DATASTREAM_H
+#define MIXFIT_DATA_DATASTREAM_H
+
+#include <cstdint>
+#include <cstdio>
+
+#include "matrix/matrix.h"
+
+// Delivers the vectors of a data file one at a time. Every line that is
+// neither blank nor a comment holds one vector; the first vector accepted
+// fixes the dimension. Lines of another length or with values that are not
+// finite are incomplete vectors, lines with syntax errors are errors; each is
+// reported to the message stream with its line number and skipped. The fifth
+// of either kind ends reading.
+//
+// Shares the process-wide buffers and line counter of the text reader: only
+// one data stream (and no other text file) may be read at a time.
+class DataStream {
+ public:
+  FILE* file;
+  bool owns_file;       // opened by name here, so closed here
+  FILE* messages;       // null: no messages
+  Matrix vector;        // one row: the vector last delivered; columns = dimension
+  bool finished;        // end of input, or closed
+  int error_count;
+  int max_errors;
+  int incomplete_count;
+  int max_incomplete;
+  int64_t vectors_delivered;
+
+  DataStream();
+  ~DataStream();
+  DataStream(DataStream const&) = delete;
+  DataStream& operator=(DataStream const&) = delete;
+
+  // Reads from file, which stays the caller's. Returns true.
+  bool Open(FILE* file, FILE* messages);
+  // Opens the file by name for reading; false, and nothing changed, when
+  // that fails.
+  bool Open(const char* name, FILE* messages);
+
+  // Delivers the next vector into vector; true when one was delivered. After
+  // false, finished tells the end of the input from a stop: a limit of errors
+  // or incomplete vectors, or a failure to read the file.
+  bool Get();
+
+  // Ends reading; closes the file when it was opened by name.
+  void Close();
+
+ private:
+  void Take(FILE* new_file, bool owned, FILE* new_messages);
+  void Message(const char* format, ...);
+};
+
+#endif
