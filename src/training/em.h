@@ -1,0 +1,66 @@
+#ifndef MIXFIT_TRAINING_EM_H
+#define MIXFIT_TRAINING_EM_H
+
+#include <utility>
+#include <vector>
+
+#include "data/data.h"
+#include "matrix/matrix.h"
+#include "mixture/mixmodel.h"
+
+// Per-component values that a density evaluation needs and that depend only
+// on the model: first is the normaliser sqrt(det S) * (2 pi)^(d/2), second the
+// inverse factor (a row of inverse variances for a diagonal component, the
+// inverted lower Cholesky factor for a full one). A component whose
+// covariance cannot be used gets normaliser 0 (density 0 everywhere) and
+// neutral factors (ones, or the identity).
+typedef std::vector<std::pair<double, Matrix>> DeterminantInverseCache;
+
+// The cache of the training functions. It lives for the whole program so that
+// its matrices are reused from one EM iteration to the next; it describes the
+// model given to the most recent setup.
+extern DeterminantInverseCache DetInvs;
+
+// Fills entries 0 ... count - 1 of cache for the components of model. The
+// cache grows to count entries when shorter and never shrinks; entries past
+// count are left as they are.
+void SetupDeterminantAndInverseMatrices(DeterminantInverseCache& cache, MixtureModel const& model);
+
+// Average over the data vectors of ln(mixture density), each density floored
+// at the smallest normal double. The first form sets DetInvs up for model;
+// the second reads a cache that the caller has set up for model.
+double emLogLikelihood(Data const& data, MixtureModel const& model);
+double emLogLikelihood(Data const& data, MixtureModel const& model,
+                       DeterminantInverseCache const& cache);
+
+// One EM iteration in one pass over the data: returns the average log
+// likelihood of data under model and writes the re-estimated weights, means
+// and covariances into updated, which must have the components, types and
+// dimension of model. diagonalOnly must be true exactly when every component
+// is diagonal; it spares the d x d second moments. Leaves DetInvs set up for
+// model.
+double emMonolithicEMStep(MixtureModel const& model, Data const& data, MixtureModel& updated,
+                          bool diagonalOnly);
+
+// Whether the most recent ExpectationMaximization call stopped because the
+// log likelihood was not finite or decreased.
+bool emNumericalProblems();
+
+// Whether EM goes on after the log likelihood rose from previous to current:
+// the improvement relative to |current| must be above threshold, or the
+// absolute improvement when it exceeds |current|. A NaN anywhere stops.
+bool emImprovementAboveThreshold(double previous, double current, double threshold);
+
+// Trains model in place by EM, raising its variances to minimumVariances
+// before every step. The first form makes at most `iterations` updates, the
+// second runs until the relative improvement of the log likelihood is no
+// longer above threshold. Both stop early, keeping the last model that was
+// evaluated without trouble, when the log likelihood is not finite or
+// decreases. Returns the average log likelihood of the model left in model.
+// verbose writes each step's log likelihood to stdout.
+double ExpectationMaximization(MixtureModel& model, Data const& data,
+                               Matrix const& minimumVariances, int iterations, bool verbose);
+double ExpectationMaximization(MixtureModel& model, Data const& data,
+                               Matrix const& minimumVariances, double threshold, bool verbose);
+
+#endif

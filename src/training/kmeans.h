@@ -1,0 +1,24 @@
+#ifndef MIXFIT_TRAINING_KMEANS_H
+#define MIXFIT_TRAINING_KMEANS_H
+
+#include "data/data.h"
+#include "mixture/mixmodel.h"
+
+// Euclidean k-means on the means of model: each vector goes to the nearest
+// mean (the lower index on ties), each mean becomes the average of its
+// vectors and each weight the share of the data it received. Runs until no
+// mean changes or `iterations` iterations are made. A component without
+// vectors keeps its mean and gets weight 0. flag has no effect. Covariances
+// are not touched.
+void KMeans(Data const& data, MixtureModel& model, int iterations, bool flag);
+
+// K-means under squared Mahalanobis distances whose metrics are taken from
+// the covariances once, at the start: component 0's for every component when
+// shared_metric, each component's own otherwise. Makes exactly `iterations`
+// iterations. update_covariances then re-estimates every covariance from the
+// final assignment (divisor: the component's vector count; a component
+// without vectors gets NaN).
+void MahalanobisKMeans(Data const& data, MixtureModel& model, bool shared_metric, int iterations,
+                       bool update_covariances);
+
+#endif
