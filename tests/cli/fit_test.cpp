@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -17,6 +18,7 @@
 
 namespace {
 
+const char kNumericalProblems[] = "\nWarning: numerical problems.\n\n";
 const std::string kFaithful = std::string(MIXFIT_SOURCE_DIR) + "/examples/faithful.txt";
 
 class FitTest : public ::testing::Test {
@@ -75,7 +77,7 @@ void ExpectOneLikelihoodLine(const std::string& out) {
 
 TEST_F(FitTest, FaithfulTwoFullComponentsFindTheTwoEruptionKinds) {
   std::string model = Path("model.txt");
-  ProgramResult run = RunMixfit({"-i", kFaithful, "-o", model, "-c", "2", "-f", "-r", "5"});
+  ProgramResult run = RunMixfit({"-i", kFaithful, "-o", model, "-c", "2", "-f", "-r", "20"});
   ASSERT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(run.err, "");
   ExpectOneLikelihoodLine(run.out);
@@ -125,7 +127,10 @@ TEST_F(FitTest, ThresholdAndIterationModesAndKMeansOnly) {
     EXPECT_EQ(run.status, 0) << mode[0] << mode[1] << run.err;
     ExpectOneLikelihoodLine(run.out);
     // Integer waiting times can collapse a component onto the variance floor.
-    EXPECT_TRUE(run.err == "" || run.err == "\nWarning: numerical problems.\n\n") << run.err;
+    std::string err = run.err;
+    for (size_t at; (at = err.find(kNumericalProblems)) != std::string::npos;)
+      err.erase(at, strlen(kNumericalProblems));
+    EXPECT_EQ(err, "");
     MixtureModel fitted;
     MixtureModelFileFormat format;
     EXPECT_EQ(fitted.Read(Path("m.txt").c_str(), format), 0);
