@@ -65,6 +65,14 @@ class FitTest : public ::testing::Test {
   std::string directory_;
 };
 
+// Some random starts collapse a component onto the variance floor, which EM
+// reports as numerical problems; the run still succeeds.
+std::string WithoutNumericalWarnings(std::string err) {
+  for (size_t at; (at = err.find(kNumericalProblems)) != std::string::npos;)
+    err.erase(at, strlen(kNumericalProblems));
+  return err;
+}
+
 // stdout at verbose level 0 is exactly one "%g" line.
 void ExpectOneLikelihoodLine(const std::string& out) {
   ASSERT_FALSE(out.empty());
@@ -79,7 +87,7 @@ TEST_F(FitTest, FaithfulTwoFullComponentsFindTheTwoEruptionKinds) {
   std::string model = Path("model.txt");
   ProgramResult run = RunMixfit({"-i", kFaithful, "-o", model, "-c", "2", "-f", "-r", "20"});
   ASSERT_EQ(run.status, 0) << run.err;
-  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(WithoutNumericalWarnings(run.err), "");
   ExpectOneLikelihoodLine(run.out);
   EXPECT_NEAR(strtod(run.out.c_str(), nullptr), -4.155, 0.01);
 
@@ -126,11 +134,7 @@ TEST_F(FitTest, ThresholdAndIterationModesAndKMeansOnly) {
     ProgramResult run = RunMixfit(arguments);
     EXPECT_EQ(run.status, 0) << mode[0] << mode[1] << run.err;
     ExpectOneLikelihoodLine(run.out);
-    // Integer waiting times can collapse a component onto the variance floor.
-    std::string err = run.err;
-    for (size_t at; (at = err.find(kNumericalProblems)) != std::string::npos;)
-      err.erase(at, strlen(kNumericalProblems));
-    EXPECT_EQ(err, "");
+    EXPECT_EQ(WithoutNumericalWarnings(run.err), "");
     MixtureModel fitted;
     MixtureModelFileFormat format;
     EXPECT_EQ(fitted.Read(Path("m.txt").c_str(), format), 0);
