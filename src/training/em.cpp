@@ -99,8 +99,6 @@ double emMonolithicEMStep(MixtureModel const& model, Data const& data, MixtureMo
   // model, otherwise the lower triangle of x x' (the upper one would hold the
   // same products).
   Matrix S(diagonalOnly ? 1 : d, d);
-  double const* squares = S.data;
-  int const squareStride = diagonalOnly ? 1 : d + 1;
 
   for (int k = 0; k < K; ++k) {
     updated.components[k]->mean.Fill(0.0);
@@ -151,8 +149,10 @@ double emMonolithicEMStep(MixtureModel const& model, Data const& data, MixtureMo
       double* mean = component.mean.data;
       for (int j = 0; j < d; ++j) mean[j] += weight * x[j];
       double* covariance = component.covariance.data;
-      if (diagonalOnly || component.type == MM_COV_DIAGONAL) {
-        for (int j = 0; j < d; ++j) covariance[j] += weight * squares[j * squareStride];
+      if (diagonalOnly) {
+        for (int j = 0; j < d; ++j) covariance[j] += weight * S.data[j];
+      } else if (component.type == MM_COV_DIAGONAL) {
+        for (int j = 0; j < d; ++j) covariance[j] += weight * S.data[j * (d + 1)];
       } else {
         for (int i = 0; i < d; ++i) {
           double* row = covariance + i * d;
