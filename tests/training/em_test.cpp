@@ -121,9 +121,7 @@ TEST(LogLikelihoodTest, BothFormsAgreeAndTheFirstFillsTheCache) {
 
 TEST(EMStepTest, TwoVectorsBetweenTwoComponents) {
   DataSet set(1, {0.0, 2.0});
-  MixtureModel model;
-  AddComponent(model, MM_COV_DIAGONAL, 0.5, {0.0}, {1.0});
-  AddComponent(model, MM_COV_DIAGONAL, 0.5, {2.0}, {1.0});
+  MixtureModel model = OneDimensional({0.0, 2.0}, {1.0, 1.0});
   MixtureModel updated(model);
   emMonolithicEMStep(model, set.data, updated, true);
 
@@ -166,9 +164,7 @@ TEST(EMStepTest, OneComponentGivesThePopulationMeanAndCovariance) {
 
 TEST(EMStepTest, VectorThatEveryDensityMissesIsSharedEqually) {
   DataSet set(1, {0.0, 1000.0});
-  MixtureModel model;
-  AddComponent(model, MM_COV_DIAGONAL, 0.5, {0.0}, {1.0});
-  AddComponent(model, MM_COV_DIAGONAL, 0.5, {1.0}, {1.0});
+  MixtureModel model = OneDimensional({0.0, 1.0}, {1.0, 1.0});
   MixtureModel updated(model);
   double L = emMonolithicEMStep(model, set.data, updated, true);
 
@@ -182,9 +178,7 @@ TEST(EMStepTest, VectorThatEveryDensityMissesIsSharedEqually) {
 
 TEST(EMStepTest, UnusableCovarianceReceivesNoResponsibility) {
   DataSet set(1, {0.0, 1.0, 2.0});
-  MixtureModel model;
-  AddComponent(model, MM_COV_DIAGONAL, 0.5, {1.0}, {1.0});
-  AddComponent(model, MM_COV_DIAGONAL, 0.5, {1.0}, {0.0});
+  MixtureModel model = OneDimensional({1.0, 1.0}, {1.0, 0.0});
   MixtureModel updated(model);
   emMonolithicEMStep(model, set.data, updated, true);
   MixtureComponent const& dead = *updated.components[1];

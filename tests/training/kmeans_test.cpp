@@ -10,15 +10,6 @@ using namespace training_test;
 
 namespace {
 
-// One-dimensional diagonal components with the given means and variances,
-// weights 0.
-MixtureModel OneDimensional(std::vector<double> const& means, std::vector<double> const& variances) {
-  MixtureModel model;
-  for (size_t k = 0; k < means.size(); ++k)
-    AddComponent(model, MM_COV_DIAGONAL, 0.0, {means[k]}, {variances[k]});
-  return model;
-}
-
 double Mean(MixtureModel const& model, int k) { return model.components[k]->mean.data[0]; }
 double Weight(MixtureModel const& model, int k) { return model.components[k]->weight; }
 double Variance(MixtureModel const& model, int k) { return model.components[k]->covariance.data[0]; }

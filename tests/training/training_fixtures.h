@@ -44,6 +44,16 @@ inline MixtureComponent& AddComponent(MixtureModel& model, MixtureCovarianceMatr
   return *component;
 }
 
+// One-dimensional diagonal components with the given means and variances
+// and equal weights.
+inline MixtureModel OneDimensional(std::vector<double> const& means,
+                                   std::vector<double> const& variances) {
+  MixtureModel model;
+  for (size_t k = 0; k < means.size(); ++k)
+    AddComponent(model, MM_COV_DIAGONAL, 1.0 / means.size(), {means[k]}, {variances[k]});
+  return model;
+}
+
 inline Matrix Row(std::vector<double> const& values) {
   Matrix row(1, static_cast<int>(values.size()));
   std::copy(values.begin(), values.end(), row.data);
