@@ -1,33 +1,21 @@
 #include "data/data.h"
 
 #include <algorithm>
-#include <climits>
 #include <cstring>
 
 #include "data/datastream.h"
 
 namespace {
 
-// The first block holds 1024 vectors, fewer for long vectors so that memory
-// stays proportional to the data; later blocks double. No block exceeds the
-// element count a Matrix can hold.
-const int kFirstBlockRows = 1024;
-const int kFirstBlockElements = 1 << 20;
+// Vectors are gathered in blocks of 1024, 2048, 4096, ... vectors (fewer for
+// long vectors, so that memory stays proportional to the data), then copied
+// once into the storage: no block is moved or grown while reading, and the
+// storage is allocated once, at its final size.
+const size_t kFirstBlockRows = 1024;
+const size_t kFirstBlockElements = 1 << 20;
 
-int FirstBlockRows(int dimension) {
-  return std::clamp(kFirstBlockElements / dimension, 1, kFirstBlockRows);
-}
-
-int NextBlockRows(int rows, int dimension) {
-  return static_cast<int>(std::min<long long>(2LL * rows, INT_MAX / dimension));
-}
-
-// Appends the first fill rows of block to storage.
-void AppendBlock(DataStorage& storage, Matrix& block, int fill) {
-  int old_rows = storage.rows;
-  storage.Resize(old_rows + fill, block.columns, true);
-  memcpy(storage.data + static_cast<size_t>(old_rows) * block.columns, block.data,
-         sizeof(double) * fill * block.columns);
+size_t FirstBlockRows(int dimension) {
+  return std::clamp<size_t>(kFirstBlockElements / dimension, 1, kFirstBlockRows);
 }
 
 // Prints count values with format, then a line feed; false when a print fails.
@@ -54,20 +42,22 @@ int DataStorage::Read(FILE* file) {
   Resize(0, 0, false);
   DataStream stream;
   stream.Open(file, stderr);
-  if (stream.Get()) {
+  std::vector<std::vector<double>> blocks;
+  size_t count = 0;
+  while (stream.Get()) {
     int dimension = stream.vector.columns;
-    Matrix block(FirstBlockRows(dimension), dimension);
-    int fill = 0;
-    do {
-      memcpy(block.data + static_cast<size_t>(fill) * dimension, stream.vector.data,
-             sizeof(double) * dimension);
-      if (++fill == block.rows) {
-        AppendBlock(*this, block, fill);
-        block.Resize(NextBlockRows(block.rows, dimension), dimension, false);
-        fill = 0;
-      }
-    } while (stream.Get());
-    if (fill > 0) AppendBlock(*this, block, fill);
+    if (blocks.empty() || blocks.back().size() == blocks.back().capacity()) {
+      size_t rows = blocks.empty() ? FirstBlockRows(dimension) : 2 * blocks.back().size() / dimension;
+      blocks.emplace_back();
+      blocks.back().reserve(rows * dimension);
+    }
+    blocks.back().insert(blocks.back().end(), stream.vector.data, stream.vector.data + dimension);
+    ++count;
+  }
+  if (count > 0) {
+    Resize(static_cast<int>(count), stream.vector.columns, false);
+    double* end = data;
+    for (std::vector<double> const& block : blocks) end = std::copy(block.begin(), block.end(), end);
   }
   int result = stream.finished ? 0 : 2;
   stream.Close();

@@ -1,5 +1,7 @@
 #include "data/readnums.h"
 
+#include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -34,11 +36,11 @@ const char* SkipWhiteSpace(const char* p, const char* end) {
   return p;
 }
 
-// Reads with fgets into line_buffer from offset on and returns the end of the
-// text stored there, or offset when nothing could be read.
-size_t ReadPiece(FILE* file, size_t offset) {
+// Reads with fgets into the room characters of line_buffer from offset on
+// and returns the end of the text stored there, or offset when nothing could
+// be read.
+size_t ReadPiece(FILE* file, size_t offset, size_t room) {
   char* piece = line_buffer.data() + offset;
-  size_t room = line_buffer.size() - offset;
   if (!fgets(piece, static_cast<int>(room), file)) {
     // At the end of the input fgets leaves the buffer as it was; after a read
     // error its contents are undefined, so the filler is laid anew.
@@ -47,9 +49,9 @@ size_t ReadPiece(FILE* file, size_t offset) {
     return offset;
   }
   const char* feed = static_cast<const char*>(memchr(piece, '\n', room));
-  if (!feed) return line_buffer.size() - 1;  // filled up without a line feed
+  if (!feed) return offset + room - 1;  // filled up without a line feed
   size_t at = feed - line_buffer.data();
-  if (at + 1 < line_buffer.size() && line_buffer[at + 1] == '\0') return at + 1;  // own feed
+  if (line_buffer[at + 1] == '\0') return at + 1;  // the line's own feed
   return at - 1;  // the filler behind the terminator
 }
 
@@ -122,14 +124,17 @@ char* ReadTextFileLine(FILE* file) {
   line_length = 0;
   size_t length = 0;
   for (;;) {
-    length = ReadPiece(file, length);
-    if (length == 0) return nullptr;
-    if (line_buffer[length - 1] == '\n' || length < line_buffer.size() - 1) break;
-    // The buffer filled up within the line: double it and read on behind
-    // what is there, keeping the filler invariant.
+    size_t room = std::min<size_t>(line_buffer.size() - length, INT_MAX);
+    size_t end = ReadPiece(file, length, room);
+    bool filled = end == length + room - 1 && line_buffer[end - 1] != '\n';
+    length = end;
+    if (!filled) break;
+    // The line goes on: read on behind what is there, in a buffer twice as
+    // large when this one is full, keeping the filler behind the text.
     line_buffer[length] = '\n';
-    line_buffer.resize(2 * line_buffer.size(), '\n');
+    if (length + 1 == line_buffer.size()) line_buffer.resize(2 * line_buffer.size(), '\n');
   }
+  if (length == 0) return nullptr;
   line_length = length;
   ++line_number;
   return line_buffer.data();

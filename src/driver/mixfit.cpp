@@ -1,2 +1,213 @@
-// Program entry of mixfit.
-int main() { return 0; }
+// Program entry of mixfit: declares the command-line options, checks them
+// and runs the fit.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+
+#include "data/data.h"
+#include "driver/preparation.h"
+#include "driver/search.h"
+#include "driver/timer.h"
+#include "mixture/mixmodel.h"
+#include "options/options.h"
+#include "matrix/random.h"
+#include "training/em.h"
+
+namespace {
+
+// Smallest relative variance floor and EM threshold, 2^-16.
+const double kSmallestRelative = 1.0 / 65536.0;
+
+void DeclareOptions() {
+  optAdd('i', "input");
+  optAddValueString(nullptr);
+  optUsage("Input data file name. One vector per row.");
+  optUsage("'%' or '#' starts a comment line. Whole line is comment.");
+  optCompulsory();
+
+  optAdd('s', "solution");
+  optAddValueString(nullptr);
+  optUsage("Optional initial solution.");
+
+  optAdd('o', "output");
+  optAddValueString(nullptr);
+  optCompulsory();
+  optUsage("Output file name.");
+
+  optAdd('c', "count");
+  optAddValueInteger(1, 1, 1000000);
+  optUsage("Number of multivariate normal distributions.");
+
+  optAdd('v', "variance");
+  optAddValueDouble(kSmallestRelative, kSmallestRelative, 1.0);
+  optUsage("Minimum allowed variance relative to the variance of data.");
+  optUsage("Default value is 1/65536.");
+
+  optAddFlag('f', "full", 0);
+  optUsage("Toggle the use of full covariance matrices, default is diagonal.");
+
+  optAdd('r', "random");
+  optAddValueInteger(1, 1, 1000000);
+  optUsage("Number of random solutions used if no initial solution given.");
+  optAddValueInteger(10, 0, 100);
+  optUsage("Number of k-means iterations before EM for each random solution.");
+  optAddValueBool(1);
+  optUsage("Update covariance matrices at the last k-means iteration.");
+
+  optAdd('I', "iterations");
+  optAddValueInteger(1, 0, 1000);
+  optUsage("Number of iterations per solution.");
+
+  optAdd('t', "threshold");
+  optAddValueDouble(kSmallestRelative, kSmallestRelative, 1.0);
+  optUsage("Ending threshold for relative improvement, default is 2^-16.");
+
+  optAddFlag(0, "verbose", 0);
+  optUsage("Increases the level of output, can be given several times.");
+  optUsage("Giving this twice prints out variances, variance limits and");
+  optUsage("the log likelihoods from the EM-algorithm in each iteration.");
+
+  optAddFlag(0, "help", 0);
+  optUsage("Print this help to stderr and exit.");
+}
+
+// True for combinations of options that contradict each other.
+bool OptionsConflict() {
+  if ((optGiven('f', 0) || optGiven('r', 0) || optGiven('c', 0)) && optGiven('s', 0)) return true;
+  return optGiven('I', 0) && optGiven('t', 0);
+}
+
+// Prints the banner, the usage text and the notes to stderr; returns the
+// exit status of a usage exit.
+int UsageExit() {
+  std::fprintf(stderr, "\nEM-algorithm, version 1.0.1 (compiled %s, %s)\n", __DATE__, __TIME__);
+  optPrintUsage(stderr, "mixfit");
+  std::fputs("You can't use --solution with --full, --random or --count.\n", stderr);
+  std::fputs("You can't use --iterations and --threshold together.\n\n", stderr);
+  std::fputs("If --solution is given and --iterations is 0, log-likelihood\n", stderr);
+  std::fputs("is computed, no model is saved, but --output must be given.\n\n", stderr);
+  std::fputs("Warning about numerical problems means that the\n", stderr);
+  std::fputs("log likelihood is not monotonic or not a number.\n\n", stderr);
+  return 1;
+}
+
+// Seeds the random generator from the process and parent identifiers, so
+// that runs differ but a run can be repeated under the same identifiers.
+void SeedRandom() {
+  uint32_t seed = (static_cast<uint32_t>(getpid()) << 15) + static_cast<uint32_t>(getppid());
+  RandomSeed(seed);
+}
+
+TrainingPlan PlanFromOptions(int verbose) {
+  TrainingPlan plan;
+  plan.iterations_given = optGiven('I', 0) > 0;
+  plan.iterations = plan.iterations_given ? optInt('I', 1) : 0;
+  plan.threshold = optDouble('t', 1);
+  plan.kmeans_iterations = optInt('r', 2);
+  plan.update_covariances = optBool('r', 3) != 0;
+  plan.trace = verbose >= 2;
+  return plan;
+}
+
+// A solution is usable only when every component has the data's dimension
+// and a covariance of the shape its type says.
+bool FitsDimension(MixtureModel const& model, int dimension) {
+  for (int i = 0; i < model.count; ++i) {
+    MixtureComponent const& component = *model.components[i];
+    Matrix const& covariance = component.covariance;
+    bool diagonal = component.type == MM_COV_DIAGONAL && covariance.rows == 1 &&
+                    covariance.columns == dimension;
+    bool full = component.type == MM_COV_FULL && covariance.rows == dimension &&
+                covariance.columns == dimension;
+    if (component.mean.rows != 1 || component.mean.columns != dimension || !(diagonal || full))
+      return false;
+  }
+  return true;
+}
+
+// Trains (or evaluates) the initial solution named by -s into best.
+// Returns 0, or 3 when the solution can't be read or doesn't fit the data.
+int RefineSolution(Data const& data, DataStatistics const& statistics, TrainingPlan const& plan,
+                   MixtureModel& best, double& best_likelihood) {
+  const char* name = optString('s', 1);
+  MixtureModelFileFormat format;
+  if (best.Read(name, format) != 0 || !FitsDimension(best, data.Dimension())) {
+    fprintf(stderr, "\nError reading input solution: %s\n", name);
+    return 3;
+  }
+  CheckAndWarn(data, best.count);
+  best.LimitVariances(statistics.minimum_variances);
+  best.NormalizeWeights();
+  best_likelihood = TrainOrEvaluate(best, data, statistics.minimum_variances, plan);
+  if (emNumericalProblems()) fputs("\nWarning: numerical problems.\n\n", stderr);
+  return 0;
+}
+
+void Report(double best_likelihood, int verbose) {
+  if (verbose >= 1) {
+    printf("CPU time: %s\n", timer::StringS(timer::Now()));
+    fputs("Final result log likelihood: ", stdout);
+  }
+  printf("%g\n", best_likelihood);
+  fflush(stdout);
+}
+
+// Writes the model; on failure removes what was written of a regular file,
+// so that no truncated model is left looking like a result.
+int WriteModel(MixtureModel const& model) {
+  const char* name = optString('o', 1);
+  if (model.Write(name, MM_FF_PLAIN) == 0) return 0;
+  struct stat status;
+  if (stat(name, &status) == 0 && S_ISREG(status.st_mode)) remove(name);
+  fprintf(stderr, "\nError writing output to: %s\n", name);
+  return 4;
+}
+
+// Reads the data, finds the model and writes it; returns the exit status.
+int Fit() {
+  int verbose = optGivenStr("verbose", 0);
+  bool full = optBool('f', 0) != 0;
+  int count = optInt('c', 1);
+
+  DataStorage storage;
+  const char* input = optString('i', 1);
+  if (storage.Read(input) != 0) {
+    fprintf(stderr, "\nError reading input data file: %s\n\n", input);
+    return 2;
+  }
+  Data data(storage);
+  if (storage.rows > 0) data.Map(0, static_cast<uint32_t>(storage.rows));
+  DataStatistics statistics = PrepareStatistics(data, full, count, optDouble('v', 1), verbose);
+
+  TrainingPlan plan = PlanFromOptions(verbose);
+  MixtureModel best;
+  double best_likelihood = 0.0;
+  if (optGiven('s', 0)) {
+    int status = RefineSolution(data, statistics, plan, best, best_likelihood);
+    if (status != 0) return status;
+    Report(best_likelihood, verbose);
+    // Evaluating a given solution writes nothing.
+    if (plan.iterations_given && plan.iterations == 0) return 0;
+  } else {
+    CheckAndWarn(data, count);
+    if (RandomSearch(data, statistics.initial_covariance, statistics.minimum_variances, full,
+                     count, optInt('r', 1), plan, verbose, best, best_likelihood) != SEARCH_OK)
+      return 5;
+    Report(best_likelihood, verbose);
+  }
+  return WriteModel(best);
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+  DeclareOptions();
+  // --help wins over anything else on the command line, faulty or not.
+  if (optGivenOption(0, "help", argc, argv)) return UsageExit();
+  if (optParseCommandLine(argc, argv, stderr) != 0) return UsageExit();
+  if (OptionsConflict()) return UsageExit();
+  SeedRandom();
+  return Fit();
+}

@@ -209,7 +209,7 @@ bool TruncatesToInt(double value) {
 
 // Reads the next line of numbers into values, chaining the expected length.
 // False on end of input, a syntax error and, unless shortAllowed, a line
-// with fewer numbers than expected or with the text NaN or Inf.
+// with fewer numbers than expected or with non-finite numbers.
 bool ReadRow(FILE* file, int& expected, double*& values, bool shortAllowed) {
   int incomplete = 0;
   int error = 0;
@@ -242,8 +242,7 @@ int MixtureComponent::Read(FILE* file, MixtureModelFileFormat format) {
   int expected = 0;
   double* values = nullptr;
 
-  // The weight line may be short of nothing and may hold NaN: only its
-  // first number counts.
+  // Only the first number of the weight line counts; NaN is let through.
   if (!ReadRow(file, expected, values, true)) return MM_FILE_MALFORMED;
   weight = values[0];
 
@@ -266,6 +265,8 @@ int MixtureComponent::Read(FILE* file, MixtureModelFileFormat format) {
     return MM_FILE_OK;
   }
 
+  // The element count of a d x d matrix must fit in an int.
+  if (d > 46340) return MM_FILE_MALFORMED;
   type = MM_COV_FULL;
   covariance.Resize(d, d, false);
   for (int i = 0; i < d; ++i) {

@@ -79,7 +79,8 @@ TEST(DataStreamTest, NonFiniteValuesAreReportedAndSkipped) {
 TEST(DataStreamTest, FifthErrorEndsReading) {
   DataStream stream;
   Capture messages;
-  auto vectors = ReadAll(stream, "1 2\n1;2\n3 4\n1 , 2\nx\n\n1,2\n5 %\n7 8\n", messages);
+  const char text[] = "1 2\n1;2\n3 4\n1 , 2\n1 \0 2\n\n1,2\n5 %\n7 8\n";
+  auto vectors = ReadAll(stream, std::string(text, sizeof text - 1), messages);
   EXPECT_EQ(vectors, (std::vector<std::vector<double>>{{1, 2}, {3, 4}}));
   EXPECT_EQ(messages.Text(),
             "Error in line 2.\nError in line 4.\nError in line 5.\nError in line 7.\n"

@@ -65,10 +65,12 @@ TEST(ReadTextFileLineTest, LastLineWithoutLineFeedAndEndOfInput) {
   EXPECT_EQ(ReadTextFileLine(stream.file), nullptr);
   EXPECT_EQ(ReadTextFileLine(stream.file), nullptr);
 
-  std::string long_last(3000, '7');
-  TextStream long_stream(long_last);
-  EXPECT_EQ(ReadTextFileLine(long_stream.file), long_last);
-  EXPECT_EQ(ReadTextFileLine(long_stream.file), nullptr);
+  for (size_t length : {1023u, 1024u, 2047u, 3000u}) {
+    std::string long_last(length, '7');
+    TextStream long_stream(long_last);
+    EXPECT_EQ(ReadTextFileLine(long_stream.file), long_last);
+    EXPECT_EQ(ReadTextFileLine(long_stream.file), nullptr);
+  }
 
   TextStream empty("");
   EXPECT_EQ(ReadTextFileLine(empty.file), nullptr);

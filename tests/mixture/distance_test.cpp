@@ -3,16 +3,10 @@
 #include <cfloat>
 #include <cmath>
 
+#include "mixture/helpers.h"
 #include "mixture/mixmodel.h"
 
 namespace {
-
-Matrix Filled(int rows, int columns, std::initializer_list<double> values) {
-  Matrix m(rows, columns);
-  int j = 0;
-  for (double v : values) m.data[j++] = v;
-  return m;
-}
 
 MixtureComponent OneDimensional(MixtureCovarianceMatrixType type, double weight, double mean,
                                 double variance) {

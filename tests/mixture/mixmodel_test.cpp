@@ -1,45 +1,25 @@
-#include "mixture/mixmodel.h"
-
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <limits>
 #include <string>
 
+#include "mixture/helpers.h"
+#include "mixture/mixmodel.h"
+
 namespace {
 
 double const kNaN = std::numeric_limits<double>::quiet_NaN();
 double const kInf = std::numeric_limits<double>::infinity();
 
-Matrix Row(std::initializer_list<double> values) {
-  Matrix m(1, static_cast<int>(values.size()));
-  int j = 0;
-  for (double v : values) m.data[j++] = v;
-  return m;
-}
+Matrix Square(int d, std::initializer_list<double> values) { return Filled(d, d, values); }
 
-Matrix Square(int d, std::initializer_list<double> values) {
-  Matrix m(d, d);
-  int j = 0;
-  for (double v : values) m.data[j++] = v;
-  return m;
-}
-
-// A heap component for MixtureModel::Add.
 MixtureComponent* Diagonal(double weight, Matrix const& mean, Matrix const& variances) {
-  MixtureComponent* c = new MixtureComponent(MM_COV_DIAGONAL, mean.columns, false);
-  c->weight = weight;
-  c->mean = mean;
-  c->covariance = variances;
-  return c;
+  return NewComponent(MM_COV_DIAGONAL, weight, mean, variances);
 }
 
 MixtureComponent* Full(double weight, Matrix const& mean, Matrix const& covariance) {
-  MixtureComponent* c = new MixtureComponent(MM_COV_FULL, mean.columns, false);
-  c->weight = weight;
-  c->mean = mean;
-  c->covariance = covariance;
-  return c;
+  return NewComponent(MM_COV_FULL, weight, mean, covariance);
 }
 
 // A model of diagonal 1-d components with the given weights; mean k is k.
@@ -52,12 +32,7 @@ MixtureModel WithWeights(std::initializer_list<double> weights) {
 std::string NotFiniteReport(MixtureComponent const& c, int* result) {
   FILE* file = tmpfile();
   *result = c.NotFinite(file);
-  std::string text(static_cast<size_t>(ftell(file)), '\0');
-  rewind(file);
-  size_t const got = fread(&text[0], 1, text.size(), file);
-  fclose(file);
-  text.resize(got);
-  return text;
+  return ContentsAndClose(file);
 }
 
 }  // namespace

@@ -1,0 +1,55 @@
+#include "driver/preparation.h"
+
+#include "matrix/datautils.h"
+
+namespace {
+
+void PrintStatistic(const char* title, Matrix const& row) {
+  fputs(title, stdout);
+  row.Print(stdout, 0, 0, row.rows, row.columns);
+}
+
+}  // namespace
+
+DataStatistics PrepareStatistics(Data const& data, bool full, int count, double relative_floor,
+                                 int verbose) {
+  DataStatistics statistics;
+  Matrix mean = DataMean(data);
+  if (verbose >= 2) PrintStatistic("Data mean:\n", mean);
+
+  Matrix variances;
+  if (full) {
+    statistics.initial_covariance = DataCovariance(data, mean);
+    statistics.initial_covariance.Diagonal(variances);
+  } else {
+    variances = DataVariances(data, mean);
+    statistics.initial_covariance = variances;
+  }
+  if (verbose >= 2) PrintStatistic("Data variances:\n", variances);
+  statistics.initial_covariance.Scale(1.0 / static_cast<double>(count));
+
+  variances.Scale(relative_floor);
+  statistics.minimum_variances = variances;
+  if (verbose >= 2) PrintStatistic("Minimum variances:\n", statistics.minimum_variances);
+  return statistics;
+}
+
+void CheckAndWarn(Data const& data, int components, FILE* report) {
+  size_t n = data.Count();
+  int d = data.Dimension();
+  // Single precision on purpose: the thresholds are rough and the printed
+  // ratio is that of the float division.
+  float ratio = static_cast<float>(static_cast<double>(n)) / static_cast<float>(components);
+  float dimension = static_cast<float>(static_cast<double>(d));
+  const char* strength;
+  if (ratio <= dimension)
+    strength = "probably";
+  else if (ratio < 1.5f * dimension)
+    strength = "maybe";
+  else
+    return;
+  fprintf(report, "\nWarning: %s too few data vectors (%i)", strength, static_cast<int>(n));
+  fprintf(report, " or too many components (%i)\n", components);
+  fprintf(report, "  for data of dimensionality %i.\n", d);
+  fprintf(report, "  Data / components ratio is %f.\n\n", static_cast<double>(ratio));
+}

@@ -1,0 +1,31 @@
+#ifndef MIXFIT_DRIVER_PREPARATION_H
+#define MIXFIT_DRIVER_PREPARATION_H
+
+#include <cstdio>
+
+#include "data/data.h"
+#include "matrix/matrix.h"
+
+// What training needs from the data: the covariance every random starting
+// component receives and the floor of every variance.
+struct DataStatistics {
+  // Full: the d x d data covariance / count; diagonal: the 1 x d data
+  // variances / count.
+  Matrix initial_covariance;
+  // 1 x d: each data variance times the relative floor.
+  Matrix minimum_variances;
+};
+
+// Computes the statistics of data for count components of the given kind and
+// relative variance floor. At verbose level 2 or more prints the data mean,
+// the data variances and the minimum variances to stdout. Only the full kind
+// forms the d x d covariance, so very high-dimensional data fit diagonally.
+DataStatistics PrepareStatistics(Data const& data, bool full, int count, double relative_floor,
+                                 int verbose);
+
+// Warns on report when data holds too few vectors for the number of
+// components: strongly when vectors per component are at most the dimension,
+// mildly when below 1.5 times it. The ratio is formed in single precision.
+void CheckAndWarn(Data const& data, int components, FILE* report = stderr);
+
+#endif

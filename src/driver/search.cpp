@@ -1,0 +1,68 @@
+#include "driver/search.h"
+
+#include <cmath>
+#include <cstdio>
+#include <vector>
+
+#include "matrix/datautils.h"
+#include "training/em.h"
+#include "training/kmeans.h"
+
+double TrainOrEvaluate(MixtureModel& model, Data const& data, Matrix const& minimum_variances,
+                       TrainingPlan const& plan) {
+  if (plan.iterations_given && plan.iterations == 0) return emLogLikelihood(data, model);
+  if (plan.iterations_given)
+    return ExpectationMaximization(model, data, minimum_variances, plan.iterations, plan.trace);
+  return ExpectationMaximization(model, data, minimum_variances, plan.threshold, plan.trace);
+}
+
+bool ReplacesBest(int solution, double likelihood, double best_likelihood) {
+  return solution == 0 || (likelihood > best_likelihood && std::isfinite(likelihood));
+}
+
+namespace {
+
+void AddComponents(MixtureModel& model, bool full, int count, int dimension) {
+  MixtureCovarianceMatrixType type = full ? MM_COV_FULL : MM_COV_DIAGONAL;
+  for (int i = 0; i < count; ++i) model.Add(*new MixtureComponent(type, dimension, false));
+}
+
+}  // namespace
+
+SearchResult RandomSearch(Data const& data, Matrix const& initial_covariance,
+                          Matrix const& minimum_variances, bool full, int count, int solutions,
+                          TrainingPlan const& plan, int verbose, MixtureModel& best,
+                          double& best_likelihood) {
+  MixtureModel working;
+  std::vector<int> chosen;
+  for (int s = 0; s < solutions; ++s) {
+    // Choosing the points first lets a count far above the data fail before
+    // a million components are allocated.
+    if (!SelectUniquePoints(data, count, chosen)) {
+      fprintf(stderr, "\nError: more components than unique points (%i).\n",
+              static_cast<int>(chosen.size()));
+      return SEARCH_TOO_FEW_POINTS;
+    }
+    if (working.count == 0) AddComponents(working, full, count, data.Dimension());
+    for (int i = 0; i < working.count; ++i) {
+      MixtureComponent& component = *working.components[i];
+      component.weight = 1.0 / working.count;
+      component.Mean(data.Vector(chosen[i]));
+      component.covariance = initial_covariance;
+    }
+
+    if (plan.iterations_given && plan.iterations == 0)
+      KMeans(data, working, plan.kmeans_iterations, false);
+    else
+      MahalanobisKMeans(data, working, true, plan.kmeans_iterations, plan.update_covariances);
+    double likelihood = TrainOrEvaluate(working, data, minimum_variances, plan);
+
+    if (emNumericalProblems()) fputs("\nWarning: numerical problems.\n\n", stderr);
+    if (verbose >= 1) printf("Log likelihood: %g\n", likelihood);
+    if (ReplacesBest(s, likelihood, best_likelihood)) {
+      best = working;
+      best_likelihood = likelihood;
+    }
+  }
+  return SEARCH_OK;
+}

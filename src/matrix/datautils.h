@@ -1,0 +1,35 @@
+#ifndef MIXFIT_MATRIX_DATAUTILS_H
+#define MIXFIT_MATRIX_DATAUTILS_H
+
+#include <vector>
+
+#include "data/data.h"
+#include "matrix/matrix.h"
+
+// Statistics over a data set. Sums run over the vectors in data order and are
+// multiplied by the reciprocal of the vector count N; covariances divide by
+// N, not N - 1. Without vectors every statistic is NaN.
+
+// The 1 x D mean vector.
+Matrix DataMean(Data const& data);
+
+// The D x D covariance about mean (its first D elements are read).
+Matrix DataCovariance(Data const& data, Matrix const& mean);
+
+// The 1 x D variances about mean: bit for bit the diagonal of DataCovariance,
+// without its D x D storage.
+Matrix DataVariances(Data const& data, Matrix const& mean);
+
+// The correlation matrix of a covariance, read from its lower triangle and
+// diagonal. A zero variance gives infinite or NaN entries.
+Matrix DataCorrelation(Matrix const& covariance);
+
+// Chooses count pairwise distinct vectors in a random order drawn from the
+// process-wide generator (one draw per vector, whatever count is) and returns
+// true when it found count of them; positions receives their positions in
+// the data, in the order chosen. Otherwise false, with the first occurrence
+// of every distinct vector. Vectors are the same when all components compare
+// equal (so 0 equals -0 and a vector holding NaN equals none).
+bool SelectUniquePoints(Data const& data, int count, std::vector<int>& positions);
+
+#endif

@@ -1,0 +1,97 @@
+#include "cli/run_program.h"
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+extern char** environ;
+
+namespace {
+
+// An anonymous temporary file: created, unlinked at once, closed on exec
+// (a dup2 onto 0, 1 or 2 in the child clears that again).
+int TemporaryFile() {
+  const char* directory = std::getenv("TMPDIR");
+  std::string path = std::string(directory && *directory ? directory : "/tmp") + "/mixfit_run_XXXXXX";
+  int fd = mkostemp(&path[0], O_CLOEXEC);
+  if (fd >= 0) unlink(path.c_str());
+  return fd;
+}
+
+bool WriteAll(int fd, const std::string& text) {
+  size_t done = 0;
+  while (done < text.size()) {
+    ssize_t n = write(fd, text.data() + done, text.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += static_cast<size_t>(n);
+  }
+  return lseek(fd, 0, SEEK_SET) == 0;
+}
+
+std::string ReadAll(int fd) {
+  std::string text;
+  if (lseek(fd, 0, SEEK_SET) != 0) return text;
+  char buffer[4096];
+  for (;;) {
+    ssize_t n = read(fd, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return text;
+    text.append(buffer, static_cast<size_t>(n));
+  }
+}
+
+ProgramResult NotStarted(const char* reason) { return {127, -1, "", std::string(reason) + "\n"}; }
+
+}  // namespace
+
+ProgramResult RunProgram(const std::string& program, const std::vector<std::string>& arguments,
+                         const std::string* input) {
+  std::vector<char*> argv;
+  argv.push_back(const_cast<char*>(program.c_str()));
+  for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+  argv.push_back(nullptr);
+
+  int out = TemporaryFile();
+  int err = TemporaryFile();
+  int in = input ? TemporaryFile() : -1;
+  ProgramResult result;
+  if (out < 0 || err < 0 || (input && (in < 0 || !WriteAll(in, *input)))) {
+    result = NotStarted("cannot create temporary files");
+  } else {
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    if (input)
+      posix_spawn_file_actions_adddup2(&actions, in, 0);
+    else
+      posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, out, 1);
+    posix_spawn_file_actions_adddup2(&actions, err, 2);
+    pid_t pid;
+    int spawned = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (spawned != 0) {
+      result = NotStarted(std::strerror(spawned));
+    } else {
+      int wait_status = 0;
+      while (waitpid(pid, &wait_status, 0) < 0 && errno == EINTR) {
+      }
+      result.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : -1;
+      result.signal = WIFSIGNALED(wait_status) ? WTERMSIG(wait_status) : -1;
+      result.out = ReadAll(out);
+      result.err = ReadAll(err);
+    }
+  }
+  for (int fd : {out, err, in})
+    if (fd >= 0) close(fd);
+  return result;
+}
+
+ProgramResult RunMixfit(const std::vector<std::string>& arguments, const std::string* input) {
+  return RunProgram(MIXFIT_BINARY, arguments, input);
+}

@@ -1,0 +1,26 @@
+#ifndef MIXFIT_TESTS_CLI_RUN_PROGRAM_H
+#define MIXFIT_TESTS_CLI_RUN_PROGRAM_H
+
+#include <string>
+#include <vector>
+
+// What a finished child process left behind.
+struct ProgramResult {
+  int status;  // exit status, or -1 when a signal ended the process
+  int signal;  // the signal that ended the process, or -1
+  std::string out;
+  std::string err;
+};
+
+// Runs program with the given arguments (argv[0] is the program path) and
+// returns its exit status and everything it wrote. No shell is involved, so
+// arguments reach the program exactly as given. stdin is /dev/null, or a file
+// holding *input when input is not null. If the program cannot be started the
+// result has status 127 and the reason in err.
+ProgramResult RunProgram(const std::string& program, const std::vector<std::string>& arguments,
+                         const std::string* input = nullptr);
+
+// RunProgram on the mixfit binary of this build.
+ProgramResult RunMixfit(const std::vector<std::string>& arguments, const std::string* input = nullptr);
+
+#endif
