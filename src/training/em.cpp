@@ -101,8 +101,14 @@ double emMonolithicEMStep(MixtureModel const& model, Data const& data, MixtureMo
   Matrix S(diagonalOnly ? 1 : d, d);
 
   for (int k = 0; k < K; ++k) {
-    updated.components[k]->mean.Fill(0.0);
-    updated.components[k]->covariance.Fill(0.0);
+    MixtureComponent& component = *updated.components[k];
+    // The sums go straight into the covariance, so a full one must be square
+    // of the data's dimension.
+    Matrix const& covariance = component.covariance;
+    if (component.type != MM_COV_DIAGONAL && (covariance.rows != d || covariance.columns != d))
+      MatrixFatalError("Matrix::operator-=: size mismatch.");
+    component.mean.Fill(0.0);
+    component.covariance.Fill(0.0);
   }
   SetupDeterminantAndInverseMatrices(DetInvs, model);
 
@@ -178,11 +184,9 @@ double emMonolithicEMStep(MixtureModel const& model, Data const& data, MixtureMo
     } else {
       if (!diagonalOnly) MirrorLowerTriangle(component.covariance);
       component.covariance.Scale(scale);
-      // A diagonal-only S is a row; only a full component given against the
-      // flag needs it square here.
-      S.Resize(d, d, false);
-      S.OuterProduct(component.mean, component.mean);
-      component.covariance -= S;
+      double* covariance = component.covariance.data;
+      for (int i = 0; i < d; ++i)
+        for (int j = 0; j < d; ++j) covariance[i * d + j] -= mean[i] * mean[j];
     }
   }
   return L / N;

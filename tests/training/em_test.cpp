@@ -244,3 +244,14 @@ TEST(EMStepTest, EmptyDataGivesInfiniteWeightsAndNaN) {
   EXPECT_TRUE(std::isnan(emMonolithicEMStep(model, set.data, updated, true)));
   EXPECT_EQ(updated.components[0]->weight, std::numeric_limits<double>::infinity());
 }
+
+// The sums are written into the output model's storage: a full covariance of
+// the wrong shape stops the program before anything is written.
+TEST(EMStepDeathTest, FullCovarianceOfTheWrongShapeIsFatal) {
+  DataSet set(2, {0, 0, 1, 1});
+  MixtureModel model;
+  AddComponent(model, MM_COV_FULL, 1.0, {0, 0}, {1, 0, 0, 1});
+  MixtureModel updated(model);
+  updated.components[0]->covariance.Resize(1, 2, false);
+  EXPECT_DEATH(emMonolithicEMStep(model, set.data, updated, false), "Matrix::operator-=: size mismatch.");
+}
