@@ -99,12 +99,16 @@ double emMonolithicEMStep(MixtureModel const& model, Data const& data, MixtureMo
   // model, otherwise the lower triangle of x x' (the upper one would hold the
   // same products).
   Matrix S(diagonalOnly ? 1 : d, d);
-  double const* squares = S.data;
-  int const squareStride = diagonalOnly ? 1 : d + 1;
 
   for (int k = 0; k < K; ++k) {
-    updated.components[k]->mean.Fill(0.0);
-    updated.components[k]->covariance.Fill(0.0);
+    MixtureComponent& component = *updated.components[k];
+    // The sums go straight into the covariance, so a full one must be square
+    // of the data's dimension.
+    Matrix const& covariance = component.covariance;
+    if (component.type != MM_COV_DIAGONAL && (covariance.rows != d || covariance.columns != d))
+      MatrixFatalError("Matrix::operator-=: size mismatch.");
+    component.mean.Fill(0.0);
+    component.covariance.Fill(0.0);
   }
   SetupDeterminantAndInverseMatrices(DetInvs, model);
 
@@ -151,8 +155,10 @@ double emMonolithicEMStep(MixtureModel const& model, Data const& data, MixtureMo
       double* mean = component.mean.data;
       for (int j = 0; j < d; ++j) mean[j] += weight * x[j];
       double* covariance = component.covariance.data;
-      if (diagonalOnly || component.type == MM_COV_DIAGONAL) {
-        for (int j = 0; j < d; ++j) covariance[j] += weight * squares[j * squareStride];
+      if (diagonalOnly) {
+        for (int j = 0; j < d; ++j) covariance[j] += weight * S.data[j];
+      } else if (component.type == MM_COV_DIAGONAL) {
+        for (int j = 0; j < d; ++j) covariance[j] += weight * S.data[j * (d + 1)];
       } else {
         for (int i = 0; i < d; ++i) {
           double* row = covariance + i * d;
@@ -178,11 +184,9 @@ double emMonolithicEMStep(MixtureModel const& model, Data const& data, MixtureMo
     } else {
       if (!diagonalOnly) MirrorLowerTriangle(component.covariance);
       component.covariance.Scale(scale);
-      // A diagonal-only S is a row; only a full component given against the
-      // flag needs it square here.
-      S.Resize(d, d, false);
-      S.OuterProduct(component.mean, component.mean);
-      component.covariance -= S;
+      double* covariance = component.covariance.data;
+      for (int i = 0; i < d; ++i)
+        for (int j = 0; j < d; ++j) covariance[i * d + j] -= mean[i] * mean[j];
     }
   }
   return L / N;

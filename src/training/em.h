@@ -37,8 +37,9 @@ double emLogLikelihood(Data const& data, MixtureModel const& model,
 // likelihood of data under model and writes the re-estimated weights, means
 // and covariances into updated, which must have the components, types and
 // dimension of model. diagonalOnly must be true exactly when every component
-// is diagonal; it spares the d x d second moments. Leaves DetInvs set up for
-// model.
+// is diagonal; it spares the d x d second moments. A full covariance in
+// updated that is not d x d is the fatal matrix error. Leaves DetInvs set up
+// for model.
 double emMonolithicEMStep(MixtureModel const& model, Data const& data, MixtureModel& updated,
                           bool diagonalOnly);
 

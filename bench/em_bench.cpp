@@ -1,0 +1,105 @@
+// One EM step and one k-means iteration on 10^5 vectors, for diagonal and
+// full covariances, over dimension (first argument) and component count
+// (second argument).
+
+#include <benchmark/benchmark.h>
+
+#include <map>
+#include <memory>
+#include <random>
+
+#include "data/data.h"
+#include "mixture/mixmodel.h"
+#include "training/em.h"
+#include "training/kmeans.h"
+
+namespace {
+
+int const kVectors = 100000;
+
+// kVectors vectors of dimension d around 8 random centres, with a view on
+// all of them; one per dimension for the whole run.
+struct BenchData {
+  DataStorage storage;
+  Data data;
+
+  explicit BenchData(int d) : data(storage) {
+    std::mt19937_64 generator(d);
+    std::uniform_real_distribution<double> centre(-5.0, 5.0);
+    std::normal_distribution<double> noise(0.0, 1.0);
+    std::vector<double> centres(8 * d);
+    for (double& c : centres) c = centre(generator);
+    storage.Resize(kVectors, d, false);
+    for (int n = 0; n < kVectors; ++n)
+      for (int j = 0; j < d; ++j) storage(n, j) = centres[(n % 8) * d + j] + noise(generator);
+    data.Map(0, kVectors);
+  }
+};
+
+Data const& DataOfDimension(int d) {
+  static std::map<int, std::unique_ptr<BenchData>> sets;
+  std::unique_ptr<BenchData>& set = sets[d];
+  if (!set) set.reset(new BenchData(d));
+  return set->data;
+}
+
+// K components on the first K vectors with unit covariances.
+MixtureModel StartingModel(Data const& data, int K, MixtureCovarianceMatrixType type) {
+  int d = data.Dimension();
+  MixtureModel model;
+  for (int k = 0; k < K; ++k) {
+    MixtureComponent* c = new MixtureComponent(type, d, false);
+    c->weight = 1.0 / K;
+    c->Mean(data.Vector(k));
+    if (type == MM_COV_DIAGONAL)
+      c->covariance.Fill(1.0);
+    else
+      c->covariance.Diag(1.0);
+    model.Add(*c);
+  }
+  return model;
+}
+
+void EMStep(benchmark::State& state, MixtureCovarianceMatrixType type) {
+  Data const& data = DataOfDimension(static_cast<int>(state.range(0)));
+  MixtureModel model = StartingModel(data, static_cast<int>(state.range(1)), type);
+  MixtureModel updated(model);
+  for (auto _ : state)
+    benchmark::DoNotOptimize(emMonolithicEMStep(model, data, updated, type == MM_COV_DIAGONAL));
+  state.SetItemsProcessed(state.iterations() * kVectors);
+}
+
+void BM_EMStepDiagonal(benchmark::State& state) { EMStep(state, MM_COV_DIAGONAL); }
+void BM_EMStepFull(benchmark::State& state) { EMStep(state, MM_COV_FULL); }
+
+// One iteration from the same starting means each time.
+void BM_KMeansIteration(benchmark::State& state) {
+  Data const& data = DataOfDimension(static_cast<int>(state.range(0)));
+  MixtureModel start = StartingModel(data, static_cast<int>(state.range(1)), MM_COV_DIAGONAL);
+  MixtureModel model(start);
+  for (auto _ : state) {
+    model = start;
+    KMeans(data, model, 1, false);
+  }
+  state.SetItemsProcessed(state.iterations() * kVectors);
+}
+
+void BM_MahalanobisKMeansIteration(benchmark::State& state) {
+  Data const& data = DataOfDimension(static_cast<int>(state.range(0)));
+  MixtureModel start = StartingModel(data, static_cast<int>(state.range(1)), MM_COV_FULL);
+  MixtureModel model(start);
+  for (auto _ : state) {
+    model = start;
+    MahalanobisKMeans(data, model, true, 1, false);
+  }
+  state.SetItemsProcessed(state.iterations() * kVectors);
+}
+
+}  // namespace
+
+BENCHMARK(BM_EMStepDiagonal)->ArgsProduct({{2, 8, 32}, {4, 16}})->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_EMStepFull)->ArgsProduct({{2, 8, 32}, {4, 16}})->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_KMeansIteration)->ArgsProduct({{2, 8, 32}, {4, 16}})->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_MahalanobisKMeansIteration)
+    ->ArgsProduct({{2, 8, 32}, {4, 16}})
+    ->Unit(benchmark::kMillisecond);
