@@ -7,6 +7,7 @@
 #include <cstdio>
 
 #include "data/data.h"
+#include "driver/commandline.h"
 #include "driver/preparation.h"
 #include "driver/search.h"
 #include "driver/timer.h"
@@ -16,68 +17,6 @@
 #include "training/em.h"
 
 namespace {
-
-// Smallest relative variance floor and EM threshold, 2^-16.
-const double kSmallestRelative = 1.0 / 65536.0;
-
-void DeclareOptions() {
-  optAdd('i', "input");
-  optAddValueString(nullptr);
-  optUsage("Input data file name. One vector per row.");
-  optUsage("'%' or '#' starts a comment line. Whole line is comment.");
-  optCompulsory();
-
-  optAdd('s', "solution");
-  optAddValueString(nullptr);
-  optUsage("Optional initial solution.");
-
-  optAdd('o', "output");
-  optAddValueString(nullptr);
-  optCompulsory();
-  optUsage("Output file name.");
-
-  optAdd('c', "count");
-  optAddValueInteger(1, 1, 1000000);
-  optUsage("Number of multivariate normal distributions.");
-
-  optAdd('v', "variance");
-  optAddValueDouble(kSmallestRelative, kSmallestRelative, 1.0);
-  optUsage("Minimum allowed variance relative to the variance of data.");
-  optUsage("Default value is 1/65536.");
-
-  optAddFlag('f', "full", 0);
-  optUsage("Toggle the use of full covariance matrices, default is diagonal.");
-
-  optAdd('r', "random");
-  optAddValueInteger(1, 1, 1000000);
-  optUsage("Number of random solutions used if no initial solution given.");
-  optAddValueInteger(10, 0, 100);
-  optUsage("Number of k-means iterations before EM for each random solution.");
-  optAddValueBool(1);
-  optUsage("Update covariance matrices at the last k-means iteration.");
-
-  optAdd('I', "iterations");
-  optAddValueInteger(1, 0, 1000);
-  optUsage("Number of iterations per solution.");
-
-  optAdd('t', "threshold");
-  optAddValueDouble(kSmallestRelative, kSmallestRelative, 1.0);
-  optUsage("Ending threshold for relative improvement, default is 2^-16.");
-
-  optAddFlag(0, "verbose", 0);
-  optUsage("Increases the level of output, can be given several times.");
-  optUsage("Giving this twice prints out variances, variance limits and");
-  optUsage("the log likelihoods from the EM-algorithm in each iteration.");
-
-  optAddFlag(0, "help", 0);
-  optUsage("Print this help to stderr and exit.");
-}
-
-// True for combinations of options that contradict each other.
-bool OptionsConflict() {
-  if ((optGiven('f', 0) || optGiven('r', 0) || optGiven('c', 0)) && optGiven('s', 0)) return true;
-  return optGiven('I', 0) && optGiven('t', 0);
-}
 
 // Prints the banner, the usage text and the notes to stderr; returns the
 // exit status of a usage exit.
@@ -109,22 +48,6 @@ TrainingPlan PlanFromOptions(int verbose) {
   plan.update_covariances = optBool('r', 3) != 0;
   plan.trace = verbose >= 2;
   return plan;
-}
-
-// A solution is usable only when every component has the data's dimension
-// and a covariance of the shape its type says.
-bool FitsDimension(MixtureModel const& model, int dimension) {
-  for (int i = 0; i < model.count; ++i) {
-    MixtureComponent const& component = *model.components[i];
-    Matrix const& covariance = component.covariance;
-    bool diagonal = component.type == MM_COV_DIAGONAL && covariance.rows == 1 &&
-                    covariance.columns == dimension;
-    bool full = component.type == MM_COV_FULL && covariance.rows == dimension &&
-                covariance.columns == dimension;
-    if (component.mean.rows != 1 || component.mean.columns != dimension || !(diagonal || full))
-      return false;
-  }
-  return true;
 }
 
 // Trains (or evaluates) the initial solution named by -s into best.

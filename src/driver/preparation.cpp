@@ -53,3 +53,17 @@ void CheckAndWarn(Data const& data, int components, FILE* report) {
   fprintf(report, "  for data of dimensionality %i.\n", d);
   fprintf(report, "  Data / components ratio is %f.\n\n", static_cast<double>(ratio));
 }
+
+bool FitsDimension(MixtureModel const& model, int dimension) {
+  for (int i = 0; i < model.count; ++i) {
+    MixtureComponent const& component = *model.components[i];
+    Matrix const& covariance = component.covariance;
+    bool diagonal = component.type == MM_COV_DIAGONAL && covariance.rows == 1 &&
+                    covariance.columns == dimension;
+    bool full = component.type == MM_COV_FULL && covariance.rows == dimension &&
+                covariance.columns == dimension;
+    if (component.mean.rows != 1 || component.mean.columns != dimension || !(diagonal || full))
+      return false;
+  }
+  return true;
+}

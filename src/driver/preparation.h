@@ -5,6 +5,7 @@
 
 #include "data/data.h"
 #include "matrix/matrix.h"
+#include "mixture/mixmodel.h"
 
 // What training needs from the data: the covariance every random starting
 // component receives and the floor of every variance.
@@ -27,5 +28,9 @@ DataStatistics PrepareStatistics(Data const& data, bool full, int count, double 
 // components: strongly when vectors per component are at most the dimension,
 // mildly when below 1.5 times it. The ratio is formed in single precision.
 void CheckAndWarn(Data const& data, int components, FILE* report = stderr);
+
+// A solution is usable only when every component has the data's dimension
+// and a covariance of the shape its type says.
+bool FitsDimension(MixtureModel const& model, int dimension);
 
 #endif
