@@ -7,6 +7,10 @@
 // operands whose shapes do not fit: a programming error, never an input error.
 [[noreturn]] void MatrixFatalError(const char* message);
 
+// The largest n for which an n x n matrix fits: its element count must stay
+// within int.
+const int kMaxSquareDimension = 46340;
+
 struct ColumnIterator;
 struct ConstColumnIterator;
 

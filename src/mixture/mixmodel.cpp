@@ -1,5 +1,6 @@
 #include "mixture/mixmodel.h"
 
+#include <algorithm>
 #include <cfloat>
 #include <climits>
 #include <cmath>
@@ -265,12 +266,14 @@ int MixtureComponent::Read(FILE* file, MixtureModelFileFormat format) {
     return MM_FILE_OK;
   }
 
-  // The element count of a d x d matrix must fit in an int.
-  if (d > 46340) return MM_FILE_MALFORMED;
+  if (d > kMaxSquareDimension) return MM_FILE_MALFORMED;
   type = MM_COV_FULL;
-  covariance.Resize(d, d, false);
+  // The rows are stored as they arrive, in room that doubles, so that a
+  // short file naming a large dimension does not claim d x d elements.
+  covariance.Resize(0, d, false);
   for (int i = 0; i < d; ++i) {
     if (!ReadRow(file, expected, values, false) || expected > d) return MM_FILE_MALFORMED;
+    if (i == covariance.rows) covariance.Resize(i == 0 ? 1 : std::min(2 * i, d), d, true);
     std::memcpy(covariance.data + static_cast<size_t>(i) * d, values, sizeof(double) * d);
   }
   return MM_FILE_OK;
