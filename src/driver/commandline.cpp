@@ -1,5 +1,8 @@
 #include "driver/commandline.h"
 
+#include <cmath>
+#include <initializer_list>
+
 #include "options/options.h"
 
 namespace {
@@ -65,4 +68,15 @@ void DeclareOptions() {
 bool OptionsConflict() {
   if ((optGiven('f', 0) || optGiven('r', 0) || optGiven('c', 0)) && optGiven('s', 0)) return true;
   return optGiven('I', 0) && optGiven('t', 0);
+}
+
+bool NotANumberGiven(FILE* errors) {
+  for (char letter : {'v', 't'}) {
+    double value = optDouble(letter, 1);
+    if (std::isnan(value)) {
+      fprintf(errors, "Error: bad double value: %g\n", value);
+      return true;
+    }
+  }
+  return false;
 }

@@ -56,7 +56,7 @@ int RefineSolution(Data const& data, DataStatistics const& statistics, TrainingP
                    MixtureModel& best, double& best_likelihood) {
   const char* name = optString('s', 1);
   MixtureModelFileFormat format;
-  if (best.Read(name, format) != 0 || !FitsDimension(best, data.Dimension())) {
+  if (best.Read(name, format) != 0 || !UsableSolution(best, data.Dimension())) {
     fprintf(stderr, "\nError reading input solution: %s\n", name);
     return 3;
   }
@@ -88,6 +88,12 @@ int WriteModel(MixtureModel const& model) {
   return 4;
 }
 
+// Reports data that can't be read or used; returns the exit status.
+int DataError(const char* input) {
+  fprintf(stderr, "\nError reading input data file: %s\n\n", input);
+  return 2;
+}
+
 // Reads the data, finds the model and writes it; returns the exit status.
 int Fit() {
   int verbose = optGivenStr("verbose", 0);
@@ -96,13 +102,20 @@ int Fit() {
 
   DataStorage storage;
   const char* input = optString('i', 1);
-  if (storage.Read(input) != 0) {
-    fprintf(stderr, "\nError reading input data file: %s\n\n", input);
-    return 2;
-  }
+  if (storage.Read(input) != 0) return DataError(input);
   Data data(storage);
   if (storage.rows > 0) data.Map(0, static_cast<uint32_t>(storage.rows));
+  // Data that can be read but not fitted fail as unreadable data, with the
+  // reason first.
+  if (full && !FullCovariancesFit(data.Dimension())) {
+    fprintf(stderr, "Dimension %i is too large for full covariance matrices.\n", data.Dimension());
+    return DataError(input);
+  }
   DataStatistics statistics = PrepareStatistics(data, full, count, optDouble('v', 1), verbose);
+  if (!FiniteMoments(data, statistics)) {
+    fputs("Data values are too large: their squares or variances are not finite.\n", stderr);
+    return DataError(input);
+  }
 
   TrainingPlan plan = PlanFromOptions(verbose);
   MixtureModel best;
@@ -129,7 +142,7 @@ int main(int argc, char* argv[]) {
   DeclareOptions();
   // --help wins over anything else on the command line, faulty or not.
   if (optGivenOption(0, "help", argc, argv)) return UsageExit();
-  if (optParseCommandLine(argc, argv, stderr) != 0) return UsageExit();
+  if (optParseCommandLine(argc, argv, stderr) != 0 || NotANumberGiven(stderr)) return UsageExit();
   if (OptionsConflict()) return UsageExit();
   SeedRandom();
   return Fit();

@@ -1,5 +1,7 @@
 #include "driver/preparation.h"
 
+#include <cmath>
+
 #include "matrix/datautils.h"
 
 namespace {
@@ -34,6 +36,15 @@ DataStatistics PrepareStatistics(Data const& data, bool full, int count, double 
   return statistics;
 }
 
+bool FullCovariancesFit(int dimension) { return dimension <= kMaxSquareDimension; }
+
+bool FiniteMoments(Data const& data, DataStatistics const& statistics) {
+  if (statistics.initial_covariance.NotFinite() != 0) return false;
+  // The variances about zero are the sums of squares over the count.
+  Matrix origin(1, data.Dimension(), 0.0);
+  return DataVariances(data, origin).NotFinite() == 0;
+}
+
 void CheckAndWarn(Data const& data, int components, FILE* report) {
   size_t n = data.Count();
   int d = data.Dimension();
@@ -54,9 +65,10 @@ void CheckAndWarn(Data const& data, int components, FILE* report) {
   fprintf(report, "  Data / components ratio is %f.\n\n", static_cast<double>(ratio));
 }
 
-bool FitsDimension(MixtureModel const& model, int dimension) {
+bool UsableSolution(MixtureModel const& model, int dimension) {
   for (int i = 0; i < model.count; ++i) {
     MixtureComponent const& component = *model.components[i];
+    if (component.weight < 0 || std::isinf(component.weight)) return false;
     Matrix const& covariance = component.covariance;
     bool diagonal = component.type == MM_COV_DIAGONAL && covariance.rows == 1 &&
                     covariance.columns == dimension;

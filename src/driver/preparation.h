@@ -24,13 +24,25 @@ struct DataStatistics {
 DataStatistics PrepareStatistics(Data const& data, bool full, int count, double relative_floor,
                                  int verbose);
 
+// Whether full covariance matrices of the given dimension fit a Matrix.
+bool FullCovariancesFit(int dimension);
+
+// False when the data's values are so large that their squares or their
+// variances overflow. K-means and EM sum the squares (and products) of the
+// vectors, weighted by at most 1, so such data would give them infinite or
+// NaN covariances. Reads the initial covariance, which the variance floor
+// does not enter.
+bool FiniteMoments(Data const& data, DataStatistics const& statistics);
+
 // Warns on report when data holds too few vectors for the number of
 // components: strongly when vectors per component are at most the dimension,
 // mildly when below 1.5 times it. The ratio is formed in single precision.
 void CheckAndWarn(Data const& data, int components, FILE* report = stderr);
 
 // A solution is usable only when every component has the data's dimension
-// and a covariance of the shape its type says.
-bool FitsDimension(MixtureModel const& model, int dimension);
+// and a covariance of the shape its type says, and no weight is negative or
+// infinite: normalising such weights would not give a mixture. (A NaN weight
+// is let through: normalising then gives equal weights.)
+bool UsableSolution(MixtureModel const& model, int dimension);
 
 #endif

@@ -22,6 +22,18 @@ bool ReplacesBest(int solution, double likelihood, double best_likelihood) {
 
 namespace {
 
+// Mahalanobis k-means gives a component that received no vector weight 0
+// and a NaN covariance. EM gives such a component no density either way, but
+// when EM keeps the model it was given, the NaN would reach the model file,
+// which could then not be read back: the component keeps the initial
+// covariance instead.
+void RestoreEmptyCovariances(MixtureModel& model, Matrix const& initial_covariance) {
+  for (int i = 0; i < model.count; ++i) {
+    MixtureComponent& component = *model.components[i];
+    if (component.covariance.NotFinite() != 0) component.covariance = initial_covariance;
+  }
+}
+
 void AddComponents(MixtureModel& model, bool full, int count, int dimension) {
   MixtureCovarianceMatrixType type = full ? MM_COV_FULL : MM_COV_DIAGONAL;
   for (int i = 0; i < count; ++i) model.Add(*new MixtureComponent(type, dimension, false));
@@ -51,10 +63,12 @@ SearchResult RandomSearch(Data const& data, Matrix const& initial_covariance,
       component.covariance = initial_covariance;
     }
 
-    if (plan.iterations_given && plan.iterations == 0)
+    if (plan.iterations_given && plan.iterations == 0) {
       KMeans(data, working, plan.kmeans_iterations, false);
-    else
+    } else {
       MahalanobisKMeans(data, working, true, plan.kmeans_iterations, plan.update_covariances);
+      RestoreEmptyCovariances(working, initial_covariance);
+    }
     double likelihood = TrainOrEvaluate(working, data, minimum_variances, plan);
 
     if (emNumericalProblems()) fputs("\nWarning: numerical problems.\n\n", stderr);

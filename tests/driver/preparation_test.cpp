@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <limits>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -56,6 +58,47 @@ TEST(PrepareStatistics, InitialCovarianceAndFloorScaleTheData) {
   EXPECT_EQ(full.initial_covariance(0, 1), 0.5);
   EXPECT_EQ(full.initial_covariance(1, 1), 1.0);
   EXPECT_EQ(full.minimum_variances(0, 1), 4.0);
+}
+
+TEST(FiniteMoments, ValuesWhoseSquaresOrVariancesOverflowAreRefused) {
+  auto finite = [](std::vector<double> const& column) {
+    DataStorage storage;
+    storage.Resize(static_cast<int>(column.size()), 1, false);
+    for (size_t k = 0; k < column.size(); ++k) storage.data[k] = column[k];
+    Data data(storage);
+    data.Map(0, static_cast<uint32_t>(column.size()));
+    return FiniteMoments(data, PrepareStatistics(data, false, 1, 1.0, 0));
+  };
+  EXPECT_TRUE(finite({1e150, -1e150, 3}));
+  EXPECT_TRUE(finite({4.9e-324, -0.0}));
+  EXPECT_FALSE(finite({1e160, 1e160}));           // no variance, but squares overflow
+  EXPECT_FALSE(finite({1e308, -1e308}));          // the variance overflows
+  EXPECT_FALSE(finite({1.7e308, 1.7e308, 0.0}));  // the sum, and so the mean, overflows
+}
+
+TEST(FullCovariancesFit, UpToTheLargestSquareMatrix) {
+  EXPECT_TRUE(FullCovariancesFit(46340));
+  EXPECT_FALSE(FullCovariancesFit(46341));
+  EXPECT_FALSE(FullCovariancesFit(100000));
+}
+
+TEST(UsableSolution, ShapesMustFitTheDataAndWeightsMakeAMixture) {
+  MixtureModel model;
+  model.Add(*new MixtureComponent(MM_COV_FULL, 2, true));
+  model.Add(*new MixtureComponent(MM_COV_DIAGONAL, 2, true));
+  EXPECT_TRUE(UsableSolution(model, 2));
+  EXPECT_FALSE(UsableSolution(model, 3));
+
+  model.components[1]->weight = std::numeric_limits<double>::quiet_NaN();
+  EXPECT_TRUE(UsableSolution(model, 2));  // normalising gives equal weights
+  model.components[1]->weight = -0.5;
+  EXPECT_FALSE(UsableSolution(model, 2));
+  model.components[1]->weight = std::numeric_limits<double>::infinity();
+  EXPECT_FALSE(UsableSolution(model, 2));
+
+  model.components[1]->weight = 1.0;
+  model.components[1]->covariance.Resize(2, 2, false);  // a full shape for a diagonal type
+  EXPECT_FALSE(UsableSolution(model, 2));
 }
 
 }  // namespace
