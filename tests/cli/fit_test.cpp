@@ -2,18 +2,16 @@
 // the model output and the exit statuses of the failures.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "cli/run_program.h"
+#include "cli/scratch_directory.h"
 #include "mixture/mixmodel.h"
 
 namespace {
@@ -21,37 +19,8 @@ namespace {
 const char kNumericalProblems[] = "\nWarning: numerical problems.\n\n";
 const std::string kFaithful = std::string(MIXFIT_SOURCE_DIR) + "/examples/faithful.txt";
 
-class FitTest : public ::testing::Test {
+class FitTest : public ScratchDirectory {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/mixfit-fit-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    directory_ = pattern;
-  }
-  void TearDown() override {
-    std::string command = "rm -rf " + directory_;
-    ASSERT_EQ(system(command.c_str()), 0);
-  }
-
-  std::string Path(const std::string& name) const { return directory_ + "/" + name; }
-
-  std::string WriteFile(const std::string& name, const std::string& text) const {
-    std::ofstream(Path(name)) << text;
-    return Path(name);
-  }
-
-  static bool Exists(const std::string& path) {
-    struct stat status;
-    return stat(path.c_str(), &status) == 0;
-  }
-
-  static std::string ReadFile(const std::string& path) {
-    std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-  }
-
   // n distinct vectors of dimension d, spread regularly.
   std::string Distinct(const std::string& name, int n, int d) const {
     std::string text;
@@ -61,8 +30,6 @@ class FitTest : public ::testing::Test {
     }
     return WriteFile(name, text);
   }
-
-  std::string directory_;
 };
 
 // Some random starts collapse a component onto the variance floor, which EM

@@ -2,10 +2,13 @@
 
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 
@@ -48,6 +51,36 @@ std::string ReadAll(int fd) {
 
 ProgramResult NotStarted(const char* reason) { return {127, -1, "", std::string(reason) + "\n"}; }
 
+// Waits for the child, killing it when it outlives the time limit; fills in
+// how it ended, its time and its peak memory.
+void Wait(pid_t pid, ProgramResult& result) {
+  using Clock = std::chrono::steady_clock;
+  result.status = -1;
+  result.signal = -1;
+  Clock::time_point start = Clock::now();
+  Clock::time_point deadline = start + std::chrono::seconds(kRunTimeLimitSeconds);
+  int wait_status = 0;
+  struct rusage usage = {};
+  useconds_t pause = 1000;
+  for (;;) {
+    pid_t done = wait4(pid, &wait_status, WNOHANG, &usage);
+    if (done == pid) break;
+    if (done < 0 && errno != EINTR) return;
+    if (Clock::now() > deadline) {
+      kill(pid, SIGKILL);
+      while (wait4(pid, &wait_status, 0, &usage) < 0 && errno == EINTR) {
+      }
+      break;
+    }
+    usleep(pause);
+    if (pause < 20000) pause *= 2;
+  }
+  result.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+  result.peak_kb = usage.ru_maxrss;
+  result.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : -1;
+  result.signal = WIFSIGNALED(wait_status) ? WTERMSIG(wait_status) : -1;
+}
+
 }  // namespace
 
 ProgramResult RunProgram(const std::string& program, const std::vector<std::string>& arguments,
@@ -78,11 +111,7 @@ ProgramResult RunProgram(const std::string& program, const std::vector<std::stri
     if (spawned != 0) {
       result = NotStarted(std::strerror(spawned));
     } else {
-      int wait_status = 0;
-      while (waitpid(pid, &wait_status, 0) < 0 && errno == EINTR) {
-      }
-      result.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : -1;
-      result.signal = WIFSIGNALED(wait_status) ? WTERMSIG(wait_status) : -1;
+      Wait(pid, result);
       result.out = ReadAll(out);
       result.err = ReadAll(err);
     }

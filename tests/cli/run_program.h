@@ -10,7 +10,13 @@ struct ProgramResult {
   int signal;  // the signal that ended the process, or -1
   std::string out;
   std::string err;
+  double seconds = 0.0;  // wall-clock time of the run
+  long peak_kb = 0;      // largest resident set of the process, in kB
 };
+
+// No run may take longer: a process still running after this many seconds
+// is killed (and so ends by a signal).
+const int kRunTimeLimitSeconds = 300;
 
 // Runs program with the given arguments (argv[0] is the program path) and
 // returns its exit status and everything it wrote. No shell is involved, so

@@ -1,0 +1,294 @@
+// End-to-end robustness against hostile input: files that are empty, binary,
+// huge or absurd, paths that are no regular files, numbers at the edges of
+// double and model files that are broken or do not fit. Every run must end by
+// itself with a status of the failure table (or 0) and its message, in
+// bounded time and memory, and leave no model file behind a failure.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "cli/run_program.h"
+#include "cli/scratch_directory.h"
+#include "mixture/mixmodel.h"
+
+namespace {
+
+// Generous bounds: the sanitizer build is several times slower and larger.
+const double kMaxSeconds = 60.0;
+const long kMaxPeakKb = 1024 * 1024;
+
+std::string DataError(const std::string& path) {
+  return "\nError reading input data file: " + path + "\n\n";
+}
+
+std::string SolutionError(const std::string& path) {
+  return "\nError reading input solution: " + path + "\n";
+}
+
+std::string WriteError(const std::string& path) {
+  return "\nError writing output to: " + path + "\n";
+}
+
+// count copies of text, each followed by a blank.
+std::string Repeated(const std::string& text, int count) {
+  std::string line;
+  line.reserve(count * (text.size() + 1));
+  for (int i = 0; i < count; ++i) line += text + " ";
+  return line;
+}
+
+class HostileInputTest : public ScratchDirectory {
+ protected:
+  // The model file of every run.
+  std::string Model() const { return Path("model.txt"); }
+
+  // Runs the program; whatever the input, it must end by itself, soon and
+  // in bounded memory.
+  ProgramResult Run(std::vector<std::string> arguments) const {
+    ProgramResult run = RunMixfit(arguments);
+    EXPECT_EQ(run.signal, -1) << "ended by a signal:\n" << run.err;
+    EXPECT_LT(run.seconds, kMaxSeconds);
+    EXPECT_LT(run.peak_kb, kMaxPeakKb);
+    return run;
+  }
+
+  // Runs and expects a failure with status and message, and no model file
+  // (a model of an earlier run is removed first).
+  void ExpectFailure(std::vector<std::string> arguments, int status, const std::string& message) {
+    std::remove(Model().c_str());
+    ProgramResult run = Run(arguments);
+    EXPECT_EQ(run.status, status) << run.err;
+    EXPECT_NE(run.err.find(message), std::string::npos) << run.err;
+    EXPECT_FALSE(Exists(Model()));
+  }
+
+  // Fits data with the arguments given; expects success and returns the
+  // model written, read back.
+  MixtureModel ExpectFit(const std::string& data, std::vector<std::string> more = {}) {
+    std::vector<std::string> arguments = {"-i", data, "-o", Model()};
+    arguments.insert(arguments.end(), more.begin(), more.end());
+    ProgramResult run = Run(arguments);
+    EXPECT_EQ(run.status, 0) << run.err;
+    MixtureModel model;
+    MixtureModelFileFormat format;
+    EXPECT_EQ(model.Read(Model().c_str(), format), MM_FILE_OK) << ReadFile(Model()).substr(0, 500);
+    return model;
+  }
+
+  // A diagonal one-component model of the data "1 2", "3 4", "5 7".
+  std::string SmallData() const { return WriteFile("small.txt", "1 2\n3 4\n5 7\n"); }
+};
+
+TEST_F(HostileInputTest, EmptyFileHasNoVectorsToChoose) {
+  std::string empty = WriteFile("empty.txt", "");
+  ExpectFailure({"-i", empty, "-o", Model()}, 5, "\nError: more components than unique points (0).\n");
+}
+
+TEST_F(HostileInputTest, BinaryGarbageStopsAtTheFifthFaultyLine) {
+  std::mt19937 generator(20240611);
+  std::string bytes(1 << 16, '\0');
+  for (char& byte : bytes) byte = static_cast<char>(generator() & 0xff);
+  std::string garbage = WriteFile("garbage.bin", bytes);
+  ExpectFailure({"-i", garbage, "-o", Model()}, 2, "exiting.\n" + DataError(garbage));
+}
+
+TEST_F(HostileInputTest, ZeroCharactersMakeALineFaulty) {
+  std::string data = WriteFile("zero.txt", std::string("1 2\n3\0 4\n5 6\n", 12));
+  ProgramResult run = Run({"-i", data, "-o", Model(), "-I", "0"});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.err.find("Error in line 2.\n"), 0u) << run.err;
+  MixtureModel model;
+  MixtureModelFileFormat format;
+  ASSERT_EQ(model.Read(Model().c_str(), format), MM_FILE_OK);
+  EXPECT_EQ(model.components[0]->mean(0, 1), 4.0);  // (2 + 6) / 2
+
+  // Zero characters alone: one faulty line and no vector.
+  std::string zeros = WriteFile("zeros.bin", std::string(4096, '\0'));
+  ExpectFailure({"-i", zeros, "-o", Model()}, 5, "unique points (0)");
+}
+
+TEST_F(HostileInputTest, LinesOfAMegabyte) {
+  const int d = 1 << 18;  // "0.5 " 2^18 times is a megabyte
+  std::string text = "% " + std::string(1 << 20, 'x') + "\n";
+  text += Repeated("0.5", d) + "\n" + Repeated("1.5", d);  // the last without a line feed
+  MixtureModel model = ExpectFit(WriteFile("wide.txt", text), {"-I", "2"});
+  ASSERT_EQ(model.count, 1);
+  ASSERT_EQ(model.components[0]->mean.columns, d);
+  EXPECT_EQ(model.components[0]->mean(0, d - 1), 1.0);
+}
+
+TEST_F(HostileInputTest, HundredThousandColumnsFitDiagonallyOnly) {
+  const int d = 100000;
+  std::string text;
+  for (int row = 0; row < 3; ++row) {
+    for (int j = 0; j < d; ++j) text += std::to_string((row * 7 + j) % 10) + " ";
+    text += "\n";
+  }
+  std::string data = WriteFile("columns.txt", text);
+  MixtureModel model = ExpectFit(data, {"-c", "2"});
+  ASSERT_EQ(model.count, 2);
+  EXPECT_EQ(model.components[1]->covariance.columns, d);
+
+  ExpectFailure({"-i", data, "-o", Model(), "-f"}, 2,
+                "Dimension 100000 is too large for full covariance matrices.\n" + DataError(data));
+}
+
+TEST_F(HostileInputTest, PathsThatAreNoRegularFiles) {
+  std::string data = SmallData();
+  std::string missing = Path("missing.txt");
+  ExpectFailure({"-i", directory_, "-o", Model()}, 2, DataError(directory_));
+  ExpectFailure({"-i", missing, "-o", Model()}, 2, DataError(missing));
+  ExpectFailure({"-i", data, "-s", directory_, "-o", Model()}, 3, SolutionError(directory_));
+  ExpectFailure({"-i", data, "-s", missing, "-o", Model()}, 3, SolutionError(missing));
+
+  ProgramResult full = Run({"-i", data, "-o", "/dev/full"});
+  EXPECT_EQ(full.status, 4);
+  EXPECT_NE(full.err.find(WriteError("/dev/full")), std::string::npos);
+  ProgramResult directory = Run({"-i", data, "-o", directory_});
+  EXPECT_EQ(directory.status, 4);
+  EXPECT_NE(directory.err.find(WriteError(directory_)), std::string::npos);
+  EXPECT_TRUE(Exists(data));  // the directory is still there, with its files
+}
+
+TEST_F(HostileInputTest, HugeCountsOnSmallData) {
+  std::string data = SmallData();
+  ExpectFailure({"-i", data, "-o", Model(), "-c", "1000000"}, 5, "unique points (3)");
+  ExpectFailure({"-i", data, "-o", Model(), "-c", "1000000", "-f", "-r", "1000000"}, 5,
+                "unique points (3)");
+  MixtureModel model = ExpectFit(data, {"-c", "2", "-r", "100000"});
+  EXPECT_EQ(model.count, 2);
+}
+
+TEST_F(HostileInputTest, ValuesWhoseSquaresOverflowAreRefused) {
+  const std::string reason = "Data values are too large: their squares or variances are not finite.\n";
+  for (const char* text : {"1e308 1\n-1e308 2\n0 3\n",   // the variance overflows
+                           "1e300 1\n1e300 2\n",         // the square of the mean overflows
+                           "1e155 1\n-1e155 2\n3 3\n"}) {
+    std::string data = WriteFile("large.txt", text);
+    ExpectFailure({"-i", data, "-o", Model()}, 2, reason + DataError(data));
+    ExpectFailure({"-i", data, "-o", Model(), "-f"}, 2, reason + DataError(data));
+  }
+}
+
+TEST_F(HostileInputTest, TinyNumbersAndSignedZerosFit) {
+  std::string data = WriteFile("tiny.txt",
+                               "4.9e-324 1\n-0.0 2\n2.2250738585072014e-308 3\n1e-310 -0\n");
+  for (std::vector<std::string> mode : {std::vector<std::string>{}, {"-f"}, {"-c", "2"}}) {
+    MixtureModel model = ExpectFit(data, mode);
+    EXPECT_EQ(model.NotFinite(nullptr), 0);
+  }
+}
+
+TEST_F(HostileInputTest, HexadecimalNumbersReadAsTheirDecimals) {
+  std::string hexadecimal = WriteFile("hex.txt", "0x1.8p1 0x10\n-0X.8p-2 0x1p-3\n0x0 -0x1P+1\n");
+  std::string decimal = WriteFile("decimal.txt", "3 16\n-0.125 0.125\n0 -2\n");
+  ExpectFit(hexadecimal, {"-f"});
+  std::string from_hexadecimal = ReadFile(Model());
+  ExpectFit(decimal, {"-f"});
+  EXPECT_EQ(ReadFile(Model()), from_hexadecimal);
+}
+
+TEST_F(HostileInputTest, ConstantDataHasZeroVariance) {
+  std::string data = WriteFile("constant.txt", "5 -1\n5 -1\n5 -1\n5 -1\n");
+  for (std::vector<std::string> mode : {std::vector<std::string>{}, {"-f"}, {"-I", "0"}}) {
+    MixtureModel model = ExpectFit(data, mode);
+    ASSERT_EQ(model.count, 1);
+    EXPECT_EQ(model.components[0]->covariance(0, 0), 0.0);
+  }
+  ExpectFailure({"-i", data, "-o", Model(), "-c", "2"}, 5, "unique points (1)");
+}
+
+TEST_F(HostileInputTest, DensitiesThatAllUnderflow) {
+  // Every density of the spread-out data is below the smallest normal double;
+  // the log likelihood is that floor's.
+  std::string text;
+  for (int i = 0; i < 50; ++i)
+    text += std::to_string(i) + "e-200 " + std::to_string(i % 7) + "e150\n";
+  std::string data = WriteFile("spread.txt", text);
+  ProgramResult run = Run({"-i", data, "-o", Model(), "-c", "3"});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.out, "-708.396\n");
+  EXPECT_TRUE(Exists(Model()));
+}
+
+TEST_F(HostileInputTest, TwoVectorsForTwoFullComponentsGiveAReadableModel) {
+  // Mahalanobis k-means leaves one component without vectors; its covariance
+  // must not reach the model file as NaN.
+  std::string data = WriteFile("two.txt", "2.6 85\n1.95 51\n");
+  MixtureModel model = ExpectFit(data, {"-c", "2", "-f"});
+  ASSERT_EQ(model.count, 2);
+  EXPECT_EQ(model.NotFinite(nullptr), 0);
+  ProgramResult again = Run({"-i", data, "-s", Model(), "-o", Path("again.txt")});
+  EXPECT_EQ(again.status, 0) << again.err;
+}
+
+TEST_F(HostileInputTest, TruncatedModelFiles) {
+  std::string data = SmallData();
+  ExpectFit(data, {"-c", "2", "-f", "-I", "5"});
+  std::string model = ReadFile(Model());
+  std::remove(Model().c_str());
+  // Cut anywhere, a model either still reads (cut within the last number)
+  // or is refused; nothing else happens.
+  for (size_t length = 0; length < model.size(); length += 5) {
+    std::string cut = WriteFile("cut.txt", model.substr(0, length));
+    ProgramResult run = Run({"-i", data, "-s", cut, "-o", Model()});
+    if (run.status == 0) {
+      EXPECT_TRUE(Exists(Model())) << length;
+      std::remove(Model().c_str());
+    } else {
+      EXPECT_EQ(run.status, 3) << length << run.err;
+      EXPECT_NE(run.err.find(SolutionError(cut)), std::string::npos);
+      EXPECT_FALSE(Exists(Model()));
+    }
+  }
+}
+
+TEST_F(HostileInputTest, MalformedModelFiles) {
+  std::string data = SmallData();
+  const char* models[] = {
+      "",                                           // empty
+      "% Plain Matlab-readable\n",                  // the header alone
+      "% Plain Matlab-readable\nx\n",               // no count
+      "-1\n",                                       // a negative count
+      "1e10\n1\n1 2\n1\n1 1\n",                     // a count beyond int
+      "2\n1\n1 2\n1\n1 1\n",                        // fewer components than counted
+      "1\n1\nNaN 2\n1\n1 1\n",                      // a mean that is not finite
+      "1\n1\n1 2\n2\n1 0\n0 1 5\n",                 // a covariance row too long
+      "1\n1\n1 2 3\n1\n1 1 1\n",                    // another dimension
+      "1\n1\n1\n1\n1\n",                            // another dimension
+      "1\ninf\n1 2\n1\n1 1\n",                      // an infinite weight
+      "2\n-1\n1 2\n1\n1 1\n2\n3 4\n1\n1 1\n",       // a negative weight
+      "1\n1\n1 2\n1e300\n1 1\n",                    // a type beyond int
+  };
+  for (const char* text : models) {
+    std::string model = WriteFile("bad.txt", text);
+    ExpectFailure({"-i", data, "-s", model, "-o", Model()}, 3, SolutionError(model));
+  }
+
+  // A full covariance of a dimension near the largest possible, with no row:
+  // refused without claiming memory for the whole matrix.
+  std::string mean = Repeated("0", 46340);
+  std::string wide = WriteFile("wide.txt", "1\n1\n" + mean + "\n2\n" + mean + "\n");
+  std::string wide_data = WriteFile("wide_data.txt", mean + "\n" + Repeated("1", 46340) + "\n");
+  ExpectFailure({"-i", wide_data, "-s", wide, "-o", Model()}, 3, SolutionError(wide));
+}
+
+TEST_F(HostileInputTest, NotANumberForTheFloorOrTheThreshold) {
+  std::string data = SmallData();
+  for (std::vector<std::string> option : {std::vector<std::string>{"-v", "nan"},
+                                          {"-t", "NAN"},
+                                          {"-t", "--", "-nan"}}) {
+    std::vector<std::string> arguments = {"-i", data, "-o", Model()};
+    arguments.insert(arguments.end(), option.begin(), option.end());
+    ProgramResult run = Run(arguments);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err.find("Error: bad double value: "), 0u) << run.err;
+    EXPECT_NE(run.err.find("\nEM-algorithm, version 1.0.1"), std::string::npos);
+    EXPECT_FALSE(Exists(Model()));
+  }
+}
+
+}  // namespace
