@@ -271,7 +271,8 @@ TEST_F(HostileInputTest, MalformedModelFiles) {
   // A full covariance of a dimension near the largest possible, with no row:
   // refused without claiming memory for the whole matrix.
   std::string mean = Repeated("0", 46340);
-  std::string wide = WriteFile("wide.txt", "1\n1\n" + mean + "\n2\n" + mean + "\n");
+  std::string type = "2 " + Repeated("0", 46339);  // rows are padded to the dimension
+  std::string wide = WriteFile("wide.txt", "1\n1\n" + mean + "\n" + type + "\n" + mean + "\n");
   std::string wide_data = WriteFile("wide_data.txt", mean + "\n" + Repeated("1", 46340) + "\n");
   ExpectFailure({"-i", wide_data, "-s", wide, "-o", Model()}, 3, SolutionError(wide));
 }

@@ -1,0 +1,41 @@
+// Fuzz target: the fuzz bytes as a data file through DataStorage::Read.
+// Whatever is read must be a set of finite vectors of one dimension that
+// Data::Write writes and DataStorage::Read reads back to the same values (to
+// the 15 significant digits that the writer keeps).
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+
+#include "data/data.h"
+#include "fuzz_support.h"
+
+extern "C" int LLVMFuzzerTestOneInput(uint8_t const* bytes, size_t size) {
+  DataStorage storage;
+  int result;
+  {
+    InputBytes input(bytes, size);
+    result = storage.Read(input.file);
+  }
+  FUZZ_CHECK(result == 0 || result == 2);
+  FUZZ_CHECK(storage.rows >= 0 && storage.columns >= 0);
+  FUZZ_CHECK((storage.rows == 0) == (storage.ElementCount() == 0));
+  for (int k = 0; k < storage.ElementCount(); ++k) FUZZ_CHECK(std::isfinite(storage.data[k]));
+  if (storage.rows == 0) return 0;
+
+  Data data(storage);
+  data.Map(0, static_cast<uint32_t>(storage.rows));
+  OutputText output;
+  FUZZ_CHECK(data.Write(output.file) == 0);
+  std::string text = output.Text();
+
+  DataStorage again;
+  InputBytes reread(reinterpret_cast<uint8_t const*>(text.data()), text.size());
+  FUZZ_CHECK(again.Read(reread.file) == 0);
+  FUZZ_CHECK(again.rows == storage.rows && again.columns == storage.columns);
+  for (int k = 0; k < storage.ElementCount(); ++k) {
+    char printed[32];
+    snprintf(printed, sizeof printed, "%.15g", storage.data[k]);
+    FUZZ_CHECK(again.data[k] == strtod(printed, nullptr));
+  }
+  return 0;
+}
