@@ -29,8 +29,7 @@ extern "C" int LLVMFuzzerTestOneInput(uint8_t const* bytes, size_t size) {
   std::string text = output.Text();
 
   DataStorage again;
-  InputBytes reread(reinterpret_cast<uint8_t const*>(text.data()), text.size());
-  FUZZ_CHECK(again.Read(reread.file) == 0);
+  FUZZ_CHECK(again.Read(InputBytes(text).file) == 0);
   FUZZ_CHECK(again.rows == storage.rows && again.columns == storage.columns);
   for (int k = 0; k < storage.ElementCount(); ++k) {
     char printed[32];

@@ -21,6 +21,8 @@ class InputBytes {
     file = fmemopen(copy_.data(), size, "r");
     if (!file) abort();
   }
+  explicit InputBytes(std::string const& text)
+      : InputBytes(reinterpret_cast<uint8_t const*>(text.data()), text.size()) {}
   ~InputBytes() { fclose(file); }
   InputBytes(InputBytes const&) = delete;
   InputBytes& operator=(InputBytes const&) = delete;

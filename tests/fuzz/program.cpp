@@ -32,20 +32,14 @@ FILE* Sink() {
   return sink;
 }
 
-InputBytes* Bytes(std::string const& text) {
-  return new InputBytes(reinterpret_cast<uint8_t const*>(text.data()), text.size());
-}
-
 // Writes model, reads it back and checks that it fits dimension.
 void WriteAndReread(MixtureModel const& model, int dimension) {
   OutputText output;
   FUZZ_CHECK(model.Write(output.file, MM_FF_PLAIN) == MM_FILE_OK);
-  std::string text = output.Text();
-  InputBytes* input = Bytes(text);
+  InputBytes input(output.Text());
   MixtureModel again;
   MixtureModelFileFormat format;
-  FUZZ_CHECK(again.Read(input->file, format) == MM_FILE_OK);
-  delete input;
+  FUZZ_CHECK(again.Read(input.file, format) == MM_FILE_OK);
   FUZZ_CHECK(again.count == model.count);
   FUZZ_CHECK(UsableSolution(again, dimension));
 }
@@ -58,13 +52,9 @@ extern "C" int LLVMFuzzerTestOneInput(uint8_t const* bytes, size_t size) {
   std::string text(reinterpret_cast<char const*>(bytes + 1), size - 1);
   size_t separator = text.find('=');
   bool const with_solution = separator != std::string::npos;
-  std::string data_text = text.substr(0, separator);
 
   DataStorage storage;
-  InputBytes* input = Bytes(data_text);
-  int read = storage.Read(input->file);
-  delete input;
-  if (read != 0) return 0;  // exit status 2
+  if (storage.Read(InputBytes(text.substr(0, separator)).file) != 0) return 0;  // status 2
   Data data(storage);
   if (storage.rows > 0) data.Map(0, static_cast<uint32_t>(storage.rows));
 
@@ -87,10 +77,8 @@ extern "C" int LLVMFuzzerTestOneInput(uint8_t const* bytes, size_t size) {
   MixtureModel best;
   double likelihood = 0.0;
   if (with_solution) {
-    InputBytes* solution = Bytes(text.substr(separator + 1));
     MixtureModelFileFormat format;
-    int result = best.Read(solution->file, format);
-    delete solution;
+    int result = best.Read(InputBytes(text.substr(separator + 1)).file, format);
     if (result != MM_FILE_OK || !UsableSolution(best, data.Dimension())) return 0;  // status 3
     for (int k = 0; k < best.count; ++k)
       if (best.components[k]->type == MM_COV_FULL && data.Dimension() > kMaxFullDimension) return 0;
