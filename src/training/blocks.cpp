@@ -1,5 +1,6 @@
 #include "training/blocks.h"
 
+#include <cmath>
 #include <cstring>
 
 // The kernels are written once, on four-lane vectors of doubles, as inline
@@ -138,9 +139,10 @@ MIXFIT_INLINE void MomentsBody(double* acc, int components, int width, double co
       Lanes a30 = Load(a + 3 * width), a31 = Load(a + 3 * width + 4);
       for (int n = 0; n < count; ++n) {
         double const* sn = s + n * width + w;
-        double const* pn = p + n * components + k;
+        double const* pn = p + k * B + n;
         Lanes const s0 = Load(sn), s1 = Load(sn + 4);
-        Lanes const p0 = Splat(pn[0]), p1 = Splat(pn[1]), p2 = Splat(pn[2]), p3 = Splat(pn[3]);
+        Lanes const p0 = Splat(pn[0]), p1 = Splat(pn[B]), p2 = Splat(pn[2 * B]),
+                    p3 = Splat(pn[3 * B]);
         a00 = a00 + p0 * s0;
         a01 = a01 + p0 * s1;
         a10 = a10 + p1 * s0;
@@ -162,6 +164,48 @@ MIXFIT_INLINE void MomentsBody(double* acc, int components, int width, double co
   }
 }
 
+// Below this the C library's exp(x) is 0: exp(-745.2) is under half the
+// smallest subnormal double. Checked once at startup, see UnderflowSkip.
+double const kExpUnderflow = -745.2;
+
+MIXFIT_INLINE void WeightedDensitiesBody(double const* distances, double weight,
+                                         double normaliser, double floor, double* out) {
+  double e[B];
+  for (int n = 0; n < B; ++n) {
+    double const argument = -0.5 * distances[n];
+    e[n] = argument < floor ? 0.0 : std::exp(argument);
+  }
+  Lanes const w = Splat(weight), z = Splat(normaliser), zero = Splat(0.0);
+  for (int n = 0; n < B; n += 4) {
+    Lanes const q = Load(e + n) / z;
+    // q - q is 0 exactly when q is finite.
+    Store(out + n, w * (q - q == zero ? q : zero));
+  }
+}
+
+MIXFIT_INLINE void ColumnSumsBody(double const* p, int components, double* sums) {
+  for (int n = 0; n < B; n += 8) {
+    Lanes s0 = Splat(0.0), s1 = s0;
+    for (int k = 0; k < components; ++k) {
+      s0 = s0 + Load(p + k * B + n);
+      s1 = s1 + Load(p + k * B + n + 4);
+    }
+    Store(sums + n, s0);
+    Store(sums + n + 4, s1);
+  }
+}
+
+MIXFIT_INLINE void NormaliseBody(double* p, int components, double const* sums,
+                                 double const* explained, double share) {
+  Lanes const one = Splat(1.0), equal = Splat(share), zero = Splat(0.0);
+  for (int n = 0; n < B; n += 4) {
+    Lanes const scale = one / Load(sums + n);
+    Lanes const mine = Load(explained + n);
+    for (int k = 0; k < components; ++k)
+      Store(p + k * B + n, mine != zero ? Load(p + k * B + n) * scale : equal);
+  }
+}
+
 #define MIXFIT_KERNEL_SET(suffix, attributes)                                                 \
   attributes void DiagonalDistances##suffix(double const* block, int d, double const* mean,   \
                                             double const* inverse, double* out) {             \
@@ -175,6 +219,17 @@ MIXFIT_INLINE void MomentsBody(double* acc, int components, int width, double co
   attributes void Moments##suffix(double* acc, int components, int width, double const* p,    \
                                   double const* s, int count) {                               \
     MomentsBody(acc, components, width, p, s, count);                                         \
+  }                                                                                           \
+  attributes void WeightedDensities##suffix(double const* distances, double weight,           \
+                                            double normaliser, double floor, double* out) {   \
+    WeightedDensitiesBody(distances, weight, normaliser, floor, out);                         \
+  }                                                                                           \
+  attributes void ColumnSums##suffix(double const* p, int components, double* sums) {        \
+    ColumnSumsBody(p, components, sums);                                                      \
+  }                                                                                           \
+  attributes void Normalise##suffix(double* p, int components, double const* sums,           \
+                                    double const* explained, double share) {                  \
+    NormaliseBody(p, components, sums, explained, share);                                     \
   }
 
 MIXFIT_KERNEL_SET(Portable, )
@@ -185,11 +240,28 @@ struct Kernels {
   void (*diagonal)(double const*, int, double const*, double const*, double*);
   void (*cholesky)(double const*, int, double const*, double const*, double*, double*);
   void (*moments)(double*, int, int, double const*, double const*, int);
+  void (*densities)(double const*, double, double, double, double*);
+  void (*columnSums)(double const*, int, double*);
+  void (*normalise)(double*, int, double const*, double const*, double);
 };
 
-Kernels const kPortable = {KERNELS_PORTABLE, DiagonalDistancesPortable, CholeskyDistancesPortable,
-                           MomentsPortable};
-Kernels const kAvx2 = {KERNELS_AVX2, DiagonalDistancesAvx2, CholeskyDistancesAvx2, MomentsAvx2};
+Kernels const kPortable = {KERNELS_PORTABLE,         DiagonalDistancesPortable,
+                           CholeskyDistancesPortable, MomentsPortable,
+                           WeightedDensitiesPortable, ColumnSumsPortable,
+                           NormalisePortable};
+Kernels const kAvx2 = {KERNELS_AVX2,          DiagonalDistancesAvx2, CholeskyDistancesAvx2,
+                       MomentsAvx2,           WeightedDensitiesAvx2, ColumnSumsAvx2,
+                       NormaliseAvx2};
+
+// The argument below which exp is not called: kExpUnderflow when the C
+// library gives 0 there (as every correctly rounding one does), otherwise
+// minus infinity, so that exp is always called.
+double UnderflowSkip() {
+  volatile double argument = kExpUnderflow;
+  return std::exp(argument) == 0.0 ? kExpUnderflow : -HUGE_VAL;
+}
+
+double const ExpFloor = UnderflowSkip();
 
 bool HasAvx2() {
   __builtin_cpu_init();
@@ -243,4 +315,18 @@ void BlockComponentDistances(double const* block, int d, MixtureComponent const&
 void BlockMoments(double* acc, int components, int width, double const* p, double const* s,
                   int count) {
   Active->moments(acc, components, width, p, s, count);
+}
+
+void BlockWeightedDensities(double const* distances, double weight, double normaliser,
+                            double* out) {
+  Active->densities(distances, weight, normaliser, ExpFloor, out);
+}
+
+void BlockColumnSums(double const* p, int components, double* sums) {
+  Active->columnSums(p, components, sums);
+}
+
+void BlockNormalise(double* p, int components, double const* sums, double const* explained,
+                    double share) {
+  Active->normalise(p, components, sums, explained, share);
 }

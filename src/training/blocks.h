@@ -52,10 +52,26 @@ void BlockCholeskyDistances(double const* block, int d, double const* mean,
 void BlockComponentDistances(double const* block, int d, MixtureComponent const& c,
                              Matrix const& factor, double* centred, double* out);
 
+// out[n] := weight * ProbabilityDensity(distances[n], normaliser) for every
+// column n of a block. The exponential is the C library's; only where its
+// argument is so low that the C library's result is 0 is the call skipped.
+void BlockWeightedDensities(double const* distances, double weight, double normaliser,
+                            double* out);
+
+// sums[n] := p(0, n) + p(1, n) + ... + p(components - 1, n), added in this
+// order from 0.0, for every column n of the components x kBlockVectors p.
+void BlockColumnSums(double const* p, int components, double* sums);
+
+// Turns the weighted densities p (components x kBlockVectors, with their
+// column sums) into responsibilities: column n is scaled by 1.0 / sums[n]
+// where explained[n] is nonzero and set to share everywhere else.
+void BlockNormalise(double* p, int components, double const* sums, double const* explained,
+                    double share);
+
 // acc(k, w) += p(n, k) * s(n, w) for n = 0 ... count - 1 in this order, for
 // every k < components and w < width: each accumulator adds the terms of the
-// vectors in data order. acc is components x width, p count x components,
-// s count x width, all row-major; components must be a multiple of 4 and
+// vectors in data order. acc is components x width, p components x
+// kBlockVectors (column n for vector n), s count x width, all row-major; components must be a multiple of 4 and
 // width a multiple of 8.
 void BlockMoments(double* acc, int components, int width, double const* p, double const* s,
                   int count);

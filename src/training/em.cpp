@@ -29,7 +29,9 @@ struct BlockScratch {
   std::vector<double> distances;    // K x B: row k for component k
   std::vector<double> weights;      // K
   std::vector<double> normalisers;  // K
-  std::vector<double> p;            // B x K4: responsibilities, one row per vector
+  std::vector<double> p;            // K4 x B: densities, then responsibilities
+  std::vector<double> columnSums;   // B: the sums of p's columns
+  std::vector<double> explained;    // B: 1.0 where the vector's density is above the floor
   std::vector<double> moments;      // B x width: each vector's first and second moments
   std::vector<double> sums;         // K4 x width: the weighted sums of the moments
   std::vector<double> r;            // K: the sums of the responsibilities
@@ -49,6 +51,9 @@ void PrepareScratch(MixtureModel const& model, DeterminantInverseCache const& ca
   Zeroed(Scratch.block, static_cast<size_t>(d) * B);
   Zeroed(Scratch.centred, static_cast<size_t>(d) * B);
   Zeroed(Scratch.distances, static_cast<size_t>(K) * B);
+  Zeroed(Scratch.p, static_cast<size_t>(RoundUp(K, 4)) * B);
+  Zeroed(Scratch.columnSums, B);
+  Zeroed(Scratch.explained, B);
   Scratch.weights.resize(K);
   Scratch.normalisers.resize(K);
   for (int k = 0; k < K; ++k) {
@@ -68,18 +73,33 @@ void BlockDistances(Data const& data, size_t first, int count, MixtureModel cons
                             Scratch.centred.data(), Scratch.distances.data() + k * B);
 }
 
-// weight * density of every component at vector n of the block, into p;
-// returns their sum, added in component order.
-inline double WeightedDensities(int n, int K, double* p) {
-  double const* distances = Scratch.distances.data() + n;
-  double const* weights = Scratch.weights.data();
-  double const* normalisers = Scratch.normalisers.data();
-  double s = 0.0;
-  for (int k = 0; k < K; ++k) {
-    p[k] = weights[k] * ProbabilityDensity(distances[k * B], normalisers[k]);
-    s += p[k];
+// The weighted densities of every component at the block's vectors into the
+// rows of p, and their sums over the components into columnSums.
+void BlockDensities(int K) {
+  double* p = Scratch.p.data();
+  for (int k = 0; k < K; ++k)
+    BlockWeightedDensities(Scratch.distances.data() + k * B, Scratch.weights[k],
+                           Scratch.normalisers[k], p + k * B);
+  BlockColumnSums(p, K, Scratch.columnSums.data());
+}
+
+// r[k] += p(k, n) for n = 0 ... count - 1 in this order, for every k < K:
+// four components at a time, so that four independent sums overlap.
+void AddRowSums(double const* p, int K, int count, double* r) {
+  int k = 0;
+  for (; k + 4 <= K; k += 4) {
+    double r0 = r[k], r1 = r[k + 1], r2 = r[k + 2], r3 = r[k + 3];
+    double const* row = p + k * B;
+    for (int n = 0; n < count; ++n) {
+      r0 += row[n];
+      r1 += row[B + n];
+      r2 += row[2 * B + n];
+      r3 += row[3 * B + n];
+    }
+    r[k] = r0, r[k + 1] = r1, r[k + 2] = r2, r[k + 3] = r3;
   }
-  return s;
+  for (; k < K; ++k)
+    for (int n = 0; n < count; ++n) r[k] += p[k * B + n];
 }
 
 // The moments of x that EM accumulates, into row: x_j, then x_j * x_j, then
@@ -160,17 +180,14 @@ double emLogLikelihood(Data const& data, MixtureModel const& model,
   size_t const count = data.Count();
   int const K = model.count > 0 ? model.count : 0;
   PrepareScratch(model, cache, data.Dimension());
-  Scratch.p.resize(K);
   double sum = 0.0;
   for (size_t first = 0; first < count; first += B) {
     int const inBlock = count - first < static_cast<size_t>(B) ? static_cast<int>(count - first) : B;
     BlockDistances(data, first, inBlock, model, cache);
+    BlockDensities(K);
     for (int n = 0; n < inBlock; ++n) {
-      double p = kTiny;
-      if (K > 0) {
-        p = WeightedDensities(n, K, Scratch.p.data());
-        if (p < kTiny) p = kTiny;
-      }
+      double p = K > 0 ? Scratch.columnSums[n] : kTiny;
+      if (p < kTiny) p = kTiny;
       sum += std::log(p);
     }
   }
@@ -201,7 +218,6 @@ double emMonolithicEMStep(MixtureModel const& model, Data const& data, MixtureMo
   int const width = RoundUp(full ? d + d * (d + 1) / 2 : 2 * d, 8);
   int const K4 = RoundUp(K, 4);
   PrepareScratch(model, DetInvs, d);
-  Zeroed(Scratch.p, static_cast<size_t>(B) * K4);
   Zeroed(Scratch.moments, static_cast<size_t>(B) * width);
   Zeroed(Scratch.sums, static_cast<size_t>(K4) * width);
   Zeroed(Scratch.r, K);
@@ -211,26 +227,25 @@ double emMonolithicEMStep(MixtureModel const& model, Data const& data, MixtureMo
   for (size_t first = 0; first < count; first += B) {
     int const inBlock = count - first < static_cast<size_t>(B) ? static_cast<int>(count - first) : B;
     BlockDistances(data, first, inBlock, model, DetInvs);
+
+    // E step: responsibilities of the components for the block's vectors.
+    // A vector that no component explains is shared equally.
+    BlockDensities(K);
+    double const* sums = Scratch.columnSums.data();
     for (int n = 0; n < inBlock; ++n) {
-      // E step: responsibilities of the components for vector n.
-      double* p = Scratch.p.data() + n * K4;
-      double const s = WeightedDensities(n, K, p);
-      if (K > 0 && !(s < kTiny)) {
-        L += std::log(s);
-        double const scale = 1.0 / s;
-        for (int k = 0; k < K; ++k) p[k] *= scale;
-      } else {
-        // No component explains the vector: it is shared equally.
-        L += logTiny;
-        double const share = 1.0 / K;
-        for (int k = 0; k < K; ++k) p[k] = share;
-      }
-      for (int k = 0; k < K; ++k) r[k] += p[k];
-      VectorMoments(data.Vector(first + n), d, full, Scratch.moments.data() + n * width);
+      bool const explained = K > 0 && !(sums[n] < kTiny);
+      L += explained ? std::log(sums[n]) : logTiny;
+      Scratch.explained[n] = explained ? 1.0 : 0.0;
     }
+    double* p = Scratch.p.data();
+    BlockNormalise(p, K, sums, Scratch.explained.data(), 1.0 / K);
+    AddRowSums(p, K, inBlock, r);
+
+    for (int n = 0; n < inBlock; ++n)
+      VectorMoments(data.Vector(first + n), d, full, Scratch.moments.data() + n * width);
     // Accumulation of the weighted first and second moments, vector by
     // vector in data order for every sum.
-    BlockMoments(Scratch.sums.data(), K4, width, Scratch.p.data(), Scratch.moments.data(), inBlock);
+    BlockMoments(Scratch.sums.data(), K4, width, p, Scratch.moments.data(), inBlock);
   }
 
   // M step.

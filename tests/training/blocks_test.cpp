@@ -122,7 +122,7 @@ TEST_F(BlockKernelsTest, MomentsAddEachVectorsTermInDataOrder) {
   int const components = 8, width = 16, count = 37;
   std::mt19937_64 generator(5);
   std::uniform_real_distribution<double> uniform(-1.0, 1.0);
-  std::vector<double> p(count * components), s(count * width), start(components * width);
+  std::vector<double> p(components * kBlockVectors), s(count * width), start(components * width);
   for (double& x : p) x = uniform(generator);
   for (int n = 0; n < count; ++n)
     for (int w = 0; w < width; ++w) s[n * width + w] = uniform(generator) * (n % 3 == 0 ? 1e16 : 1.0);
@@ -132,7 +132,7 @@ TEST_F(BlockKernelsTest, MomentsAddEachVectorsTermInDataOrder) {
   for (int k = 0; k < components; ++k)
     for (int w = 0; w < width; ++w)
       for (int n = 0; n < count; ++n)
-        expected[k * width + w] += p[n * components + k] * s[n * width + w];
+        expected[k * width + w] += p[k * kBlockVectors + n] * s[n * width + w];
 
   for (KernelSet set : Available()) {
     SelectKernelSet(set);
