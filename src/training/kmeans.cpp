@@ -124,27 +124,41 @@ int BlockLength(size_t count, size_t first) {
 }
 
 // Re-estimates every covariance from its members under assignment: the
-// second moment about zero divided by the member count, minus m m'.
+// second moment about zero divided by the member count, minus m m'. A full
+// covariance adds x_i * x_j of each member to its lower triangle only; the
+// upper one would add the same products in the same order, so it is copied.
 void UpdateCovariances(Data const& data, MixtureModel& model, std::vector<int32_t> const& assignment) {
   int const d = data.Dimension();
   std::vector<int32_t> counts(model.count, 0);
-  Matrix outer;
-  for (int c = 0; c < model.count; ++c) model.components[c]->covariance.Fill(0.0);
+  for (int c = 0; c < model.count; ++c) {
+    // The products go straight into the covariance, so a full one must be
+    // square of the data's dimension.
+    Matrix& covariance = model.components[c]->covariance;
+    if (model.components[c]->type != MM_COV_DIAGONAL && (covariance.rows != d || covariance.columns != d))
+      MatrixFatalError("Matrix::operator+=: size mismatch.");
+    covariance.Fill(0.0);
+  }
   for (size_t n = 0; n < assignment.size(); ++n) {
     double const* x = data.Vector(n);
     MixtureComponent& component = *model.components[assignment[n]];
+    double* covariance = component.covariance.data;
     if (component.type == MM_COV_DIAGONAL) {
-      for (int j = 0; j < d; ++j) component.covariance.data[j] += x[j] * x[j];
+      for (int j = 0; j < d; ++j) covariance[j] += x[j] * x[j];
     } else {
-      outer.Resize(d, d, false);
-      outer.OuterProduct(x, x + d, x, x + d);
-      component.covariance += outer;
+      for (int i = 0; i < d; ++i)
+        for (int j = 0; j <= i; ++j) covariance[i * d + j] += x[i] * x[j];
     }
     ++counts[assignment[n]];
   }
+  Matrix outer;
   for (int c = 0; c < model.count; ++c) {
     MixtureComponent& component = *model.components[c];
     double const* mean = component.mean.data;
+    if (component.type != MM_COV_DIAGONAL) {
+      double* covariance = component.covariance.data;
+      for (int i = 0; i < d; ++i)
+        for (int j = 0; j < i; ++j) covariance[j * d + i] = covariance[i * d + j];
+    }
     component.covariance.Scale(1.0 / static_cast<double>(counts[c]));
     if (component.type == MM_COV_DIAGONAL) {
       for (int j = 0; j < d; ++j) component.covariance.data[j] -= mean[j] * mean[j];
