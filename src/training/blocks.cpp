@@ -171,9 +171,19 @@ double const kExpUnderflow = -745.2;
 MIXFIT_INLINE void WeightedDensitiesBody(double const* distances, double weight,
                                          double normaliser, double floor, double* out) {
   double e[B];
-  for (int n = 0; n < B; ++n) {
-    double const argument = -0.5 * distances[n];
-    e[n] = argument < floor ? 0.0 : std::exp(argument);
+  Lanes const half = Splat(-0.5);
+  Lanes lowest = Splat(HUGE_VAL);
+  for (int n = 0; n < B; n += 4) {
+    Lanes const argument = half * Load(distances + n);
+    Store(e + n, argument);
+    lowest = argument < lowest ? argument : lowest;
+  }
+  // Usually no argument is below the floor: then exp is called without a
+  // test per vector.
+  if (lowest[0] >= floor && lowest[1] >= floor && lowest[2] >= floor && lowest[3] >= floor) {
+    for (int n = 0; n < B; ++n) e[n] = std::exp(e[n]);
+  } else {
+    for (int n = 0; n < B; ++n) e[n] = e[n] < floor ? 0.0 : std::exp(e[n]);
   }
   Lanes const w = Splat(weight), z = Splat(normaliser), zero = Splat(0.0);
   for (int n = 0; n < B; n += 4) {
