@@ -20,6 +20,12 @@
 
 int const kBlockVectors = 64;
 
+// The number of vectors in the block that starts at vector first of count.
+inline int BlockLength(size_t count, size_t first) {
+  return count - first < static_cast<size_t>(kBlockVectors) ? static_cast<int>(count - first)
+                                                            : kBlockVectors;
+}
+
 enum KernelSet {
   KERNELS_PORTABLE = 0,
   KERNELS_AVX2 = 1,

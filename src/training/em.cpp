@@ -114,8 +114,10 @@ inline void VectorMoments(double const* x, int d, bool full, double* row) {
 }
 
 // Copies the accumulated sums of one component (laid out as VectorMoments)
-// into its mean and the lower triangle of its covariance.
-void UnpackSums(double const* sums, int d, MixtureComponent& component) {
+// into its mean and the lower triangle of its covariance. Without the
+// products (full false, which the caller promises only for diagonal
+// components) a full covariance gets zeros off its diagonal.
+void UnpackSums(double const* sums, int d, bool full, MixtureComponent& component) {
   double* mean = component.mean.data;
   double* covariance = component.covariance.data;
   for (int j = 0; j < d; ++j) mean[j] = sums[j];
@@ -126,7 +128,7 @@ void UnpackSums(double const* sums, int d, MixtureComponent& component) {
   for (int j = 0; j < d; ++j) covariance[j * d + j] = sums[d + j];
   double const* product = sums + 2 * d;
   for (int i = 1; i < d; ++i)
-    for (int j = 0; j < i; ++j) covariance[i * d + j] = *product++;
+    for (int j = 0; j < i; ++j) covariance[i * d + j] = full ? *product++ : 0.0;
 }
 
 // Copies the strict lower triangle of the square matrix a into its upper one.
@@ -182,7 +184,7 @@ double emLogLikelihood(Data const& data, MixtureModel const& model,
   PrepareScratch(model, cache, data.Dimension());
   double sum = 0.0;
   for (size_t first = 0; first < count; first += B) {
-    int const inBlock = count - first < static_cast<size_t>(B) ? static_cast<int>(count - first) : B;
+    int const inBlock = BlockLength(count, first);
     BlockDistances(data, first, inBlock, model, cache);
     BlockDensities(K);
     for (int n = 0; n < inBlock; ++n) {
@@ -225,7 +227,7 @@ double emMonolithicEMStep(MixtureModel const& model, Data const& data, MixtureMo
   double L = 0.0;
 
   for (size_t first = 0; first < count; first += B) {
-    int const inBlock = count - first < static_cast<size_t>(B) ? static_cast<int>(count - first) : B;
+    int const inBlock = BlockLength(count, first);
     BlockDistances(data, first, inBlock, model, DetInvs);
 
     // E step: responsibilities of the components for the block's vectors.
@@ -252,7 +254,7 @@ double emMonolithicEMStep(MixtureModel const& model, Data const& data, MixtureMo
   double const N = static_cast<double>(count);
   for (int k = 0; k < K; ++k) {
     MixtureComponent& component = *updated.components[k];
-    UnpackSums(Scratch.sums.data() + static_cast<size_t>(k) * width, d, component);
+    UnpackSums(Scratch.sums.data() + static_cast<size_t>(k) * width, d, full, component);
     if (r[k] < kTiny) r[k] = kTiny;
     component.weight = r[k] / N;
     double const scale = 1.0 / r[k];

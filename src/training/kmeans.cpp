@@ -80,18 +80,7 @@ struct BlockAssignment {
     for (int c = 0; c < model.count; ++c)
       BlockDiagonalDistances(block.data(), d, model.components[c]->mean.data, ones.data(),
                              distances.data() + c * B);
-    for (int n = 0; n < count; ++n) {
-      int best = 0;
-      double bestDistance = DBL_MAX;
-      for (int c = 0; c < model.count; ++c) {
-        double const distance = distances[c * B + n];
-        if (distance < bestDistance) {
-          bestDistance = distance;
-          best = c;
-        }
-      }
-      nearest[n] = best;
-    }
+    PickNearest(count, model.count, false);
   }
 
   // Mahalanobis under the given factors. Component 0 stands first whatever
@@ -104,10 +93,18 @@ struct BlockAssignment {
     for (int c = 0; c < model.count; ++c)
       BlockComponentDistances(block.data(), d, *model.components[c], factors[c], centred.data(),
                               distances.data() + c * B);
+    PickNearest(count, model.count, true);
+  }
+
+  // nearest[n] := the component of the least distance in column n. With
+  // firstStands component 0 is the first best whatever its distance,
+  // otherwise the best starts at the largest finite double and component 0.
+  // A component replaces the best only when strictly nearer.
+  void PickNearest(int count, int K, bool firstStands) {
     for (int n = 0; n < count; ++n) {
       int best = 0;
-      double bestDistance = distances[n];
-      for (int c = 1; c < model.count; ++c) {
+      double bestDistance = firstStands ? distances[n] : DBL_MAX;
+      for (int c = firstStands ? 1 : 0; c < K; ++c) {
         double const distance = distances[c * B + n];
         if (distance < bestDistance) {
           bestDistance = distance;
@@ -118,10 +115,6 @@ struct BlockAssignment {
     }
   }
 };
-
-int BlockLength(size_t count, size_t first) {
-  return count - first < static_cast<size_t>(B) ? static_cast<int>(count - first) : B;
-}
 
 // Re-estimates every covariance from its members under assignment: the
 // second moment about zero divided by the member count, minus m m'. A full
