@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
 #include <random>
 #include <vector>
@@ -112,6 +113,27 @@ TEST_F(BlockKernelsTest, CholeskyDistancesAreThoseOfEachVector) {
       for (int n = 0; n < kBlockVectors; ++n)
         ASSERT_TRUE(SameBits(MahalanobisChol2(&block.rows[n * d], mean.data(), factor), out[n]))
             << "set " << set << ", d " << d << ", vector " << n;
+    }
+  }
+}
+
+TEST_F(BlockKernelsTest, WeightedDensitiesAreThoseOfEachVector) {
+  // Around the underflow of exp (where calls may be skipped), at NaN and
+  // infinity, and with the normaliser 0 of an unusable covariance.
+  std::vector<double> distances(kBlockVectors);
+  for (int n = 0; n < kBlockVectors; ++n) distances[n] = 1380.0 + 2.0 * n;
+  distances[0] = 0.0;
+  distances[1] = std::nan("");
+  distances[2] = HUGE_VAL;
+  distances[3] = -2000.0;
+  for (KernelSet set : Available()) {
+    SelectKernelSet(set);
+    for (double normaliser : {0.0, 1e-300, 2.5}) {
+      std::vector<double> out(kBlockVectors);
+      BlockWeightedDensities(distances.data(), 0.25, normaliser, out.data());
+      for (int n = 0; n < kBlockVectors; ++n)
+        ASSERT_TRUE(SameBits(0.25 * ProbabilityDensity(distances[n], normaliser), out[n]))
+            << "set " << set << ", normaliser " << normaliser << ", distance " << distances[n];
     }
   }
 }
