@@ -1,5 +1,6 @@
 #include "training/em.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <cstdio>
@@ -21,6 +22,9 @@ bool NumericalProblems = false;
 
 int const B = kBlockVectors;
 
+// The most doubles that the moments of a batch of vectors take (4 MB).
+int const kMomentsRoom = 1 << 19;
+
 // Working storage of the block passes. It lives for the whole program, like
 // DetInvs, and only grows, so that EM iterations allocate nothing.
 struct BlockScratch {
@@ -32,7 +36,7 @@ struct BlockScratch {
   std::vector<double> p;            // K4 x B: densities, then responsibilities
   std::vector<double> columnSums;   // B: the sums of p's columns
   std::vector<double> explained;    // B: 1.0 where the vector's density is above the floor
-  std::vector<double> moments;      // B x width: each vector's first and second moments
+  std::vector<double> moments;      // batch x width: each vector's first and second moments
   std::vector<double> sums;         // K4 x width: the weighted sums of the moments
   std::vector<double> r;            // K: the sums of the responsibilities
 };
@@ -220,7 +224,10 @@ double emMonolithicEMStep(MixtureModel const& model, Data const& data, MixtureMo
   int const width = RoundUp(full ? d + d * (d + 1) / 2 : 2 * d, 8);
   int const K4 = RoundUp(K, 4);
   PrepareScratch(model, DetInvs, d);
-  Zeroed(Scratch.moments, static_cast<size_t>(B) * width);
+  // The moments of up to `batch` vectors at a time: the whole block unless
+  // the dimension is so high that it would take more than kMomentsRoom.
+  int const batch = std::max(1, std::min(B, kMomentsRoom / std::max(width, 1)));
+  Zeroed(Scratch.moments, static_cast<size_t>(batch) * width);
   Zeroed(Scratch.sums, static_cast<size_t>(K4) * width);
   Zeroed(Scratch.r, K);
   double* r = Scratch.r.data();
@@ -243,11 +250,14 @@ double emMonolithicEMStep(MixtureModel const& model, Data const& data, MixtureMo
     BlockNormalise(p, K, sums, Scratch.explained.data(), 1.0 / K);
     AddRowSums(p, K, inBlock, r);
 
-    for (int n = 0; n < inBlock; ++n)
-      VectorMoments(data.Vector(first + n), d, full, Scratch.moments.data() + n * width);
     // Accumulation of the weighted first and second moments, vector by
     // vector in data order for every sum.
-    BlockMoments(Scratch.sums.data(), K4, width, p, Scratch.moments.data(), inBlock);
+    for (int start = 0; start < inBlock; start += batch) {
+      int const inBatch = std::min(batch, inBlock - start);
+      for (int n = 0; n < inBatch; ++n)
+        VectorMoments(data.Vector(first + start + n), d, full, Scratch.moments.data() + n * width);
+      BlockMoments(Scratch.sums.data(), K4, width, p + start, Scratch.moments.data(), inBatch);
+    }
   }
 
   // M step.
