@@ -1,9 +1,13 @@
 #include "training/em.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <cstdio>
 #include <limits>
+#include <vector>
+
+#include "training/blocks.h"
 
 DeterminantInverseCache DetInvs;
 
@@ -16,13 +20,119 @@ const double kTwoPi = 6.283185307179586;
 
 bool NumericalProblems = false;
 
-// weight * density of component c at x, with c's cache entry. The type
-// chooses the distance: 1 is diagonal, anything else full.
-inline double WeightedDensity(double const* x, MixtureComponent const& c,
-                              std::pair<double, Matrix> const& entry) {
-  double distance = c.type == MM_COV_DIAGONAL ? MahalanobisDiag2(x, c.mean.data, entry.second)
-                                              : MahalanobisChol2(x, c.mean.data, entry.second);
-  return c.weight * ProbabilityDensity(distance, entry.first);
+int const B = kBlockVectors;
+
+// The most doubles that the moments of a batch of vectors take (4 MB).
+int const kMomentsRoom = 1 << 19;
+
+// Working storage of the block passes. It lives for the whole program, like
+// DetInvs, and only grows, so that EM iterations allocate nothing.
+struct BlockScratch {
+  std::vector<double> block;        // d x B: the block's vectors, transposed
+  std::vector<double> centred;      // d x B
+  std::vector<double> distances;    // K x B: row k for component k
+  std::vector<double> weights;      // K
+  std::vector<double> normalisers;  // K
+  std::vector<double> p;            // K4 x B: densities, then responsibilities
+  std::vector<double> columnSums;   // B: the sums of p's columns
+  std::vector<double> explained;    // B: 1.0 where the vector's density is above the floor
+  std::vector<double> moments;      // batch x width: each vector's first and second moments
+  std::vector<double> sums;         // K4 x width: the weighted sums of the moments
+  std::vector<double> r;            // K: the sums of the responsibilities
+};
+
+BlockScratch Scratch;
+
+// Resizes v to n elements, all 0.0, without giving back storage.
+void Zeroed(std::vector<double>& v, size_t n) { v.assign(n, 0.0); }
+
+int RoundUp(int n, int multiple) { return (n + multiple - 1) / multiple * multiple; }
+
+// Prepares the scratch for the vectors of dimension d against model and
+// copies the weights and normalisers out of the components and the cache.
+void PrepareScratch(MixtureModel const& model, DeterminantInverseCache const& cache, int d) {
+  int const K = model.count > 0 ? model.count : 0;
+  Zeroed(Scratch.block, static_cast<size_t>(d) * B);
+  Zeroed(Scratch.centred, static_cast<size_t>(d) * B);
+  Zeroed(Scratch.distances, static_cast<size_t>(K) * B);
+  Zeroed(Scratch.p, static_cast<size_t>(RoundUp(K, 4)) * B);
+  Zeroed(Scratch.columnSums, B);
+  Zeroed(Scratch.explained, B);
+  Scratch.weights.resize(K);
+  Scratch.normalisers.resize(K);
+  for (int k = 0; k < K; ++k) {
+    Scratch.weights[k] = model.components[k]->weight;
+    Scratch.normalisers[k] = cache[k].first;
+  }
+}
+
+// The squared distances of vectors first ... first + count - 1 to every
+// component, into the distances rows.
+void BlockDistances(Data const& data, size_t first, int count, MixtureModel const& model,
+                    DeterminantInverseCache const& cache) {
+  int const d = data.Dimension();
+  GatherBlock(data, first, count, Scratch.block.data());
+  for (int k = 0; k < model.count; ++k)
+    BlockComponentDistances(Scratch.block.data(), d, *model.components[k], cache[k].second,
+                            Scratch.centred.data(), Scratch.distances.data() + k * B);
+}
+
+// The weighted densities of every component at the block's vectors into the
+// rows of p, and their sums over the components into columnSums.
+void BlockDensities(int K) {
+  double* p = Scratch.p.data();
+  for (int k = 0; k < K; ++k)
+    BlockWeightedDensities(Scratch.distances.data() + k * B, Scratch.weights[k],
+                           Scratch.normalisers[k], p + k * B);
+  BlockColumnSums(p, K, Scratch.columnSums.data());
+}
+
+// r[k] += p(k, n) for n = 0 ... count - 1 in this order, for every k < K:
+// four components at a time, so that four independent sums overlap.
+void AddRowSums(double const* p, int K, int count, double* r) {
+  int k = 0;
+  for (; k + 4 <= K; k += 4) {
+    double r0 = r[k], r1 = r[k + 1], r2 = r[k + 2], r3 = r[k + 3];
+    double const* row = p + k * B;
+    for (int n = 0; n < count; ++n) {
+      r0 += row[n];
+      r1 += row[B + n];
+      r2 += row[2 * B + n];
+      r3 += row[3 * B + n];
+    }
+    r[k] = r0, r[k + 1] = r1, r[k + 2] = r2, r[k + 3] = r3;
+  }
+  for (; k < K; ++k)
+    for (int n = 0; n < count; ++n) r[k] += p[k * B + n];
+}
+
+// The moments of x that EM accumulates, into row: x_j, then x_j * x_j, then
+// (full) the products x_i * x_j of the strict lower triangle, row by row.
+inline void VectorMoments(double const* x, int d, bool full, double* row) {
+  for (int j = 0; j < d; ++j) row[j] = x[j];
+  for (int j = 0; j < d; ++j) row[d + j] = x[j] * x[j];
+  if (!full) return;
+  double* product = row + 2 * d;
+  for (int i = 1; i < d; ++i)
+    for (int j = 0; j < i; ++j) *product++ = x[i] * x[j];
+}
+
+// Copies the accumulated sums of one component (laid out as VectorMoments)
+// into its mean and the lower triangle of its covariance. Without the
+// products (full false, which the caller promises only for diagonal
+// components) a full covariance gets zeros off its diagonal.
+void UnpackSums(double const* sums, int d, bool full, MixtureComponent& component) {
+  double* mean = component.mean.data;
+  double* covariance = component.covariance.data;
+  for (int j = 0; j < d; ++j) mean[j] = sums[j];
+  if (component.type == MM_COV_DIAGONAL) {
+    for (int j = 0; j < d; ++j) covariance[j] = sums[d + j];
+    return;
+  }
+  for (int j = 0; j < d; ++j) covariance[j * d + j] = sums[d + j];
+  double const* product = sums + 2 * d;
+  for (int i = 1; i < d; ++i)
+    for (int j = 0; j < i; ++j) covariance[i * d + j] = full ? *product++ : 0.0;
 }
 
 // Copies the strict lower triangle of the square matrix a into its upper one.
@@ -73,17 +183,19 @@ double emLogLikelihood(Data const& data, MixtureModel const& model) {
 
 double emLogLikelihood(Data const& data, MixtureModel const& model,
                        DeterminantInverseCache const& cache) {
-  size_t count = data.Count();
+  size_t const count = data.Count();
+  int const K = model.count > 0 ? model.count : 0;
+  PrepareScratch(model, cache, data.Dimension());
   double sum = 0.0;
-  for (size_t n = 0; n < count; ++n) {
-    double const* x = data.Vector(n);
-    double p = kTiny;
-    if (model.count > 0) {
-      p = 0.0;
-      for (int k = 0; k < model.count; ++k) p += WeightedDensity(x, *model.components[k], cache[k]);
+  for (size_t first = 0; first < count; first += B) {
+    int const inBlock = BlockLength(count, first);
+    BlockDistances(data, first, inBlock, model, cache);
+    BlockDensities(K);
+    for (int n = 0; n < inBlock; ++n) {
+      double p = K > 0 ? Scratch.columnSums[n] : kTiny;
       if (p < kTiny) p = kTiny;
+      sum += std::log(p);
     }
-    sum += std::log(p);
   }
   return sum / static_cast<double>(count);
 }
@@ -95,77 +207,56 @@ double emMonolithicEMStep(MixtureModel const& model, Data const& data, MixtureMo
   size_t const count = data.Count();
   double const logTiny = std::log(kTiny);
 
-  // Second moments of the current vector: the squares for a diagonal-only
-  // model, otherwise the lower triangle of x x' (the upper one would hold the
-  // same products).
-  Matrix S(diagonalOnly ? 1 : d, d);
-
   for (int k = 0; k < K; ++k) {
-    MixtureComponent& component = *updated.components[k];
     // The sums go straight into the covariance, so a full one must be square
     // of the data's dimension.
+    MixtureComponent const& component = *updated.components[k];
     Matrix const& covariance = component.covariance;
     if (component.type != MM_COV_DIAGONAL && (covariance.rows != d || covariance.columns != d))
       MatrixFatalError("Matrix::operator-=: size mismatch.");
-    component.mean.Fill(0.0);
-    component.covariance.Fill(0.0);
   }
   SetupDeterminantAndInverseMatrices(DetInvs, model);
 
-  Matrix P(1, K);
-  Matrix R(1, K, 0.0);
-  double* p = P.data;
-  double* r = R.data;
+  // Per vector: x, the squares and, unless every component is diagonal, the
+  // rest of the lower triangle of x x' (the upper one holds the same
+  // products). Padding to the kernel's tile holds zeros.
+  bool const full = !diagonalOnly;
+  int const width = RoundUp(full ? d + d * (d + 1) / 2 : 2 * d, 8);
+  int const K4 = RoundUp(K, 4);
+  PrepareScratch(model, DetInvs, d);
+  // The moments of up to `batch` vectors at a time: the whole block unless
+  // the dimension is so high that it would take more than kMomentsRoom.
+  int const batch = std::max(1, std::min(B, kMomentsRoom / std::max(width, 1)));
+  Zeroed(Scratch.moments, static_cast<size_t>(batch) * width);
+  Zeroed(Scratch.sums, static_cast<size_t>(K4) * width);
+  Zeroed(Scratch.r, K);
+  double* r = Scratch.r.data();
   double L = 0.0;
 
-  for (size_t n = 0; n < count; ++n) {
-    double const* x = data.Vector(n);
+  for (size_t first = 0; first < count; first += B) {
+    int const inBlock = BlockLength(count, first);
+    BlockDistances(data, first, inBlock, model, DetInvs);
 
-    // E step: responsibilities of the components for x.
-    double s = 0.0;
-    for (int k = 0; k < K; ++k) {
-      p[k] = WeightedDensity(x, *model.components[k], DetInvs[k]);
-      s += p[k];
+    // E step: responsibilities of the components for the block's vectors.
+    // A vector that no component explains is shared equally.
+    BlockDensities(K);
+    double const* sums = Scratch.columnSums.data();
+    for (int n = 0; n < inBlock; ++n) {
+      bool const explained = K > 0 && !(sums[n] < kTiny);
+      L += explained ? std::log(sums[n]) : logTiny;
+      Scratch.explained[n] = explained ? 1.0 : 0.0;
     }
-    if (K > 0 && !(s < kTiny)) {
-      L += std::log(s);
-      double scale = 1.0 / s;
-      for (int k = 0; k < K; ++k) p[k] *= scale;
-    } else {
-      // No component explains x: it is shared equally.
-      L += logTiny;
-      double share = 1.0 / K;
-      for (int k = 0; k < K; ++k) p[k] = share;
-    }
-    for (int k = 0; k < K; ++k) r[k] += p[k];
+    double* p = Scratch.p.data();
+    BlockNormalise(p, K, sums, Scratch.explained.data(), 1.0 / K);
+    AddRowSums(p, K, inBlock, r);
 
-    if (diagonalOnly) {
-      for (int j = 0; j < d; ++j) S.data[j] = x[j] * x[j];
-    } else {
-      for (int i = 0; i < d; ++i) {
-        double* row = S.data + i * d;
-        for (int j = 0; j <= i; ++j) row[j] = x[i] * x[j];
-      }
-    }
-
-    // Accumulation of the weighted first and second moments.
-    for (int k = 0; k < K; ++k) {
-      MixtureComponent& component = *updated.components[k];
-      double const weight = p[k];
-      double* mean = component.mean.data;
-      for (int j = 0; j < d; ++j) mean[j] += weight * x[j];
-      double* covariance = component.covariance.data;
-      if (diagonalOnly) {
-        for (int j = 0; j < d; ++j) covariance[j] += weight * S.data[j];
-      } else if (component.type == MM_COV_DIAGONAL) {
-        for (int j = 0; j < d; ++j) covariance[j] += weight * S.data[j * (d + 1)];
-      } else {
-        for (int i = 0; i < d; ++i) {
-          double* row = covariance + i * d;
-          double const* moments = S.data + i * d;
-          for (int j = 0; j <= i; ++j) row[j] += weight * moments[j];
-        }
-      }
+    // Accumulation of the weighted first and second moments, vector by
+    // vector in data order for every sum.
+    for (int start = 0; start < inBlock; start += batch) {
+      int const inBatch = std::min(batch, inBlock - start);
+      for (int n = 0; n < inBatch; ++n)
+        VectorMoments(data.Vector(first + start + n), d, full, Scratch.moments.data() + n * width);
+      BlockMoments(Scratch.sums.data(), K4, width, p + start, Scratch.moments.data(), inBatch);
     }
   }
 
@@ -173,6 +264,7 @@ double emMonolithicEMStep(MixtureModel const& model, Data const& data, MixtureMo
   double const N = static_cast<double>(count);
   for (int k = 0; k < K; ++k) {
     MixtureComponent& component = *updated.components[k];
+    UnpackSums(Scratch.sums.data() + static_cast<size_t>(k) * width, d, full, component);
     if (r[k] < kTiny) r[k] = kTiny;
     component.weight = r[k] / N;
     double const scale = 1.0 / r[k];
@@ -182,7 +274,7 @@ double emMonolithicEMStep(MixtureModel const& model, Data const& data, MixtureMo
       component.covariance.Scale(scale);
       for (int j = 0; j < d; ++j) component.covariance.data[j] -= mean[j] * mean[j];
     } else {
-      if (!diagonalOnly) MirrorLowerTriangle(component.covariance);
+      MirrorLowerTriangle(component.covariance);
       component.covariance.Scale(scale);
       double* covariance = component.covariance.data;
       for (int i = 0; i < d; ++i)

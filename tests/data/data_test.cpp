@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "data/storage_builders.h"
+
 #include <string>
 #include <vector>
 
@@ -9,13 +11,6 @@
 #include "data/temp_file.h"
 
 namespace {
-
-DataStorage StorageOf(int rows, int columns, std::vector<double> const& values) {
-  DataStorage storage;
-  storage.Resize(rows, columns, false);
-  for (size_t k = 0; k < values.size(); ++k) storage.data[k] = values[k];
-  return storage;
-}
 
 std::vector<double> Elements(Matrix const& m) {
   return std::vector<double>(m.data, m.data + m.ElementCount());

@@ -3,15 +3,9 @@
 #include <cmath>
 
 #include "matrix/matrix.h"
+#include "matrix/matrix_builders.h"
 
 namespace {
-
-Matrix FromValues(int rows, int columns, std::initializer_list<double> values) {
-  Matrix m(rows, columns);
-  int k = 0;
-  for (double v : values) m.data[k++] = v;
-  return m;
-}
 
 TEST(MatrixProduct, SquareInPlaceAndGeneral) {
   Matrix a = FromValues(2, 2, {1, 2, 3, 4});

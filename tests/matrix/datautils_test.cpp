@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "data/storage_builders.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -12,19 +14,6 @@
 #include "matrix/random.h"
 
 namespace {
-
-DataStorage StorageOf(int rows, int columns, std::vector<double> const& values) {
-  DataStorage storage;
-  storage.Resize(rows, columns, false);
-  for (size_t k = 0; k < values.size(); ++k) storage.data[k] = values[k];
-  return storage;
-}
-
-Data AllRows(DataStorage const& storage) {
-  Data data(storage);
-  if (storage.rows > 0) data.Map(0, storage.rows);
-  return data;
-}
 
 std::vector<double> Elements(Matrix const& m) {
   return std::vector<double>(m.data, m.data + m.ElementCount());

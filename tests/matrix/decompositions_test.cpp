@@ -3,15 +3,9 @@
 #include <cmath>
 
 #include "matrix/matrix.h"
+#include "matrix/matrix_builders.h"
 
 namespace {
-
-Matrix FromValues(int rows, int columns, std::initializer_list<double> values) {
-  Matrix m(rows, columns);
-  int k = 0;
-  for (double v : values) m.data[k++] = v;
-  return m;
-}
 
 // A symmetric positive definite matrix: B Bᵀ + n I for a fixed B.
 Matrix SymmetricPositiveDefinite(int n) {

@@ -1,4 +1,5 @@
 #include "matrix/matrix.h"
+#include "matrix/matrix_builders.h"
 
 #include <gtest/gtest.h>
 
@@ -13,13 +14,6 @@ namespace {
 
 const double kNaN = std::numeric_limits<double>::quiet_NaN();
 const double kInf = std::numeric_limits<double>::infinity();
-
-Matrix FromValues(int rows, int columns, std::initializer_list<double> values) {
-  Matrix m(rows, columns);
-  int k = 0;
-  for (double v : values) m.data[k++] = v;
-  return m;
-}
 
 std::string Printed(Matrix const& m, int first_row, int first_column, int row_count,
                     int column_count) {

@@ -1,0 +1,342 @@
+#include "training/blocks.h"
+
+#include <cmath>
+#include <cstring>
+
+// The kernels are written once, on four-lane vectors of doubles, as inline
+// bodies; each is compiled twice, into a portable function (two SSE2
+// halves per vector) and an AVX2 one. Additions and multiplications stay
+// separate operations (no fused multiply-add), so both give the same bits.
+
+// Helpers that return vectors are always inlined, so no vector ever crosses
+// a call and the ABI note about AVX vectors does not apply.
+#pragma GCC diagnostic ignored "-Wpsabi"
+
+namespace {
+
+typedef double Lanes __attribute__((vector_size(32)));
+
+#define MIXFIT_INLINE inline __attribute__((always_inline))
+
+MIXFIT_INLINE Lanes Load(double const* p) {
+  Lanes v;
+  std::memcpy(&v, p, sizeof v);
+  return v;
+}
+
+MIXFIT_INLINE void Store(double* p, Lanes const& v) { std::memcpy(p, &v, sizeof v); }
+
+MIXFIT_INLINE Lanes Splat(double x) { return Lanes{x, x, x, x}; }
+
+int const B = kBlockVectors;
+
+MIXFIT_INLINE void DiagonalDistancesBody(double const* block, int d, double const* mean,
+                                         double const* inverse, double* out) {
+  // Sixteen vectors at a time: four independent sums per lane group keep
+  // the adder busy while each sum runs over j in order.
+  for (int c = 0; c < B; c += 16) {
+    Lanes s0 = Splat(0.0), s1 = s0, s2 = s0, s3 = s0;
+    for (int j = 0; j < d; ++j) {
+      double const* row = block + j * B + c;
+      Lanes const m = Splat(mean[j]);
+      Lanes const a = Splat(inverse[j]);
+      Lanes const e0 = Load(row) - m;
+      Lanes const e1 = Load(row + 4) - m;
+      Lanes const e2 = Load(row + 8) - m;
+      Lanes const e3 = Load(row + 12) - m;
+      s0 = s0 + e0 * e0 * a;
+      s1 = s1 + e1 * e1 * a;
+      s2 = s2 + e2 * e2 * a;
+      s3 = s3 + e3 * e3 * a;
+    }
+    Store(out + c, s0);
+    Store(out + c + 4, s1);
+    Store(out + c + 8, s2);
+    Store(out + c + 12, s3);
+  }
+}
+
+// Adds factor(i, j) * e_j to the partial sums t of rows i0 ... i0 + 3 for
+// eight vectors (two lane groups each), j from `from` to `to` - 1, starting
+// with row `first` - i0 (the rows below it have no element in these columns).
+MIXFIT_INLINE void CholeskyRowsBody(double const* centred, int c, double const* rows, int d,
+                                    int from, int to, Lanes (&t)[4][2]) {
+  for (int j = from; j < to; ++j) {
+    Lanes const e0 = Load(centred + j * B + c);
+    Lanes const e1 = Load(centred + j * B + c + 4);
+    Lanes const b0 = Splat(rows[j]);
+    Lanes const b1 = Splat(rows[d + j]);
+    Lanes const b2 = Splat(rows[2 * d + j]);
+    Lanes const b3 = Splat(rows[3 * d + j]);
+    t[0][0] = t[0][0] + b0 * e0;
+    t[0][1] = t[0][1] + b0 * e1;
+    t[1][0] = t[1][0] + b1 * e0;
+    t[1][1] = t[1][1] + b1 * e1;
+    t[2][0] = t[2][0] + b2 * e0;
+    t[2][1] = t[2][1] + b2 * e1;
+    t[3][0] = t[3][0] + b3 * e0;
+    t[3][1] = t[3][1] + b3 * e1;
+  }
+}
+
+MIXFIT_INLINE void CholeskyDistancesBody(double const* block, int d, double const* mean,
+                                         double const* factor, double* centred, double* out) {
+  for (int j = 0; j < d; ++j) {
+    Lanes const m = Splat(mean[j]);
+    for (int c = 0; c < B; c += 4) Store(centred + j * B + c, Load(block + j * B + c) - m);
+  }
+  for (int c = 0; c < B; c += 8) {
+    Lanes s0 = Splat(0.0), s1 = s0;
+    int i = 0;
+    // Four rows at a time: their sums share the loads of e_j.
+    for (; i + 4 <= d; i += 4) {
+      double const* rows = factor + i * d;
+      Lanes t[4][2];
+      for (int r = 0; r < 4; ++r) t[r][0] = t[r][1] = Splat(0.0);
+      CholeskyRowsBody(centred, c, rows, d, 0, i + 1, t);
+      // The triangle's corner: row i + r ends at column i + r.
+      for (int j = i + 1; j < i + 4; ++j) {
+        Lanes const e0 = Load(centred + j * B + c);
+        Lanes const e1 = Load(centred + j * B + c + 4);
+        for (int r = j - i; r < 4; ++r) {
+          Lanes const b = Splat(rows[r * d + j]);
+          t[r][0] = t[r][0] + b * e0;
+          t[r][1] = t[r][1] + b * e1;
+        }
+      }
+      for (int r = 0; r < 4; ++r) {
+        s0 = s0 + t[r][0] * t[r][0];
+        s1 = s1 + t[r][1] * t[r][1];
+      }
+    }
+    for (; i < d; ++i) {
+      double const* row = factor + i * d;
+      Lanes t0 = Splat(0.0), t1 = t0;
+      for (int j = 0; j <= i; ++j) {
+        Lanes const b = Splat(row[j]);
+        t0 = t0 + b * Load(centred + j * B + c);
+        t1 = t1 + b * Load(centred + j * B + c + 4);
+      }
+      s0 = s0 + t0 * t0;
+      s1 = s1 + t1 * t1;
+    }
+    Store(out + c, s0);
+    Store(out + c + 4, s1);
+  }
+}
+
+MIXFIT_INLINE void MomentsBody(double* acc, int components, int width, double const* p,
+                               double const* s, int count) {
+  // A tile of 4 accumulator rows by 8 columns stays in registers while the
+  // vectors pass; the columns outside keep the tile of s in the first-level
+  // cache for all rows.
+  for (int w = 0; w < width; w += 8) {
+    for (int k = 0; k < components; k += 4) {
+      double* a = acc + k * width + w;
+      Lanes a00 = Load(a), a01 = Load(a + 4);
+      Lanes a10 = Load(a + width), a11 = Load(a + width + 4);
+      Lanes a20 = Load(a + 2 * width), a21 = Load(a + 2 * width + 4);
+      Lanes a30 = Load(a + 3 * width), a31 = Load(a + 3 * width + 4);
+      for (int n = 0; n < count; ++n) {
+        double const* sn = s + n * width + w;
+        double const* pn = p + k * B + n;
+        Lanes const s0 = Load(sn), s1 = Load(sn + 4);
+        Lanes const p0 = Splat(pn[0]), p1 = Splat(pn[B]), p2 = Splat(pn[2 * B]),
+                    p3 = Splat(pn[3 * B]);
+        a00 = a00 + p0 * s0;
+        a01 = a01 + p0 * s1;
+        a10 = a10 + p1 * s0;
+        a11 = a11 + p1 * s1;
+        a20 = a20 + p2 * s0;
+        a21 = a21 + p2 * s1;
+        a30 = a30 + p3 * s0;
+        a31 = a31 + p3 * s1;
+      }
+      Store(a, a00);
+      Store(a + 4, a01);
+      Store(a + width, a10);
+      Store(a + width + 4, a11);
+      Store(a + 2 * width, a20);
+      Store(a + 2 * width + 4, a21);
+      Store(a + 3 * width, a30);
+      Store(a + 3 * width + 4, a31);
+    }
+  }
+}
+
+// Below this the C library's exp(x) is 0: exp(-745.2) is under half the
+// smallest subnormal double. Checked once at startup, see UnderflowSkip.
+double const kExpUnderflow = -745.2;
+
+MIXFIT_INLINE void WeightedDensitiesBody(double const* distances, double weight,
+                                         double normaliser, double floor, double* out) {
+  double e[B];
+  Lanes const half = Splat(-0.5);
+  Lanes lowest = Splat(HUGE_VAL);
+  for (int n = 0; n < B; n += 4) {
+    Lanes const argument = half * Load(distances + n);
+    Store(e + n, argument);
+    lowest = argument < lowest ? argument : lowest;
+  }
+  // Usually no argument is below the floor: then exp is called without a
+  // test per vector.
+  if (lowest[0] >= floor && lowest[1] >= floor && lowest[2] >= floor && lowest[3] >= floor) {
+    for (int n = 0; n < B; ++n) e[n] = std::exp(e[n]);
+  } else {
+    for (int n = 0; n < B; ++n) e[n] = e[n] < floor ? 0.0 : std::exp(e[n]);
+  }
+  Lanes const w = Splat(weight), z = Splat(normaliser), zero = Splat(0.0);
+  for (int n = 0; n < B; n += 4) {
+    Lanes const q = Load(e + n) / z;
+    // q - q is 0 exactly when q is finite.
+    Store(out + n, w * (q - q == zero ? q : zero));
+  }
+}
+
+MIXFIT_INLINE void ColumnSumsBody(double const* p, int components, double* sums) {
+  for (int n = 0; n < B; n += 8) {
+    Lanes s0 = Splat(0.0), s1 = s0;
+    for (int k = 0; k < components; ++k) {
+      s0 = s0 + Load(p + k * B + n);
+      s1 = s1 + Load(p + k * B + n + 4);
+    }
+    Store(sums + n, s0);
+    Store(sums + n + 4, s1);
+  }
+}
+
+MIXFIT_INLINE void NormaliseBody(double* p, int components, double const* sums,
+                                 double const* explained, double share) {
+  Lanes const one = Splat(1.0), equal = Splat(share), zero = Splat(0.0);
+  for (int n = 0; n < B; n += 4) {
+    Lanes const scale = one / Load(sums + n);
+    Lanes const mine = Load(explained + n);
+    for (int k = 0; k < components; ++k)
+      Store(p + k * B + n, mine != zero ? Load(p + k * B + n) * scale : equal);
+  }
+}
+
+#define MIXFIT_KERNEL_SET(suffix, attributes)                                                 \
+  attributes void DiagonalDistances##suffix(double const* block, int d, double const* mean,   \
+                                            double const* inverse, double* out) {             \
+    DiagonalDistancesBody(block, d, mean, inverse, out);                                      \
+  }                                                                                           \
+  attributes void CholeskyDistances##suffix(double const* block, int d, double const* mean,   \
+                                            double const* factor, double* centred,            \
+                                            double* out) {                                    \
+    CholeskyDistancesBody(block, d, mean, factor, centred, out);                              \
+  }                                                                                           \
+  attributes void Moments##suffix(double* acc, int components, int width, double const* p,    \
+                                  double const* s, int count) {                               \
+    MomentsBody(acc, components, width, p, s, count);                                         \
+  }                                                                                           \
+  attributes void WeightedDensities##suffix(double const* distances, double weight,           \
+                                            double normaliser, double floor, double* out) {   \
+    WeightedDensitiesBody(distances, weight, normaliser, floor, out);                         \
+  }                                                                                           \
+  attributes void ColumnSums##suffix(double const* p, int components, double* sums) {        \
+    ColumnSumsBody(p, components, sums);                                                      \
+  }                                                                                           \
+  attributes void Normalise##suffix(double* p, int components, double const* sums,           \
+                                    double const* explained, double share) {                  \
+    NormaliseBody(p, components, sums, explained, share);                                     \
+  }
+
+MIXFIT_KERNEL_SET(Portable, )
+MIXFIT_KERNEL_SET(Avx2, __attribute__((target("avx2"))))
+
+struct Kernels {
+  KernelSet set;
+  void (*diagonal)(double const*, int, double const*, double const*, double*);
+  void (*cholesky)(double const*, int, double const*, double const*, double*, double*);
+  void (*moments)(double*, int, int, double const*, double const*, int);
+  void (*densities)(double const*, double, double, double, double*);
+  void (*columnSums)(double const*, int, double*);
+  void (*normalise)(double*, int, double const*, double const*, double);
+};
+
+Kernels const kPortable = {KERNELS_PORTABLE,         DiagonalDistancesPortable,
+                           CholeskyDistancesPortable, MomentsPortable,
+                           WeightedDensitiesPortable, ColumnSumsPortable,
+                           NormalisePortable};
+Kernels const kAvx2 = {KERNELS_AVX2,          DiagonalDistancesAvx2, CholeskyDistancesAvx2,
+                       MomentsAvx2,           WeightedDensitiesAvx2, ColumnSumsAvx2,
+                       NormaliseAvx2};
+
+// The argument below which exp is not called: kExpUnderflow when the C
+// library gives 0 there (as every correctly rounding one does), otherwise
+// minus infinity, so that exp is always called.
+double UnderflowSkip() {
+  volatile double argument = kExpUnderflow;
+  return std::exp(argument) == 0.0 ? kExpUnderflow : -HUGE_VAL;
+}
+
+double const ExpFloor = UnderflowSkip();
+
+bool HasAvx2() {
+  __builtin_cpu_init();
+  return __builtin_cpu_supports("avx2");
+}
+
+Kernels const* Active = HasAvx2() ? &kAvx2 : &kPortable;
+
+}  // namespace
+
+bool SelectKernelSet(KernelSet set) {
+  if (set == KERNELS_AVX2) {
+    if (!HasAvx2()) return false;
+    Active = &kAvx2;
+  } else {
+    Active = &kPortable;
+  }
+  return true;
+}
+
+KernelSet CurrentKernelSet() { return Active->set; }
+
+void GatherBlock(Data const& data, size_t first, int count, double* block) {
+  int const d = data.Dimension();
+  for (int n = 0; n < count; ++n) {
+    double const* x = data.Vector(first + n);
+    for (int j = 0; j < d; ++j) block[j * B + n] = x[j];
+  }
+  for (int j = 0; j < d; ++j)
+    for (int n = count; n < B; ++n) block[j * B + n] = 0.0;
+}
+
+void BlockDiagonalDistances(double const* block, int d, double const* mean,
+                            double const* inverse, double* out) {
+  Active->diagonal(block, d, mean, inverse, out);
+}
+
+void BlockCholeskyDistances(double const* block, int d, double const* mean,
+                            double const* factor, double* centred, double* out) {
+  Active->cholesky(block, d, mean, factor, centred, out);
+}
+
+void BlockComponentDistances(double const* block, int d, MixtureComponent const& c,
+                             Matrix const& factor, double* centred, double* out) {
+  if (c.type == MM_COV_DIAGONAL)
+    Active->diagonal(block, d, c.mean.data, factor.data, out);
+  else
+    Active->cholesky(block, d, c.mean.data, factor.data, centred, out);
+}
+
+void BlockMoments(double* acc, int components, int width, double const* p, double const* s,
+                  int count) {
+  Active->moments(acc, components, width, p, s, count);
+}
+
+void BlockWeightedDensities(double const* distances, double weight, double normaliser,
+                            double* out) {
+  Active->densities(distances, weight, normaliser, ExpFloor, out);
+}
+
+void BlockColumnSums(double const* p, int components, double* sums) {
+  Active->columnSums(p, components, sums);
+}
+
+void BlockNormalise(double* p, int components, double const* sums, double const* explained,
+                    double share) {
+  Active->normalise(p, components, sums, explained, share);
+}

@@ -1,0 +1,85 @@
+#ifndef MIXFIT_TRAINING_BLOCKS_H
+#define MIXFIT_TRAINING_BLOCKS_H
+
+#include <cstddef>
+
+#include "data/data.h"
+#include "matrix/matrix.h"
+#include "mixture/mixmodel.h"
+
+// Kernels that EM and k-means run on blocks of data vectors. A block holds
+// up to kBlockVectors vectors transposed: row j holds element j of every
+// vector, so that one vector register covers element j of four vectors.
+// Every sum a kernel forms is the sum of the scalar code for one vector (or
+// one accumulator), in the same order; vectorising across vectors or
+// accumulators only runs independent sums side by side, so the results are
+// the same bits on every path.
+//
+// Two sets of kernels exist: portable ones for any x86-64 and AVX2 ones.
+// The AVX2 set is chosen at startup when the processor has it.
+
+int const kBlockVectors = 64;
+
+// The number of vectors in the block that starts at vector first of count.
+inline int BlockLength(size_t count, size_t first) {
+  return count - first < static_cast<size_t>(kBlockVectors) ? static_cast<int>(count - first)
+                                                            : kBlockVectors;
+}
+
+enum KernelSet {
+  KERNELS_PORTABLE = 0,
+  KERNELS_AVX2 = 1,
+};
+
+// Switches to set; false, leaving the kernels as they are, when the
+// processor lacks it.
+bool SelectKernelSet(KernelSet set);
+KernelSet CurrentKernelSet();
+
+// Copies vectors first ... first + count - 1 of data (count <= kBlockVectors)
+// into block, d rows of kBlockVectors values; unused columns become 0.
+void GatherBlock(Data const& data, size_t first, int count, double* block);
+
+// out[n] := the sum over j < d of (x_j - mean_j)^2 * inverse_j for every
+// column n of block: MahalanobisDiag2, or the squared Euclidean distance when
+// inverse holds ones.
+void BlockDiagonalDistances(double const* block, int d, double const* mean,
+                            double const* inverse, double* out);
+
+// out[n] := the sum over i of t_i^2, t_i = the sum over j <= i of
+// factor(i, j) * (x_j - mean_j), for every column n of block: MahalanobisChol2
+// with the d x d row-major lower factor. centred is scratch of the block's size.
+void BlockCholeskyDistances(double const* block, int d, double const* mean,
+                            double const* factor, double* centred, double* out);
+
+// The squared distances of the block's vectors to component c under its
+// inverse factor: BlockDiagonalDistances for the diagonal type, otherwise
+// BlockCholeskyDistances. centred is scratch of the block's size.
+void BlockComponentDistances(double const* block, int d, MixtureComponent const& c,
+                             Matrix const& factor, double* centred, double* out);
+
+// out[n] := weight * ProbabilityDensity(distances[n], normaliser) for every
+// column n of a block. The exponential is the C library's; only where its
+// argument is so low that the C library's result is 0 is the call skipped.
+void BlockWeightedDensities(double const* distances, double weight, double normaliser,
+                            double* out);
+
+// sums[n] := p(0, n) + p(1, n) + ... + p(components - 1, n), added in this
+// order from 0.0, for every column n of the components x kBlockVectors p.
+void BlockColumnSums(double const* p, int components, double* sums);
+
+// Turns the weighted densities p (components x kBlockVectors, with their
+// column sums) into responsibilities: column n is scaled by 1.0 / sums[n]
+// where explained[n] is nonzero and set to share everywhere else.
+void BlockNormalise(double* p, int components, double const* sums, double const* explained,
+                    double share);
+
+// acc(k, w) += p(n, k) * s(n, w) for n = 0 ... count - 1 in this order, for
+// every k < components and w < width: each accumulator adds the terms of the
+// vectors in data order. acc is components x width, p components x
+// kBlockVectors (column n for vector n), s count x width, all row-major; components must be a multiple of 4 and
+// width a multiple of 8.
+void BlockMoments(double* acc, int components, int width, double const* p, double const* s,
+                  int count);
+
+#endif
