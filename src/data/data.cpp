@@ -1,6 +1,7 @@
 #include "data/data.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstring>
 
 #include "data/datastream.h"
@@ -44,8 +45,16 @@ int DataStorage::Read(FILE* file) {
   stream.Open(file, stderr);
   std::vector<std::vector<double>> blocks;
   size_t count = 0;
+  bool too_large = false;
   while (stream.Get()) {
     int dimension = stream.vector.columns;
+    // A storage holds at most INT_MAX values (a matrix counts its elements in
+    // an int): larger data stop reading like a read failure.
+    if ((count + 1) * static_cast<size_t>(dimension) > static_cast<size_t>(INT_MAX)) {
+      fprintf(stderr, "Too many values for one data set (more than %i), exiting.\n", INT_MAX);
+      too_large = true;
+      break;
+    }
     if (blocks.empty() || blocks.back().size() == blocks.back().capacity()) {
       size_t rows = blocks.empty() ? FirstBlockRows(dimension) : 2 * blocks.back().size() / dimension;
       blocks.emplace_back();
@@ -59,7 +68,7 @@ int DataStorage::Read(FILE* file) {
     double* end = data;
     for (std::vector<double> const& block : blocks) end = std::copy(block.begin(), block.end(), end);
   }
-  int result = stream.finished ? 0 : 2;
+  int result = stream.finished && !too_large ? 0 : 2;
   stream.Close();
   return result;
 }

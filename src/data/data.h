@@ -15,7 +15,8 @@ class DataStorage : public Matrix {
   // Reads all vectors of file, replacing the contents. Faulty lines are
   // reported to stderr and skipped. Returns 0 when the whole input was read
   // (possibly no vector), 2 when reading stopped early: at the limit of
-  // faulty lines or at a read failure. The vectors read before a stop stay.
+  // faulty lines, at a read failure or before the values would exceed the
+  // INT_MAX that a storage holds. The vectors read before a stop stay.
   int Read(FILE* file);
   // As above; 1, and nothing changed, when the file can't be opened.
   int Read(const char* name);
