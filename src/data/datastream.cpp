@@ -60,7 +60,7 @@ bool DataStream::Get() {
     }
     if (!values) {
       // A read failure is no end of the input: the data would be cut short.
-      finished = !ferror(file);
+      finished = !ferror(file) && !LineTooLong();
       return false;
     }
     bool too_long = dimension > 0 && length > dimension;

@@ -12,6 +12,10 @@
 namespace {
 
 const size_t kInitialLineBufferSize = 1024;
+// No line of a numeric file comes near this; an endless one (such as
+// /dev/zero) stops here as a read failure instead of taking all memory.
+const size_t kMaxLineLength = size_t(1) << 28;
+bool line_too_long = false;
 const size_t kInitialNumberBufferSize = 1024;
 
 // Every character of line_buffer behind the terminator of the last line is a
@@ -122,6 +126,7 @@ char* ReadTextFileLine(FILE* file) {
     memset(line_buffer.data(), '\n', line_length + 1);  // the last line and its terminator
   }
   line_length = 0;
+  line_too_long = false;
   size_t length = 0;
   for (;;) {
     size_t room = std::min<size_t>(line_buffer.size() - length, INT_MAX);
@@ -132,13 +137,21 @@ char* ReadTextFileLine(FILE* file) {
     // The line goes on: read on behind what is there, in a buffer twice as
     // large when this one is full, keeping the filler behind the text.
     line_buffer[length] = '\n';
-    if (length + 1 == line_buffer.size()) line_buffer.resize(2 * line_buffer.size(), '\n');
+    if (length + 1 == line_buffer.size()) {
+      if (line_buffer.size() >= kMaxLineLength) {
+        line_too_long = true;
+        return nullptr;
+      }
+      line_buffer.resize(2 * line_buffer.size(), '\n');
+    }
   }
   if (length == 0) return nullptr;
   line_length = length;
   ++line_number;
   return line_buffer.data();
 }
+
+bool LineTooLong() { return line_too_long; }
 
 int LastLineLength() { return static_cast<int>(line_length); }
 

@@ -18,11 +18,16 @@
 // are never released.
 
 // Returns the next line of file, with its line feed when it has one, or null
-// at the end of the input (or when reading fails: check ferror). The line
+// at the end of the input (or when reading fails: check ferror and
+// LineTooLong). The line
 // lives in a reused buffer, may be changed in place, must not be freed. It
 // is terminated by a zero character; LastLineLength gives its real length,
 // which differs from strlen when the line itself holds zero characters.
 char* ReadTextFileLine(FILE* file);
+
+// Whether the last ReadTextFileLine returned null because the line grew
+// beyond 256 MiB: a read failure, like an error of the stream.
+bool LineTooLong();
 
 // Length in characters of the line last returned by ReadTextFileLine.
 int LastLineLength();

@@ -136,6 +136,10 @@ TEST_F(HostileInputTest, HundredThousandColumnsFitDiagonallyOnly) {
                 "Dimension 100000 is too large for full covariance matrices.\n" + DataError(data));
 }
 
+TEST_F(HostileInputTest, AnEndlessLineIsAReadFailure) {
+  ExpectFailure({"-i", "/dev/zero", "-o", Model()}, 2, DataError("/dev/zero"));
+}
+
 TEST_F(HostileInputTest, PathsThatAreNoRegularFiles) {
   std::string data = SmallData();
   std::string missing = Path("missing.txt");
