@@ -25,15 +25,15 @@ MixtureComponent OneDimensional(MixtureCovarianceMatrixType type, double weight,
 TEST(MahalanobisTest, DiagonalWeighsSquaredDifferencesByInverseVariances) {
   double const x[] = {1, 2};
   double const m[] = {0, 0};
-  EXPECT_EQ(MahalanobisDiag2(x, m, Filled(1, 2, {1, 0.25})), 2.0);
+  EXPECT_EQ(MahalanobisDiag2(x, m, FromValues(1, 2, {1, 0.25})), 2.0);
 }
 
 TEST(MahalanobisTest, CholeskyFormAgreesWithDiagonalAndReadsOnlyTheLowerTriangle) {
   double const x[] = {2, 1};
   double const m[] = {0, 0};
-  Matrix b = Filled(2, 2, {0.5, 0, 0, 2});  // inverse factor of diag(4, 0.25)
+  Matrix b = FromValues(2, 2, {0.5, 0, 0, 2});  // inverse factor of diag(4, 0.25)
   EXPECT_EQ(MahalanobisChol2(x, m, b), 5.0);
-  EXPECT_EQ(MahalanobisDiag2(x, m, Filled(1, 2, {0.25, 4})), 5.0);
+  EXPECT_EQ(MahalanobisDiag2(x, m, FromValues(1, 2, {0.25, 4})), 5.0);
   b(0, 1) = 100;
   EXPECT_EQ(MahalanobisChol2(x, m, b), 5.0);
   EXPECT_EQ(MahalanobisChol(x, m, b), std::sqrt(5.0));
@@ -41,10 +41,10 @@ TEST(MahalanobisTest, CholeskyFormAgreesWithDiagonalAndReadsOnlyTheLowerTriangle
 
 TEST(MahalanobisTest, CholeskyFormOfAFactoredCovarianceMatchesTheFullInverse) {
   // Covariance 4 2 / 2 10, inverse 1/36 * (10 -2 / -2 4).
-  Matrix factor = Filled(2, 2, {4, 2, 2, 10});
+  Matrix factor = FromValues(2, 2, {4, 2, 2, 10});
   ASSERT_TRUE(factor.CholeskyDecomposition(nullptr));
   ASSERT_TRUE(factor.InvertLowerTriangular());
-  Matrix inverse = Filled(2, 2, {10.0 / 36, -2.0 / 36, -2.0 / 36, 4.0 / 36});
+  Matrix inverse = FromValues(2, 2, {10.0 / 36, -2.0 / 36, -2.0 / 36, 4.0 / 36});
   double const x[] = {1.5, -2};
   double const m[] = {0.5, 1};
   // e = (1, -3): (10 + 12 + 36) / 36
@@ -53,7 +53,7 @@ TEST(MahalanobisTest, CholeskyFormOfAFactoredCovarianceMatchesTheFullInverse) {
 }
 
 TEST(MahalanobisTest, ShapeChoosesBetweenVariancesAndFullInverse) {
-  Matrix full = Filled(2, 2, {2, 1, 1, 2});
+  Matrix full = FromValues(2, 2, {2, 1, 1, 2});
   double const y[] = {1, 1};
   double const zero[] = {0, 0};
   EXPECT_EQ(Mahalanobis2(y, full), 6.0);
@@ -62,14 +62,14 @@ TEST(MahalanobisTest, ShapeChoosesBetweenVariancesAndFullInverse) {
   EXPECT_EQ(MahalanobisFull2(y, zero, full), 6.0);
   EXPECT_EQ(Mahalanobis(y, zero, full), std::sqrt(6.0));
 
-  Matrix row = Filled(1, 2, {2, 3});
+  Matrix row = FromValues(1, 2, {2, 3});
   EXPECT_EQ(Mahalanobis2(y, row), 5.0);
   EXPECT_EQ(Mahalanobis2(y, zero, row), 5.0);
 
   // Only the part of a vector that the matrix describes is read.
   double const x[] = {3, 1, 1};
   double const m[] = {1, 0, 0};
-  EXPECT_EQ(Mahalanobis2(x, m, Filled(1, 1, {0.5})), 2.0);
+  EXPECT_EQ(Mahalanobis2(x, m, FromValues(1, 1, {0.5})), 2.0);
 }
 
 TEST(MahalanobisTest, EmptyMatricesGiveZero) {
@@ -86,7 +86,7 @@ TEST(MahalanobisTest, EmptyMatricesGiveZero) {
 
 TEST(MahalanobisTest, NegativeSquaredDistanceGivesNaNRoot) {
   double const y[] = {1};
-  EXPECT_TRUE(std::isnan(Mahalanobis(y, Filled(1, 1, {-1}))));
+  EXPECT_TRUE(std::isnan(Mahalanobis(y, FromValues(1, 1, {-1}))));
 }
 
 // ---------------------------------------------------------------------------
@@ -112,8 +112,8 @@ TEST(BhattacharyyaTest, IdenticalComponentsAreAtDistanceZero) {
   EXPECT_EQ(a.Distance(a, CD_BHATTACHARYYA), 0.0);
 
   MixtureComponent full(MM_COV_FULL, 2, false);
-  full.mean = Filled(1, 2, {1, 2});
-  full.covariance = Filled(2, 2, {4, 2, 2, 10});
+  full.mean = FromValues(1, 2, {1, 2});
+  full.covariance = FromValues(2, 2, {4, 2, 2, 10});
   EXPECT_EQ(full.Distance(full, CD_BHATTACHARYYA), 0.0);
 }
 
@@ -139,17 +139,17 @@ TEST(BhattacharyyaTest, UnequalVariances) {
 
 TEST(BhattacharyyaTest, FullAndDiagonalAgreeOnDiagonalCovariances) {
   MixtureComponent a(MM_COV_DIAGONAL, 2, false);
-  a.mean = Filled(1, 2, {0, 1});
-  a.covariance = Filled(1, 2, {1, 3});
+  a.mean = FromValues(1, 2, {0, 1});
+  a.covariance = FromValues(1, 2, {1, 3});
   MixtureComponent b(MM_COV_DIAGONAL, 2, false);
-  b.mean = Filled(1, 2, {2, -1});
-  b.covariance = Filled(1, 2, {2, 0.5});
+  b.mean = FromValues(1, 2, {2, -1});
+  b.covariance = FromValues(1, 2, {2, 0.5});
   MixtureComponent fa(MM_COV_FULL, 2, false);
   fa.mean = a.mean;
-  fa.covariance = Filled(2, 2, {1, 0, 0, 3});
+  fa.covariance = FromValues(2, 2, {1, 0, 0, 3});
   MixtureComponent fb(MM_COV_FULL, 2, false);
   fb.mean = b.mean;
-  fb.covariance = Filled(2, 2, {2, 0, 0, 0.5});
+  fb.covariance = FromValues(2, 2, {2, 0, 0, 0.5});
   // Averaged variances 1.5, 1.75: q = (4 / 1.5 + 4 / 1.75) / 8.
   double const expected = (4 / 1.5 + 4 / 1.75) / 8 + 0.5 * std::log(1.5 * 1.75 / std::sqrt(3.0));
   EXPECT_NEAR(a.Distance(b, CD_BHATTACHARYYA), expected, 1e-15);

@@ -6,18 +6,11 @@
 #include <string>
 
 #include "matrix/matrix.h"
+#include "matrix/matrix_builders.h"
 #include "mixture/mixmodel.h"
 
-// A rows x columns matrix holding values in row-major order.
-inline Matrix Filled(int rows, int columns, std::initializer_list<double> values) {
-  Matrix m(rows, columns);
-  int k = 0;
-  for (double v : values) m.data[k++] = v;
-  return m;
-}
-
 inline Matrix Row(std::initializer_list<double> values) {
-  return Filled(1, static_cast<int>(values.size()), values);
+  return FromValues(1, static_cast<int>(values.size()), values);
 }
 
 // A component on the heap, ready for MixtureModel::Add.

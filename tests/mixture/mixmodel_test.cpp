@@ -12,7 +12,7 @@ namespace {
 double const kNaN = std::numeric_limits<double>::quiet_NaN();
 double const kInf = std::numeric_limits<double>::infinity();
 
-Matrix Square(int d, std::initializer_list<double> values) { return Filled(d, d, values); }
+Matrix Square(int d, std::initializer_list<double> values) { return FromValues(d, d, values); }
 
 MixtureComponent* Diagonal(double weight, Matrix const& mean, Matrix const& variances) {
   return NewComponent(MM_COV_DIAGONAL, weight, mean, variances);

@@ -88,7 +88,7 @@ void ExpectSameModel(MixtureModel const& a, MixtureModel const& b) {
 // A model of one 2-d diagonal component; what a failed read must not touch.
 MixtureModel Previous() {
   MixtureModel model;
-  AddComponent(model, MM_COV_DIAGONAL, 1, Filled(1, 2, {0.5, -1}), Filled(1, 2, {2, 0.25}));
+  AddComponent(model, MM_COV_DIAGONAL, 1, FromValues(1, 2, {0.5, -1}), FromValues(1, 2, {2, 0.25}));
   return model;
 }
 
@@ -129,8 +129,8 @@ TEST(ModelFileWriteTest, EmptyModelIsHeaderAndZero) {
 
 TEST(ModelFileWriteTest, FullComponentPadsItsSingleNumberLines) {
   MixtureModel model;
-  AddComponent(model, MM_COV_FULL, 1.0 / 3, Filled(1, 3, {1.0 / 3, 0, -2}),
-               Filled(3, 3, {1, 0, 0, 0, 2, 0, 0, 0, 1e-20}));
+  AddComponent(model, MM_COV_FULL, 1.0 / 3, FromValues(1, 3, {1.0 / 3, 0, -2}),
+               FromValues(3, 3, {1, 0, 0, 0, 2, 0, 0, 0, 1e-20}));
   EXPECT_EQ(Written(model),
             "% Plain Matlab-readable\n"
             "1 0 0\n"
