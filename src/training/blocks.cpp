@@ -340,3 +340,20 @@ void BlockNormalise(double* p, int components, double const* sums, double const*
                     double share) {
   Active->normalise(p, components, sums, explained, share);
 }
+
+void CovarianceFromMoments(MixtureComponent& component, double scale) {
+  Matrix& covariance = component.covariance;
+  double const* mean = component.mean.data;
+  double* c = covariance.data;
+  if (component.type == MM_COV_DIAGONAL) {
+    covariance.Scale(scale);
+    for (int j = 0; j < covariance.columns; ++j) c[j] -= mean[j] * mean[j];
+    return;
+  }
+  int const d = covariance.rows;
+  for (int i = 0; i < d; ++i)
+    for (int j = 0; j < i; ++j) c[j * d + i] = c[i * d + j];
+  covariance.Scale(scale);
+  for (int i = 0; i < d; ++i)
+    for (int j = 0; j < d; ++j) c[i * d + j] -= mean[i] * mean[j];
+}

@@ -82,4 +82,11 @@ void BlockNormalise(double* p, int components, double const* sums, double const*
 void BlockMoments(double* acc, int components, int width, double const* p, double const* s,
                   int count);
 
+// Turns the summed second moments about zero in component's covariance (the
+// row of squares, or the lower triangle with the diagonal of a full matrix)
+// into the covariance about its mean: scaled by scale (1 / the total weight),
+// minus mean * mean'. The upper triangle receives the lower one first: it
+// would have summed the same products in the same order.
+void CovarianceFromMoments(MixtureComponent& component, double scale);
+
 #endif

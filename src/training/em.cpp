@@ -135,13 +135,6 @@ void UnpackSums(double const* sums, int d, bool full, MixtureComponent& componen
     for (int j = 0; j < i; ++j) covariance[i * d + j] = full ? *product++ : 0.0;
 }
 
-// Copies the strict lower triangle of the square matrix a into its upper one.
-void MirrorLowerTriangle(Matrix& a) {
-  int n = a.rows;
-  for (int i = 0; i < n; ++i)
-    for (int j = 0; j < i; ++j) a.data[j * n + i] = a.data[i * n + j];
-}
-
 }  // namespace
 
 void SetupDeterminantAndInverseMatrices(DeterminantInverseCache& cache, MixtureModel const& model) {
@@ -269,17 +262,7 @@ double emMonolithicEMStep(MixtureModel const& model, Data const& data, MixtureMo
     component.weight = r[k] / N;
     double const scale = 1.0 / r[k];
     component.mean.Scale(scale);
-    double const* mean = component.mean.data;
-    if (component.type == MM_COV_DIAGONAL) {
-      component.covariance.Scale(scale);
-      for (int j = 0; j < d; ++j) component.covariance.data[j] -= mean[j] * mean[j];
-    } else {
-      MirrorLowerTriangle(component.covariance);
-      component.covariance.Scale(scale);
-      double* covariance = component.covariance.data;
-      for (int i = 0; i < d; ++i)
-        for (int j = 0; j < d; ++j) covariance[i * d + j] -= mean[i] * mean[j];
-    }
+    CovarianceFromMoments(component, scale);
   }
   return L / N;
 }

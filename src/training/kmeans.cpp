@@ -143,24 +143,8 @@ void UpdateCovariances(Data const& data, MixtureModel& model, std::vector<int32_
     }
     ++counts[assignment[n]];
   }
-  Matrix outer;
-  for (int c = 0; c < model.count; ++c) {
-    MixtureComponent& component = *model.components[c];
-    double const* mean = component.mean.data;
-    if (component.type != MM_COV_DIAGONAL) {
-      double* covariance = component.covariance.data;
-      for (int i = 0; i < d; ++i)
-        for (int j = 0; j < i; ++j) covariance[j * d + i] = covariance[i * d + j];
-    }
-    component.covariance.Scale(1.0 / static_cast<double>(counts[c]));
-    if (component.type == MM_COV_DIAGONAL) {
-      for (int j = 0; j < d; ++j) component.covariance.data[j] -= mean[j] * mean[j];
-    } else {
-      outer.Resize(d, d, false);
-      outer.OuterProduct(mean, mean + d, mean, mean + d);
-      component.covariance -= outer;
-    }
-  }
+  for (int c = 0; c < model.count; ++c)
+    CovarianceFromMoments(*model.components[c], 1.0 / static_cast<double>(counts[c]));
 }
 
 }  // namespace
