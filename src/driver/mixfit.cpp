@@ -14,7 +14,6 @@
 #include "mixture/mixmodel.h"
 #include "options/options.h"
 #include "matrix/random.h"
-#include "training/em.h"
 
 namespace {
 
@@ -64,7 +63,6 @@ int RefineSolution(Data const& data, DataStatistics const& statistics, TrainingP
   best.LimitVariances(statistics.minimum_variances);
   best.NormalizeWeights();
   best_likelihood = TrainOrEvaluate(best, data, statistics.minimum_variances, plan);
-  if (emNumericalProblems()) fputs("\nWarning: numerical problems.\n\n", stderr);
   return 0;
 }
 
@@ -125,7 +123,7 @@ int Fit() {
     if (status != 0) return status;
     Report(best_likelihood, verbose);
     // Evaluating a given solution writes nothing.
-    if (plan.iterations_given && plan.iterations == 0) return 0;
+    if (plan.EvaluateOnly()) return 0;
   } else {
     CheckAndWarn(data, count);
     if (RandomSearch(data, statistics.initial_covariance, statistics.minimum_variances, full,

@@ -10,10 +10,13 @@
 
 double TrainOrEvaluate(MixtureModel& model, Data const& data, Matrix const& minimum_variances,
                        TrainingPlan const& plan) {
-  if (plan.iterations_given && plan.iterations == 0) return emLogLikelihood(data, model);
-  if (plan.iterations_given)
-    return ExpectationMaximization(model, data, minimum_variances, plan.iterations, plan.trace);
-  return ExpectationMaximization(model, data, minimum_variances, plan.threshold, plan.trace);
+  if (plan.EvaluateOnly()) return emLogLikelihood(data, model);
+  double likelihood =
+      plan.iterations_given
+          ? ExpectationMaximization(model, data, minimum_variances, plan.iterations, plan.trace)
+          : ExpectationMaximization(model, data, minimum_variances, plan.threshold, plan.trace);
+  if (emNumericalProblems()) fputs("\nWarning: numerical problems.\n\n", stderr);
+  return likelihood;
 }
 
 bool ReplacesBest(int solution, double likelihood, double best_likelihood) {
@@ -63,7 +66,7 @@ SearchResult RandomSearch(Data const& data, Matrix const& initial_covariance,
       component.covariance = initial_covariance;
     }
 
-    if (plan.iterations_given && plan.iterations == 0) {
+    if (plan.EvaluateOnly()) {
       KMeans(data, working, plan.kmeans_iterations, false);
     } else {
       MahalanobisKMeans(data, working, true, plan.kmeans_iterations, plan.update_covariances);
@@ -71,7 +74,6 @@ SearchResult RandomSearch(Data const& data, Matrix const& initial_covariance,
     }
     double likelihood = TrainOrEvaluate(working, data, minimum_variances, plan);
 
-    if (emNumericalProblems()) fputs("\nWarning: numerical problems.\n\n", stderr);
     if (verbose >= 1) printf("Log likelihood: %g\n", likelihood);
     if (ReplacesBest(s, likelihood, best_likelihood)) {
       best = working;

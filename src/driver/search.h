@@ -13,10 +13,14 @@ struct TrainingPlan {
   int kmeans_iterations;
   bool update_covariances;  // in the last Mahalanobis k-means iteration
   bool trace;               // EM prints its log likelihood per iteration
+
+  // -I 0: no EM, the model is only evaluated.
+  bool EvaluateOnly() const { return iterations_given && iterations == 0; }
 };
 
 // Trains model in place by EM as the plan says, or only evaluates it when
-// the plan has zero iterations. Returns the average log likelihood.
+// the plan has zero iterations, and warns on stderr when EM stopped on
+// numerical problems. Returns the average log likelihood.
 double TrainOrEvaluate(MixtureModel& model, Data const& data, Matrix const& minimum_variances,
                        TrainingPlan const& plan);
 
