@@ -44,8 +44,7 @@ TEST(DataStatisticsTest, MeanAndCovarianceDivideByN) {
 // very bits of the plain sum of scatter matrices, in data order, times 1 / N.
 TEST(DataStatisticsTest, CovarianceAndVariancesMatchTheScatterSumBitForBit) {
   RandomSeed(7);
-  DataStorage storage;
-  storage.Resize(500, 6, false);
+  DataStorage storage = StorageOf(500, 6, {});
   storage.Randomize();
   for (int k = 0; k < storage.ElementCount(); k += 5) storage.data[k] *= 1e6;
   Data data = AllRows(storage);

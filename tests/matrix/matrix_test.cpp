@@ -8,7 +8,6 @@
 #include <limits>
 
 #include "data/temp_file.h"
-#include "matrix/random.h"
 
 namespace {
 
@@ -58,16 +57,6 @@ TEST(MatrixReductions, MinAndMaxPassOverLaterNaN) {
   EXPECT_EQ(FromValues(1, 3, {2, kNaN, -5}).Max(), 2);
   EXPECT_TRUE(std::isnan(FromValues(1, 2, {kNaN, 9}).Max()));
   EXPECT_EQ(FromValues(1, 4, {1, kInf, kNaN, -kInf}).NotFinite(), 3);
-}
-
-TEST(MatrixFills, RandomizeDividesTheDrawsBy32767) {
-  RandomSeed(7);
-  int first = RandomNext(), second = RandomNext();
-  RandomSeed(7);
-  Matrix m(1, 2);
-  m.Randomize();
-  EXPECT_EQ(m(0, 0), first / 32767.0);
-  EXPECT_EQ(m(0, 1), second / 32767.0);
 }
 
 // OuterProduct reads as many elements as the target's shape asks for;
