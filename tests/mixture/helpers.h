@@ -1,35 +1,47 @@
 #ifndef MIXFIT_TESTS_MIXTURE_HELPERS_H
 #define MIXFIT_TESTS_MIXTURE_HELPERS_H
 
-#include <cstdio>
-#include <initializer_list>
-#include <string>
+#include <algorithm>
+#include <cstring>
+#include <vector>
 
-#include "matrix/matrix.h"
 #include "matrix/matrix_builders.h"
 #include "mixture/mixmodel.h"
 
-inline Matrix Row(std::initializer_list<double> values) {
-  return FromValues(1, static_cast<int>(values.size()), values);
+inline Matrix Row(std::vector<double> const& values) {
+  Matrix row(1, static_cast<int>(values.size()));
+  std::copy(values.begin(), values.end(), row.data);
+  return row;
 }
 
-// A component on the heap, ready for MixtureModel::Add.
-inline MixtureComponent* NewComponent(MixtureCovarianceMatrixType type, double weight,
-                                      Matrix const& mean, Matrix const& covariance) {
-  MixtureComponent* c = new MixtureComponent(type, mean.columns, false);
-  c->weight = weight;
-  c->mean = mean;
-  c->covariance = covariance;
-  return c;
+// Appends a component with the given values (covariance: d variances or
+// d x d elements) and returns it.
+inline MixtureComponent& AddComponent(MixtureModel& model, MixtureCovarianceMatrixType type,
+                                      double weight, std::vector<double> const& mean,
+                                      std::vector<double> const& covariance) {
+  MixtureComponent* component = new MixtureComponent(type, static_cast<int>(mean.size()), false);
+  component->weight = weight;
+  std::copy(mean.begin(), mean.end(), component->mean.data);
+  std::copy(covariance.begin(), covariance.end(), component->covariance.data);
+  model.Add(*component);
+  return *component;
 }
 
-// Everything written to file so far; closes it.
-inline std::string ContentsAndClose(FILE* file) {
-  std::string text(static_cast<size_t>(ftell(file)), '\0');
-  rewind(file);
-  text.resize(fread(&text[0], 1, text.size(), file));
-  fclose(file);
-  return text;
+inline bool SameBits(Matrix const& a, Matrix const& b) {
+  return a.rows == b.rows && a.columns == b.columns &&
+         std::memcmp(a.data, b.data, sizeof(double) * a.ElementCount()) == 0;
+}
+
+inline bool SameBits(MixtureModel const& a, MixtureModel const& b) {
+  if (a.count != b.count) return false;
+  for (int k = 0; k < a.count; ++k) {
+    MixtureComponent const& x = *a.components[k];
+    MixtureComponent const& y = *b.components[k];
+    if (x.type != y.type || std::memcmp(&x.weight, &y.weight, sizeof(double)) != 0 ||
+        !SameBits(x.mean, y.mean) || !SameBits(x.covariance, y.covariance))
+      return false;
+  }
+  return true;
 }
 
 #endif
