@@ -2,13 +2,12 @@
 #define MIXFIT_TESTS_TRAINING_TRAINING_FIXTURES_H
 
 #include <algorithm>
-#include <cstring>
 #include <random>
 #include <vector>
 
 #include "data/data.h"
-#include "matrix/matrix.h"
-#include "mixture/mixmodel.h"
+#include "data/storage_builders.h"
+#include "mixture/helpers.h"
 
 namespace training_test {
 
@@ -21,28 +20,12 @@ struct DataSet {
   DataStorage storage;
   Data data;
 
-  DataSet(int d, std::vector<double> const& values) : data(storage) {
-    int count = d > 0 ? static_cast<int>(values.size()) / d : 0;
-    storage.Resize(count, d, false);
-    std::copy(values.begin(), values.end(), storage.data);
-    if (count > 0) data.Map(0, static_cast<uint32_t>(count));
-  }
+  DataSet(int d, std::vector<double> const& values)
+      : storage(StorageOf(d > 0 ? static_cast<int>(values.size()) / d : 0, d, values)),
+        data(AllRows(storage)) {}
   DataSet(DataSet const&) = delete;
   DataSet& operator=(DataSet const&) = delete;
 };
-
-// Appends a component with the given values (covariance: d variances or
-// d x d elements) and returns it.
-inline MixtureComponent& AddComponent(MixtureModel& model, MixtureCovarianceMatrixType type,
-                                      double weight, std::vector<double> const& mean,
-                                      std::vector<double> const& covariance) {
-  MixtureComponent* component = new MixtureComponent(type, static_cast<int>(mean.size()), false);
-  component->weight = weight;
-  std::copy(mean.begin(), mean.end(), component->mean.data);
-  std::copy(covariance.begin(), covariance.end(), component->covariance.data);
-  model.Add(*component);
-  return *component;
-}
 
 // One-dimensional diagonal components with the given means and variances
 // and equal weights.
@@ -52,29 +35,6 @@ inline MixtureModel OneDimensional(std::vector<double> const& means,
   for (size_t k = 0; k < means.size(); ++k)
     AddComponent(model, MM_COV_DIAGONAL, 1.0 / means.size(), {means[k]}, {variances[k]});
   return model;
-}
-
-inline Matrix Row(std::vector<double> const& values) {
-  Matrix row(1, static_cast<int>(values.size()));
-  std::copy(values.begin(), values.end(), row.data);
-  return row;
-}
-
-inline bool SameBits(Matrix const& a, Matrix const& b) {
-  return a.rows == b.rows && a.columns == b.columns &&
-         std::memcmp(a.data, b.data, sizeof(double) * a.ElementCount()) == 0;
-}
-
-inline bool SameBits(MixtureModel const& a, MixtureModel const& b) {
-  if (a.count != b.count) return false;
-  for (int k = 0; k < a.count; ++k) {
-    MixtureComponent const& x = *a.components[k];
-    MixtureComponent const& y = *b.components[k];
-    if (x.type != y.type || std::memcmp(&x.weight, &y.weight, sizeof(double)) != 0 ||
-        !SameBits(x.mean, y.mean) || !SameBits(x.covariance, y.covariance))
-      return false;
-  }
-  return true;
 }
 
 // count vectors of dimension d drawn around `clusters` centres in [2, 6]^d,
