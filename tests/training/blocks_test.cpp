@@ -23,16 +23,11 @@ class BlockKernelsTest : public testing::Test {
  protected:
   void TearDown() override { SelectKernelSet(initial); }
   KernelSet const initial = CurrentKernelSet();
+  // The sets this processor can run.
+  std::vector<KernelSet> const sets = SelectKernelSet(KERNELS_AVX2)
+                                          ? std::vector<KernelSet>{KERNELS_PORTABLE, KERNELS_AVX2}
+                                          : std::vector<KernelSet>{KERNELS_PORTABLE};
 };
-
-// The sets this processor can run.
-std::vector<KernelSet> Available() {
-  KernelSet const initial = CurrentKernelSet();
-  std::vector<KernelSet> sets{KERNELS_PORTABLE};
-  if (SelectKernelSet(KERNELS_AVX2)) sets.push_back(KERNELS_AVX2);
-  SelectKernelSet(initial);
-  return sets;
-}
 
 bool SameBits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 
@@ -59,7 +54,7 @@ std::string File(MixtureModel const& model) {
 TEST_F(BlockKernelsTest, KernelsRepeatTheScalarArithmeticBitForBit) {
   std::mt19937_64 generator(7);
   std::normal_distribution<double> normal(0.0, 3.0);
-  for (KernelSet set : Available()) {
+  for (KernelSet set : sets) {
     SelectKernelSet(set);
     // Distances four rows at a time and the rows left over: every d from 1
     // to 9. The factor has awkward magnitudes and garbage above the diagonal.
@@ -97,7 +92,7 @@ TEST_F(BlockKernelsTest, KernelsRepeatTheScalarArithmeticBitForBit) {
 }
 
 TEST_F(BlockKernelsTest, PortableAndAvx2FitsGiveTheSameModelFiles) {
-  if (!SelectKernelSet(KERNELS_AVX2)) GTEST_SKIP() << "no AVX2 on this processor";
+  if (sets.size() < 2) GTEST_SKIP() << "no AVX2 on this processor";
   // 1000 vectors: 15 full blocks and a partial one.
   for (int d : {2, 5, 11}) {
     DataSet set(d, ClusteredValues(1000, d, 4, 40 + d));

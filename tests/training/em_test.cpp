@@ -35,12 +35,6 @@ TEST(DeterminantInverseCacheTest, NormalisersAndInverseFactorsOrNeutralValues) {
     EXPECT_EQ(cache[k].first, k < 2 ? kNormaliser : 0.0) << k;
     EXPECT_EQ(Elements(cache[k].second), inverses[k]) << k;
   }
-  // The unusable components contribute nothing to the likelihood.
-  DataSet set(2, {0, 0, 1, 2});
-  model.Remove(1);
-  MixtureModel usable;
-  AddComponent(usable, MM_COV_DIAGONAL, 0.25, {0, 0}, {4, 1});
-  EXPECT_EQ(emLogLikelihood(set.data, model), emLogLikelihood(set.data, usable));
 }
 
 TEST(LogLikelihoodTest, UnexplainedVectorsAreFlooredAtTheSmallestNormalDouble) {

@@ -1,12 +1,12 @@
 #ifndef MIXFIT_TESTS_TRAINING_TRAINING_FIXTURES_H
 #define MIXFIT_TESTS_TRAINING_TRAINING_FIXTURES_H
 
-#include <algorithm>
 #include <random>
 #include <vector>
 
 #include "data/data.h"
 #include "data/storage_builders.h"
+#include "matrix/datautils.h"
 #include "mixture/helpers.h"
 
 namespace training_test {
@@ -41,24 +41,19 @@ inline MixtureModel OneDimensional(std::vector<double> const& means,
 // each cluster stretched and correlated by its own random linear map.
 inline std::vector<double> ClusteredValues(int count, int d, int clusters, unsigned seed) {
   std::mt19937_64 generator(seed);
-  std::uniform_real_distribution<double> uniform(2.0, 6.0);
-  std::uniform_real_distribution<double> mixing(-0.5, 0.5);
+  std::uniform_real_distribution<double> uniform(-0.5, 0.5);
   std::normal_distribution<double> normal(0.0, 1.0);
-  std::vector<std::vector<double>> centres(clusters, std::vector<double>(d));
-  std::vector<std::vector<double>> maps(clusters, std::vector<double>(d * d));
-  for (int c = 0; c < clusters; ++c) {
-    for (double& x : centres[c]) x = uniform(generator);
-    for (int i = 0; i < d; ++i)
-      for (int j = 0; j < d; ++j) maps[c][i * d + j] = (i == j ? 0.6 : 0.0) + mixing(generator);
-  }
-  std::vector<double> values(static_cast<size_t>(count) * d);
-  std::vector<double> z(d);
+  std::vector<double> centres(clusters * d), maps(clusters * d * d);  // maps near 0.6 I
+  for (double& x : centres) x = 4.0 + 4.0 * uniform(generator);
+  for (size_t i = 0; i < maps.size(); ++i)
+    maps[i] = uniform(generator) + (i % (d * d) % (d + 1) == 0 ? 0.6 : 0.0);
+  std::vector<double> values(static_cast<size_t>(count) * d), z(d);
   for (int n = 0; n < count; ++n) {
-    int c = n % clusters;
+    int const c = n % clusters;
     for (double& x : z) x = normal(generator);
     for (int i = 0; i < d; ++i) {
-      double x = centres[c][i];
-      for (int j = 0; j < d; ++j) x += maps[c][i * d + j] * z[j];
+      double x = centres[c * d + i];
+      for (int j = 0; j < d; ++j) x += maps[(c * d + i) * d + j] * z[j];
       values[static_cast<size_t>(n) * d + i] = x;
     }
   }
@@ -70,23 +65,14 @@ inline std::vector<double> ClusteredValues(int count, int d, int clusters, unsig
 // the diagonal type). types[k % types.size()] gives component k's type.
 inline MixtureModel StartingModel(Data const& data, int K, double spread,
                                   std::vector<MixtureCovarianceMatrixType> const& types) {
-  int d = data.Dimension();
-  size_t count = data.Count();
-  std::vector<double> mean(d, 0.0), covariance(d * d, 0.0);
-  for (size_t n = 0; n < count; ++n)
-    for (int j = 0; j < d; ++j) mean[j] += data.Vector(n)[j] / count;
-  for (size_t n = 0; n < count; ++n)
-    for (int i = 0; i < d; ++i)
-      for (int j = 0; j < d; ++j)
-        covariance[i * d + j] += spread * (data.Vector(n)[i] - mean[i]) *
-                                 (data.Vector(n)[j] - mean[j]) / count;
-  std::vector<double> variances(d);
-  for (int j = 0; j < d; ++j) variances[j] = covariance[j * d + j];
+  Matrix const mean = DataMean(data);
   MixtureModel model;
   for (int k = 0; k < K; ++k) {
-    MixtureCovarianceMatrixType type = types[k % types.size()];
-    std::vector<double> centre(data.Vector(k), data.Vector(k) + d);
-    AddComponent(model, type, 1.0 / K, centre, type == MM_COV_DIAGONAL ? variances : covariance);
+    MixtureCovarianceMatrixType const type = types[k % types.size()];
+    std::vector<double> const centre(data.Vector(k), data.Vector(k) + data.Dimension());
+    MixtureComponent& c = AddComponent(model, type, 1.0 / K, centre, {});
+    c.covariance = spread * (type == MM_COV_DIAGONAL ? DataVariances(data, mean)
+                                                     : DataCovariance(data, mean));
   }
   return model;
 }
