@@ -13,7 +13,7 @@
 namespace {
 
 std::string Written(MixtureModel const& model) {
-  Capture out;
+  TextStream out;
   EXPECT_EQ(model.Write(out.file, MM_FF_PLAIN), MM_FILE_OK);
   return out.Text();
 }

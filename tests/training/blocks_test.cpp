@@ -44,7 +44,7 @@ MixtureModel FitWith(KernelSet set, Data const& data, MixtureCovarianceMatrixTyp
 }
 
 std::string File(MixtureModel const& model) {
-  Capture file;
+  TextStream file;
   model.Write(file.file, MM_FF_PLAIN);
   return file.Text();
 }
