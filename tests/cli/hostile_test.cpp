@@ -71,7 +71,7 @@ class HostileInputTest : public ScratchDirectory {
     return model;
   }
 
-  // A diagonal one-component model of the data "1 2", "3 4", "5 7".
+  // Three distinct vectors of dimension 2.
   std::string SmallData() const { return WriteFile("small.txt", "1 2\n3 4\n5 7\n"); }
 };
 
@@ -81,16 +81,13 @@ TEST_F(HostileInputTest, RefusedData) {
   for (char& byte : bytes) byte = static_cast<char>(generator() & 0xff);
   std::string garbage = WriteFile("garbage.bin", bytes);
   std::string small = SmallData(), model = Model();
-  std::string empty = WriteFile("empty.txt", ""), zeros = WriteFile("zeros.bin", std::string(4096, '\0'));
-  std::string constant = WriteFile("constant.txt", "5 -1\n5 -1\n5 -1\n5 -1\n");
+  std::string empty = WriteFile("empty.txt", "");
   std::string duplicates = WriteFile("duplicates.txt", "1 1\n1 1\n2 2\n3 3\n2 2\n");
   struct Case { std::vector<std::string> arguments; int status; std::string message; } cases[] = {
       {{"-i", empty, "-o", model}, 5, "\nError: more components than unique points (0).\n"},
-      {{"-i", zeros, "-o", model}, 5, "unique points (0).\n"},  // one faulty line, no vector
       {{"-i", garbage, "-o", model}, 2, "exiting.\n" + DataError(garbage)},  // the fifth faulty line
       {{"-i", "/dev/zero", "-o", model}, 2, DataError("/dev/zero")},  // an endless line
       {{"-i", directory_, "-o", model}, 2, DataError(directory_)},
-      {{"-i", constant, "-o", model, "-c", "2"}, 5, "unique points (1).\n"},
       {{"-i", duplicates, "-o", model, "-c", "4"}, 5, "unique points (3).\n"},
       // Huge counts fail at once, before any component is made.
       {{"-i", small, "-o", model, "-c", "1000000"}, 5, "unique points (3).\n"},
@@ -162,7 +159,7 @@ TEST_F(HostileInputTest, DegenerateFits) {
   EXPECT_EQ(ExpectFit(SmallData(), {"-c", "2", "-r", "100000"}).count, 2);
 }
 
-TEST_F(HostileInputTest, TruncatedModelFiles) {
+TEST_F(HostileInputTest, RefusedModelFiles) {
   std::string data = SmallData();
   ExpectFit(data, {"-c", "2", "-f", "-I", "5"});
   std::string model = ReadFile(Model());
@@ -172,33 +169,20 @@ TEST_F(HostileInputTest, TruncatedModelFiles) {
   for (size_t length = 0; length < model.size(); length += 5) {
     std::string cut = WriteFile("cut.txt", model.substr(0, length));
     ProgramResult run = Run({"-i", data, "-s", cut, "-o", Model()});
-    if (run.status == 0) {
-      EXPECT_TRUE(Exists(Model())) << length;
-      std::remove(Model().c_str());
-    } else {
-      EXPECT_EQ(run.status, 3) << length << run.err;
-      EXPECT_NE(run.err.find(SolutionError(cut)), std::string::npos);
-      EXPECT_FALSE(Exists(Model()));
-    }
+    bool refused = run.status == 3 && run.err.find(SolutionError(cut)) != std::string::npos;
+    EXPECT_TRUE(run.status == 0 || refused) << length << run.err;
+    EXPECT_EQ(Exists(Model()), run.status == 0) << length;
+    std::remove(Model().c_str());
   }
-}
 
-TEST_F(HostileInputTest, MalformedModelFiles) {
-  std::string data = SmallData();
   const char* models[] = {
-      "",                                           // empty
-      "% Plain Matlab-readable\n",                  // the header alone
-      "% Plain Matlab-readable\nx\n",               // no count
-      "-1\n",                                       // a negative count
-      "1e10\n1\n1 2\n1\n1 1\n",                     // a count beyond int
-      "2\n1\n1 2\n1\n1 1\n",                        // fewer components than counted
-      "1\n1\nNaN 2\n1\n1 1\n",                      // a mean that is not finite
-      "1\n1\n1 2\n2\n1 0\n0 1 5\n",                 // a covariance row too long
-      "1\n1\n1 2 3\n1\n1 1 1\n",                    // another dimension
-      "1\n1\n1\n1\n1\n",                            // another dimension
-      "1\ninf\n1 2\n1\n1 1\n",                      // an infinite weight
-      "2\n-1\n1 2\n1\n1 1\n2\n3 4\n1\n1 1\n",       // a negative weight
-      "1\n1\n1 2\n1e300\n1 1\n",                    // a type beyond int
+      "",                                      // empty
+      "% Plain Matlab-readable\nx\n",          // no count
+      "2\n1\n1 2\n1\n1 1\n",                   // fewer components than counted
+      "1\n1\n1 2\n2\n1 0\n0 1 5\n",            // a covariance row too long
+      "1\n1\n1\n1\n1\n",                       // another dimension
+      "1\ninf\n1 2\n1\n1 1\n",                 // an infinite weight
+      "2\n-1\n1 2\n1\n1 1\n2\n3 4\n1\n1 1\n",  // a negative weight
   };
   for (const char* text : models) {
     std::string model = WriteFile("bad.txt", text);
