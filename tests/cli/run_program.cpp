@@ -26,17 +26,6 @@ int TemporaryFile() {
   return fd;
 }
 
-bool WriteAll(int fd, const std::string& text) {
-  size_t done = 0;
-  while (done < text.size()) {
-    ssize_t n = write(fd, text.data() + done, text.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += static_cast<size_t>(n);
-  }
-  return lseek(fd, 0, SEEK_SET) == 0;
-}
-
 std::string ReadAll(int fd) {
   std::string text;
   if (lseek(fd, 0, SEEK_SET) != 0) return text;
@@ -83,30 +72,26 @@ void Wait(pid_t pid, ProgramResult& result) {
 
 }  // namespace
 
-ProgramResult RunProgram(const std::string& program, const std::vector<std::string>& arguments,
-                         const std::string* input) {
+ProgramResult RunMixfit(const std::vector<std::string>& arguments) {
+  const char* program = MIXFIT_BINARY;
   std::vector<char*> argv;
-  argv.push_back(const_cast<char*>(program.c_str()));
+  argv.push_back(const_cast<char*>(program));
   for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
   argv.push_back(nullptr);
 
   int out = TemporaryFile();
   int err = TemporaryFile();
-  int in = input ? TemporaryFile() : -1;
   ProgramResult result;
-  if (out < 0 || err < 0 || (input && (in < 0 || !WriteAll(in, *input)))) {
+  if (out < 0 || err < 0) {
     result = NotStarted("cannot create temporary files");
   } else {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    if (input)
-      posix_spawn_file_actions_adddup2(&actions, in, 0);
-    else
-      posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_adddup2(&actions, out, 1);
     posix_spawn_file_actions_adddup2(&actions, err, 2);
     pid_t pid;
-    int spawned = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
+    int spawned = posix_spawn(&pid, program, &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     if (spawned != 0) {
       result = NotStarted(std::strerror(spawned));
@@ -116,11 +101,7 @@ ProgramResult RunProgram(const std::string& program, const std::vector<std::stri
       result.err = ReadAll(err);
     }
   }
-  for (int fd : {out, err, in})
+  for (int fd : {out, err})
     if (fd >= 0) close(fd);
   return result;
-}
-
-ProgramResult RunMixfit(const std::vector<std::string>& arguments, const std::string* input) {
-  return RunProgram(MIXFIT_BINARY, arguments, input);
 }

@@ -18,15 +18,10 @@ struct ProgramResult {
 // is killed (and so ends by a signal).
 const int kRunTimeLimitSeconds = 300;
 
-// Runs program with the given arguments (argv[0] is the program path) and
-// returns its exit status and everything it wrote. No shell is involved, so
-// arguments reach the program exactly as given. stdin is /dev/null, or a file
-// holding *input when input is not null. If the program cannot be started the
-// result has status 127 and the reason in err.
-ProgramResult RunProgram(const std::string& program, const std::vector<std::string>& arguments,
-                         const std::string* input = nullptr);
-
-// RunProgram on the mixfit binary of this build.
-ProgramResult RunMixfit(const std::vector<std::string>& arguments, const std::string* input = nullptr);
+// Runs the mixfit binary of this build with the given arguments and returns
+// its exit status and everything it wrote. No shell is involved, so arguments
+// reach the program exactly as given; stdin is /dev/null. If the program
+// cannot be started the result has status 127 and the reason in err.
+ProgramResult RunMixfit(const std::vector<std::string>& arguments);
 
 #endif
