@@ -55,7 +55,9 @@ size_t ReadPiece(FILE* file, size_t offset, size_t room) {
   const char* feed = static_cast<const char*>(memchr(piece, '\n', room));
   if (!feed) return offset + room - 1;  // filled up without a line feed
   size_t at = feed - line_buffer.data();
-  if (line_buffer[at + 1] == '\0') return at + 1;  // the line's own feed
+  // The line's own feed has fgets' terminator behind it; filler in the
+  // buffer's last place cannot be that feed.
+  if (at + 1 < line_buffer.size() && line_buffer[at + 1] == '\0') return at + 1;
   return at - 1;  // the filler behind the terminator
 }
 
