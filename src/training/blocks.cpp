@@ -4,9 +4,11 @@
 #include <cstring>
 
 // The kernels are written once, on four-lane vectors of doubles, as inline
-// bodies; each is compiled twice, into a portable function (two SSE2
-// halves per vector) and an AVX2 one. Additions and multiplications stay
-// separate operations (no fused multiply-add), so both give the same bits.
+// bodies; each is compiled into a portable function (two SSE2 halves per
+// vector on x86-64, two NEON halves on aarch64, whatever the target has
+// elsewhere) and, on x86-64, into an AVX2 one as well. Additions and
+// multiplications stay separate operations (no fused multiply-add), so every
+// set gives the same bits.
 
 // Helpers that return vectors are always inlined, so no vector ever crosses
 // a call and the ABI note about AVX vectors does not apply.
@@ -242,8 +244,16 @@ MIXFIT_INLINE void NormaliseBody(double* p, int components, double const* sums,
     NormaliseBody(p, components, sums, explained, share);                                     \
   }
 
+// The AVX2 set and its run-time choice exist on x86-64 only, and not in a
+// build configured with MIXFIT_PORTABLE.
+#if defined(__x86_64__) && !defined(MIXFIT_PORTABLE)
+#define MIXFIT_AVX2_KERNELS 1
+#endif
+
 MIXFIT_KERNEL_SET(Portable, )
+#ifdef MIXFIT_AVX2_KERNELS
 MIXFIT_KERNEL_SET(Avx2, __attribute__((target("avx2"))))
+#endif
 
 struct Kernels {
   KernelSet set;
@@ -259,9 +269,11 @@ Kernels const kPortable = {KERNELS_PORTABLE,         DiagonalDistancesPortable,
                            CholeskyDistancesPortable, MomentsPortable,
                            WeightedDensitiesPortable, ColumnSumsPortable,
                            NormalisePortable};
+#ifdef MIXFIT_AVX2_KERNELS
 Kernels const kAvx2 = {KERNELS_AVX2,          DiagonalDistancesAvx2, CholeskyDistancesAvx2,
                        MomentsAvx2,           WeightedDensitiesAvx2, ColumnSumsAvx2,
                        NormaliseAvx2};
+#endif
 
 // The argument below which exp is not called: kExpUnderflow when the C
 // library gives 0 there (as every correctly rounding one does), otherwise
@@ -273,19 +285,34 @@ double UnderflowSkip() {
 
 double const ExpFloor = UnderflowSkip();
 
+#ifdef MIXFIT_AVX2_KERNELS
 bool HasAvx2() {
   __builtin_cpu_init();
   return __builtin_cpu_supports("avx2");
 }
 
 Kernels const* Active = HasAvx2() ? &kAvx2 : &kPortable;
+#else
+Kernels const* Active = &kPortable;
+#endif
 
 }  // namespace
 
+bool KernelSetBuilt(KernelSet set) {
+#ifdef MIXFIT_AVX2_KERNELS
+  if (set == KERNELS_AVX2) return true;
+#endif
+  return set == KERNELS_PORTABLE;
+}
+
 bool SelectKernelSet(KernelSet set) {
   if (set == KERNELS_AVX2) {
+#ifdef MIXFIT_AVX2_KERNELS
     if (!HasAvx2()) return false;
     Active = &kAvx2;
+#else
+    return false;
+#endif
   } else {
     Active = &kPortable;
   }

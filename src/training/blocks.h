@@ -15,8 +15,10 @@
 // accumulators only runs independent sums side by side, so the results are
 // the same bits on every path.
 //
-// Two sets of kernels exist: portable ones for any x86-64 and AVX2 ones.
-// The AVX2 set is chosen at startup when the processor has it.
+// Two sets of kernels exist: portable ones for any processor and, on
+// x86-64, AVX2 ones. The AVX2 set is chosen at startup when the processor
+// has it, unless the build was configured with MIXFIT_PORTABLE, which leaves
+// it out.
 
 int const kBlockVectors = 64;
 
@@ -31,8 +33,12 @@ enum KernelSet {
   KERNELS_AVX2 = 1,
 };
 
-// Switches to set; false, leaving the kernels as they are, when the
-// processor lacks it.
+// Whether this build has the set: the portable one always, the AVX2 one on
+// x86-64 unless configured with MIXFIT_PORTABLE.
+bool KernelSetBuilt(KernelSet set);
+
+// Switches to set; false, leaving the kernels as they are, when the build or
+// the processor lacks it.
 bool SelectKernelSet(KernelSet set);
 KernelSet CurrentKernelSet();
 

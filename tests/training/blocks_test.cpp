@@ -1,6 +1,7 @@
 // The block kernels against the scalar distances and sums they stand for,
-// on every kernel set this processor has, and whole fits on the portable
-// and the AVX2 set giving the same model files.
+// on every kernel set this build and processor have; the sets a build has
+// and the one chosen at startup; and whole fits on the portable and the
+// AVX2 set giving the same model files where both exist.
 
 #include <gtest/gtest.h>
 
@@ -91,7 +92,28 @@ TEST_F(BlockKernelsTest, KernelsRepeatTheScalarArithmeticBitForBit) {
   }
 }
 
+TEST_F(BlockKernelsTest, TheAvx2SetExistsOnX86WithoutThePortableOption) {
+  EXPECT_TRUE(KernelSetBuilt(KERNELS_PORTABLE));
+#if defined(__x86_64__) && !defined(MIXFIT_PORTABLE)
+  ASSERT_TRUE(KernelSetBuilt(KERNELS_AVX2));
+  __builtin_cpu_init();
+  bool const avx2 = __builtin_cpu_supports("avx2");
+  // Chosen at startup exactly when the processor has it.
+  EXPECT_EQ(initial, avx2 ? KERNELS_AVX2 : KERNELS_PORTABLE);
+  EXPECT_EQ(sets.size(), avx2 ? 2u : 1u);
+#else
+  EXPECT_FALSE(KernelSetBuilt(KERNELS_AVX2));
+  EXPECT_EQ(initial, KERNELS_PORTABLE);
+  // Asking for it changes nothing.
+  EXPECT_FALSE(SelectKernelSet(KERNELS_AVX2));
+  EXPECT_EQ(CurrentKernelSet(), KERNELS_PORTABLE);
+  EXPECT_EQ(sets.size(), 1u);
+#endif
+}
+
 TEST_F(BlockKernelsTest, PortableAndAvx2FitsGiveTheSameModelFiles) {
+  if (!KernelSetBuilt(KERNELS_AVX2))
+    GTEST_SKIP() << "no AVX2 set in this build (not x86-64, or MIXFIT_PORTABLE)";
   if (sets.size() < 2) GTEST_SKIP() << "no AVX2 on this processor";
   // 1000 vectors: 15 full blocks and a partial one.
   for (int d : {2, 5, 11}) {
