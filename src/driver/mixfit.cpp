@@ -1,15 +1,18 @@
 // Program entry of mixfit: declares the command-line options, checks them
 // and runs the fit.
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <new>
 
 #include "data/data.h"
 #include "driver/commandline.h"
 #include "driver/preparation.h"
 #include "driver/search.h"
+#include "driver/seed.h"
 #include "driver/timer.h"
 #include "mixture/mixmodel.h"
 #include "options/options.h"
@@ -31,11 +34,17 @@ int UsageExit() {
   return 1;
 }
 
-// Seeds the random generator from the process and parent identifiers, so
-// that runs differ but a run can be repeated under the same identifiers.
-void SeedRandom() {
-  uint32_t seed = (static_cast<uint32_t>(getpid()) << 15) + static_cast<uint32_t>(getppid());
-  RandomSeed(seed);
+// Seeds the random generator from MIXFIT_SEED or the process identifiers.
+// Returns false, having said why, when MIXFIT_SEED holds no seed.
+bool SeedRandom() {
+  const char* value = getenv("MIXFIT_SEED");
+  SeedChoice choice = ChooseSeed(value);
+  if (!choice.valid) {
+    fprintf(stderr, "Error: bad value of MIXFIT_SEED: %s\n", value);
+    return false;
+  }
+  RandomSeed(choice.seed);
+  return true;
 }
 
 TrainingPlan PlanFromOptions(int verbose) {
@@ -49,10 +58,9 @@ TrainingPlan PlanFromOptions(int verbose) {
   return plan;
 }
 
-// Trains (or evaluates) the initial solution named by -s into best.
-// Returns 0, or 3 when the solution can't be read or doesn't fit the data.
-int RefineSolution(Data const& data, DataStatistics const& statistics, TrainingPlan const& plan,
-                   MixtureModel& best, double& best_likelihood) {
+// Reads the initial solution named by -s into best and prepares it for the
+// data. Returns 0, or 3 when it can't be read or doesn't fit the data.
+int ReadSolution(Data const& data, DataStatistics const& statistics, MixtureModel& best) {
   const char* name = optString('s', 1);
   MixtureModelFileFormat format;
   if (best.Read(name, format) != 0 || !UsableSolution(best, data.Dimension())) {
@@ -62,7 +70,6 @@ int RefineSolution(Data const& data, DataStatistics const& statistics, TrainingP
   CheckAndWarn(data, best.count);
   best.LimitVariances(statistics.minimum_variances);
   best.NormalizeWeights();
-  best_likelihood = TrainOrEvaluate(best, data, statistics.minimum_variances, plan);
   return 0;
 }
 
@@ -92,16 +99,34 @@ int DataError(const char* input) {
   return 2;
 }
 
-// Reads the data, finds the model and writes it; returns the exit status.
-int Fit() {
-  int verbose = optGivenStr("verbose", 0);
-  bool full = optBool('f', 0) != 0;
-  int count = optInt('c', 1);
+// Whether output names the data input: the same path, or the same file
+// through another path or a link.
+bool SameFile(const char* input, const char* output) {
+  if (strcmp(input, output) == 0) return true;
+  struct stat a, b;
+  return stat(input, &a) == 0 && stat(output, &b) == 0 && a.st_dev == b.st_dev &&
+         a.st_ino == b.st_ino;
+}
 
-  DataStorage storage;
-  const char* input = optString('i', 1);
+// Runs one phase of the fit; returns false, after a line naming the phase,
+// when memory ran out in it, so that the run ends with the phase's status
+// instead of an abort.
+template <typename Phase>
+bool Completes(const char* phase, Phase run) {
+  try {
+    run();
+    return true;
+  } catch (std::bad_alloc const&) {
+    fprintf(stderr, "Out of memory while %s.\n", phase);
+    return false;
+  }
+}
+
+// Reads the data into storage and data and computes its statistics.
+// Returns 0, or 2 when the data can't be read or fitted.
+int ReadData(const char* input, bool train, bool full, int count, int verbose,
+             DataStorage& storage, Data& data, DataStatistics& statistics) {
   if (storage.Read(input) != 0) return DataError(input);
-  Data data(storage);
   if (storage.rows > 0) data.Map(0, static_cast<uint32_t>(storage.rows));
   // Data that can be read but not fitted fail as unreadable data, with the
   // reason first.
@@ -109,28 +134,69 @@ int Fit() {
     fprintf(stderr, "Dimension %i is too large for full covariance matrices.\n", data.Dimension());
     return DataError(input);
   }
-  DataStatistics statistics = PrepareStatistics(data, full, count, optDouble('v', 1), verbose);
+  statistics = PrepareStatistics(data, full, count, optDouble('v', 1), verbose);
   if (!FiniteMoments(data, statistics)) {
     fputs("Data values are too large: their squares or variances are not finite.\n", stderr);
     return DataError(input);
   }
+  int column = train ? ColumnWithoutVariance(data, statistics) : -1;
+  if (column >= 0) {
+    fprintf(stderr, "Column %i of the data has no variance, so no density can be fitted.\n",
+            column + 1);
+    return DataError(input);
+  }
+  return 0;
+}
 
+// Reads the data, finds the model and writes it; returns the exit status.
+int Fit() {
+  int verbose = optGivenStr("verbose", 0);
+  bool full = optBool('f', 0) != 0;
+  int count = optInt('c', 1);
   TrainingPlan plan = PlanFromOptions(verbose);
+  bool given = optGiven('s', 0) > 0;
+  // Evaluating a given solution writes nothing; everything else trains.
+  bool train = !(given && plan.EvaluateOnly());
+
+  const char* input = optString('i', 1);
+  if (train && SameFile(input, optString('o', 1))) {
+    fprintf(stderr, "The output file is the input data file.\n");
+    fprintf(stderr, "\nError writing output to: %s\n", optString('o', 1));
+    return 4;
+  }
+
+  DataStorage storage;
+  Data data(storage);
+  DataStatistics statistics;
+  int status = 0;
+  if (!Completes("reading the data", [&] {
+        status = ReadData(input, train, full, count, verbose, storage, data, statistics);
+      }))
+    return DataError(input);
+  if (status != 0) return status;
+
   MixtureModel best;
   double best_likelihood = 0.0;
-  if (optGiven('s', 0)) {
-    int status = RefineSolution(data, statistics, plan, best, best_likelihood);
-    if (status != 0) return status;
-    Report(best_likelihood, verbose);
-    // Evaluating a given solution writes nothing.
-    if (plan.EvaluateOnly()) return 0;
-  } else {
-    CheckAndWarn(data, count);
-    if (RandomSearch(data, statistics.initial_covariance, statistics.minimum_variances, full,
-                     count, optInt('r', 1), plan, verbose, best, best_likelihood) != SEARCH_OK)
-      return 5;
-    Report(best_likelihood, verbose);
-  }
+  if (given && !Completes("reading the initial solution",
+                          [&] { status = ReadSolution(data, statistics, best); }))
+    return 3;
+  if (status != 0) return status;
+  if (!Completes("training", [&] {
+        if (given) {
+          best_likelihood = TrainOrEvaluate(best, data, statistics.minimum_variances, plan);
+          return;
+        }
+        CheckAndWarn(data, count);
+        if (RandomSearch(data, statistics.initial_covariance, statistics.minimum_variances, full,
+                         count, optInt('r', 1), plan, verbose, best,
+                         best_likelihood) != SEARCH_OK)
+          status = 5;
+      }))
+    return 2;
+  if (status != 0) return status;
+  Report(best_likelihood, verbose);
+  // Evaluating a given solution writes nothing.
+  if (!train) return 0;
   return WriteModel(best);
 }
 
@@ -142,6 +208,6 @@ int main(int argc, char* argv[]) {
   if (optGivenOption(0, "help", argc, argv)) return UsageExit();
   if (optParseCommandLine(argc, argv, stderr) != 0 || NotANumberGiven(stderr)) return UsageExit();
   if (OptionsConflict()) return UsageExit();
-  SeedRandom();
+  if (!SeedRandom()) return 1;
   return Fit();
 }

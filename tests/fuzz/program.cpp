@@ -68,6 +68,8 @@ extern "C" int LLVMFuzzerTestOneInput(uint8_t const* bytes, size_t size) {
   TrainingPlan plan;
   plan.iterations_given = true;
   plan.iterations = (control & 8) ? 0 : 1;
+  bool const train = !(with_solution && plan.iterations == 0);
+  if (train && ColumnWithoutVariance(data, statistics) >= 0) return 0;  // status 2
   plan.threshold = kSmallestRelative;
   plan.kmeans_iterations = 2;
   plan.update_covariances = true;
