@@ -80,3 +80,23 @@ bool NotANumberGiven(FILE* errors) {
   }
   return false;
 }
+
+FitOptions ReadFitOptions() {
+  FitOptions options;
+  options.input = optString('i', 1);
+  options.output = optString('o', 1);
+  options.solution = optGiven('s', 0) > 0 ? optString('s', 1) : nullptr;
+  options.full = optBool('f', 0) != 0;
+  options.count = optInt('c', 1);
+  options.solutions = optInt('r', 1);
+  options.relative_floor = optDouble('v', 1);
+  options.verbose = optGivenStr("verbose", 0);
+  TrainingPlan& plan = options.plan;
+  plan.iterations_given = optGiven('I', 0) > 0;
+  plan.iterations = plan.iterations_given ? optInt('I', 1) : 0;
+  plan.threshold = optDouble('t', 1);
+  plan.kmeans_iterations = optInt('r', 2);
+  plan.update_covariances = optBool('r', 3) != 0;
+  plan.trace = options.verbose >= 2;
+  return options;
+}

@@ -1,6 +1,7 @@
 #include "driver/preparation.h"
 
 #include <cmath>
+#include <vector>
 
 #include "matrix/datautils.h"
 
@@ -30,6 +31,7 @@ DataStatistics PrepareStatistics(Data const& data, bool full, int count, double 
   if (verbose >= 2) PrintStatistic("Data variances:\n", variances);
   statistics.initial_covariance.Scale(1.0 / static_cast<double>(count));
 
+  statistics.variances = variances;
   variances.Scale(relative_floor);
   statistics.minimum_variances = variances;
   if (verbose >= 2) PrintStatistic("Minimum variances:\n", statistics.minimum_variances);
@@ -43,6 +45,20 @@ bool FiniteMoments(Data const& data, DataStatistics const& statistics) {
   // The variances about zero are the sums of squares over the count.
   Matrix origin(1, data.Dimension(), 0.0);
   return DataVariances(data, origin).NotFinite() == 0;
+}
+
+int ColumnWithoutVariance(Data const& data, DataStatistics const& statistics) {
+  int const d = data.Dimension();
+  std::vector<bool> varies(d, false);
+  double const* first = data.Count() > 0 ? data.Vector(0) : nullptr;
+  for (size_t n = 1; n < data.Count(); ++n) {
+    double const* x = data.Vector(n);
+    for (int j = 0; j < d; ++j)
+      if (x[j] != first[j]) varies[j] = true;
+  }
+  for (int j = 0; j < d; ++j)
+    if (!varies[j] || !(statistics.variances.data[j] > 0.0)) return j;
+  return -1;
 }
 
 void CheckAndWarn(Data const& data, int components, FILE* report) {

@@ -15,6 +15,8 @@ struct DataStatistics {
   Matrix initial_covariance;
   // 1 x d: each data variance times the relative floor.
   Matrix minimum_variances;
+  // 1 x d: the data variances, as the floor is computed from them.
+  Matrix variances;
 };
 
 // Computes the statistics of data for count components of the given kind and
@@ -33,6 +35,12 @@ bool FullCovariancesFit(int dimension);
 // NaN covariances. Reads the initial covariance, which the variance floor
 // does not enter.
 bool FiniteMoments(Data const& data, DataStatistics const& statistics);
+
+// The first column (from 0) in which no density can be fitted, or -1: its
+// variance is not above 0, or every vector holds the same value there (the
+// variance is then at most a rounding residue). The floor would be 0 or
+// meaningless there, and every component would collapse onto it.
+int ColumnWithoutVariance(Data const& data, DataStatistics const& statistics);
 
 // Warns on report when data holds too few vectors for the number of
 // components: strongly when vectors per component are at most the dimension,

@@ -44,41 +44,41 @@ void AddComponents(MixtureModel& model, bool full, int count, int dimension) {
 
 }  // namespace
 
-SearchResult RandomSearch(Data const& data, Matrix const& initial_covariance,
-                          Matrix const& minimum_variances, bool full, int count, int solutions,
-                          TrainingPlan const& plan, int verbose, MixtureModel& best,
-                          double& best_likelihood) {
+SearchResult RandomSearch(Data const& data, DataStatistics const& statistics,
+                          FitOptions const& options) {
+  SearchResult result = {true, 0, MixtureModel(), 0.0};
   MixtureModel working;
   std::vector<int> chosen;
-  for (int s = 0; s < solutions; ++s) {
+  for (int s = 0; s < options.solutions; ++s) {
     // Choosing the points first lets a count far above the data fail before
     // a million components are allocated.
-    if (!SelectUniquePoints(data, count, chosen)) {
-      fprintf(stderr, "\nError: more components than unique points (%i).\n",
-              static_cast<int>(chosen.size()));
-      return SEARCH_TOO_FEW_POINTS;
+    if (!SelectUniquePoints(data, options.count, chosen)) {
+      result.found = false;
+      result.distinct_points = static_cast<int>(chosen.size());
+      return result;
     }
-    if (working.count == 0) AddComponents(working, full, count, data.Dimension());
+    if (working.count == 0) AddComponents(working, options.full, options.count, data.Dimension());
     for (int i = 0; i < working.count; ++i) {
       MixtureComponent& component = *working.components[i];
       component.weight = 1.0 / working.count;
       component.Mean(data.Vector(chosen[i]));
-      component.covariance = initial_covariance;
+      component.covariance = statistics.initial_covariance;
     }
 
+    TrainingPlan const& plan = options.plan;
     if (plan.EvaluateOnly()) {
       KMeans(data, working, plan.kmeans_iterations, false);
     } else {
       MahalanobisKMeans(data, working, true, plan.kmeans_iterations, plan.update_covariances);
-      RestoreEmptyCovariances(working, initial_covariance);
+      RestoreEmptyCovariances(working, statistics.initial_covariance);
     }
-    double likelihood = TrainOrEvaluate(working, data, minimum_variances, plan);
+    double likelihood = TrainOrEvaluate(working, data, statistics.minimum_variances, plan);
 
-    if (verbose >= 1) printf("Log likelihood: %g\n", likelihood);
-    if (ReplacesBest(s, likelihood, best_likelihood)) {
-      best = working;
-      best_likelihood = likelihood;
+    if (options.verbose >= 1) printf("Log likelihood: %g\n", likelihood);
+    if (ReplacesBest(s, likelihood, result.likelihood)) {
+      result.best = working;
+      result.likelihood = likelihood;
     }
   }
-  return SEARCH_OK;
+  return result;
 }

@@ -38,8 +38,10 @@ Matrix::~Matrix() { delete[] data; }
 void Matrix::copy_over(Matrix const& source) {
   int count = source.ElementCount();
   if (count != ElementCount()) {
+    // Allocate first: if memory runs out, this matrix stays as it was.
+    double* storage = Allocate(source.rows, source.columns);
     delete[] data;
-    data = Allocate(source.rows, source.columns);
+    data = storage;
   }
   rows = source.rows;
   columns = source.columns;

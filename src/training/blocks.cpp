@@ -369,8 +369,11 @@ void BlockNormalise(double* p, int components, double const* sums, double const*
 }
 
 void CovarianceFromMoments(MixtureComponent& component, double scale) {
+  CovarianceFromMoments(component, scale, component.mean.data);
+}
+
+void CovarianceFromMoments(MixtureComponent& component, double scale, double const* mean) {
   Matrix& covariance = component.covariance;
-  double const* mean = component.mean.data;
   double* c = covariance.data;
   if (component.type == MM_COV_DIAGONAL) {
     covariance.Scale(scale);

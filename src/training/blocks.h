@@ -92,7 +92,9 @@ void BlockMoments(double* acc, int components, int width, double const* p, doubl
 // row of squares, or the lower triangle with the diagonal of a full matrix)
 // into the covariance about its mean: scaled by scale (1 / the total weight),
 // minus mean * mean'. The upper triangle receives the lower one first: it
-// would have summed the same products in the same order.
+// would have summed the same products in the same order. The second form
+// subtracts the outer product of the given mean instead of component's.
 void CovarianceFromMoments(MixtureComponent& component, double scale);
+void CovarianceFromMoments(MixtureComponent& component, double scale, double const* mean);
 
 #endif

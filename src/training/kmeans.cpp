@@ -117,12 +117,17 @@ struct BlockAssignment {
 };
 
 // Re-estimates every covariance from its members under assignment: the
-// second moment about zero divided by the member count, minus m m'. A full
-// covariance adds x_i * x_j of each member to its lower triangle only; the
-// upper one would add the same products in the same order, so it is copied.
+// second moment about zero divided by the member count, minus m' m'' with m'
+// the members' own mean, summed in data order and scaled like the means of
+// an update. (The means of the last update may belong to other members: a
+// vector that changed cluster since would leave a matrix that is no
+// covariance, with negative variances.) A full covariance adds x_i * x_j of
+// each member to its lower triangle only; the upper one would add the same
+// products in the same order, so it is copied.
 void UpdateCovariances(Data const& data, MixtureModel& model, std::vector<int32_t> const& assignment) {
   int const d = data.Dimension();
   std::vector<int32_t> counts(model.count, 0);
+  Matrix sums(model.count, d, 0.0);
   for (int c = 0; c < model.count; ++c) {
     // The products go straight into the covariance, so a full one must be
     // square of the data's dimension.
@@ -135,16 +140,22 @@ void UpdateCovariances(Data const& data, MixtureModel& model, std::vector<int32_
     double const* x = data.Vector(n);
     MixtureComponent& component = *model.components[assignment[n]];
     double* covariance = component.covariance.data;
+    double* sum = sums.data + static_cast<size_t>(assignment[n]) * d;
     if (component.type == MM_COV_DIAGONAL) {
       for (int j = 0; j < d; ++j) covariance[j] += x[j] * x[j];
     } else {
       for (int i = 0; i < d; ++i)
         for (int j = 0; j <= i; ++j) covariance[i * d + j] += x[i] * x[j];
     }
+    for (int j = 0; j < d; ++j) sum[j] += x[j];
     ++counts[assignment[n]];
   }
-  for (int c = 0; c < model.count; ++c)
-    CovarianceFromMoments(*model.components[c], 1.0 / static_cast<double>(counts[c]));
+  for (int c = 0; c < model.count; ++c) {
+    double const scale = 1.0 / static_cast<double>(counts[c]);
+    double* mean = sums.data + static_cast<size_t>(c) * d;
+    for (int j = 0; j < d; ++j) mean[j] = scale * mean[j];
+    CovarianceFromMoments(*model.components[c], scale, mean);
+  }
 }
 
 }  // namespace

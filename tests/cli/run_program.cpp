@@ -1,7 +1,6 @@
 #include "cli/run_program.h"
 
 #include <fcntl.h>
-#include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -70,36 +69,60 @@ void Wait(pid_t pid, ProgramResult& result) {
   result.signal = WIFSIGNALED(wait_status) ? WTERMSIG(wait_status) : -1;
 }
 
+// The test's environment with settings' entries in place of those of the
+// same name.
+std::vector<std::string> ChildEnvironment(const RunSettings& settings) {
+  std::vector<std::string> entries;
+  for (char** entry = environ; *entry != nullptr; ++entry) {
+    std::string text = *entry;
+    std::string name = text.substr(0, text.find('=') + 1);
+    bool replaced = false;
+    for (const std::string& own : settings.environment) replaced |= own.compare(0, name.size(), name) == 0;
+    if (!replaced) entries.push_back(text);
+  }
+  entries.insert(entries.end(), settings.environment.begin(), settings.environment.end());
+  return entries;
+}
+
+std::vector<char*> Pointers(const std::vector<std::string>& texts) {
+  std::vector<char*> pointers;
+  for (const std::string& text : texts) pointers.push_back(const_cast<char*>(text.c_str()));
+  pointers.push_back(nullptr);
+  return pointers;
+}
+
 }  // namespace
 
-ProgramResult RunMixfit(const std::vector<std::string>& arguments) {
+ProgramResult RunMixfit(const std::vector<std::string>& arguments, const RunSettings& settings) {
   const char* program = MIXFIT_BINARY;
-  std::vector<char*> argv;
-  argv.push_back(const_cast<char*>(program));
-  for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
-  argv.push_back(nullptr);
+  std::vector<std::string> words = {program};
+  words.insert(words.end(), arguments.begin(), arguments.end());
+  std::vector<char*> argv = Pointers(words);
+  std::vector<std::string> environment = ChildEnvironment(settings);
+  std::vector<char*> envp = Pointers(environment);
 
   int out = TemporaryFile();
   int err = TemporaryFile();
   ProgramResult result;
-  if (out < 0 || err < 0) {
-    result = NotStarted("cannot create temporary files");
-  } else {
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_adddup2(&actions, out, 1);
-    posix_spawn_file_actions_adddup2(&actions, err, 2);
-    pid_t pid;
-    int spawned = posix_spawn(&pid, program, &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (spawned != 0) {
-      result = NotStarted(std::strerror(spawned));
-    } else {
-      Wait(pid, result);
-      result.out = ReadAll(out);
-      result.err = ReadAll(err);
+  pid_t pid = out < 0 || err < 0 ? -1 : fork();
+  if (pid == 0) {
+    // Only calls that are safe between fork and exec.
+    int in = open("/dev/null", O_RDONLY);
+    if (in < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0) _exit(127);
+    if (settings.address_space_bytes > 0) {
+      struct rlimit limit = {static_cast<rlim_t>(settings.address_space_bytes),
+                             static_cast<rlim_t>(settings.address_space_bytes)};
+      if (setrlimit(RLIMIT_AS, &limit) != 0) _exit(127);
     }
+    execve(program, argv.data(), envp.data());
+    _exit(127);
+  }
+  if (pid < 0) {
+    result = NotStarted("cannot create temporary files or a process");
+  } else {
+    Wait(pid, result);
+    result.out = ReadAll(out);
+    result.err = ReadAll(err);
   }
   for (int fd : {out, err})
     if (fd >= 0) close(fd);

@@ -18,10 +18,19 @@ struct ProgramResult {
 // is killed (and so ends by a signal).
 const int kRunTimeLimitSeconds = 300;
 
+// How the child is started besides its arguments.
+struct RunSettings {
+  // "NAME=value" entries that replace or add to the test's environment.
+  std::vector<std::string> environment;
+  // An address-space limit set in the child (setrlimit), or 0 for none.
+  long long address_space_bytes = 0;
+};
+
 // Runs the mixfit binary of this build with the given arguments and returns
 // its exit status and everything it wrote. No shell is involved, so arguments
 // reach the program exactly as given; stdin is /dev/null. If the program
 // cannot be started the result has status 127 and the reason in err.
-ProgramResult RunMixfit(const std::vector<std::string>& arguments);
+ProgramResult RunMixfit(const std::vector<std::string>& arguments,
+                        const RunSettings& settings = {});
 
 #endif

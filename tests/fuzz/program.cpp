@@ -65,9 +65,15 @@ extern "C" int LLVMFuzzerTestOneInput(uint8_t const* bytes, size_t size) {
   DataStatistics statistics = PrepareStatistics(data, full, count, kSmallestRelative, 0);
   if (!FiniteMoments(data, statistics)) return 0;  // status 2
 
-  TrainingPlan plan;
+  FitOptions options = {};
+  options.full = full;
+  options.count = count;
+  options.solutions = 1;
+  TrainingPlan& plan = options.plan;
   plan.iterations_given = true;
   plan.iterations = (control & 8) ? 0 : 1;
+  bool const train = !(with_solution && plan.iterations == 0);
+  if (train && ColumnWithoutVariance(data, statistics) >= 0) return 0;  // status 2
   plan.threshold = kSmallestRelative;
   plan.kmeans_iterations = 2;
   plan.update_covariances = true;
@@ -75,7 +81,6 @@ extern "C" int LLVMFuzzerTestOneInput(uint8_t const* bytes, size_t size) {
 
   RandomSeed(1);
   MixtureModel best;
-  double likelihood = 0.0;
   if (with_solution) {
     MixtureModelFileFormat format;
     int result = best.Read(InputBytes(text.substr(separator + 1)).file, format);
@@ -85,13 +90,13 @@ extern "C" int LLVMFuzzerTestOneInput(uint8_t const* bytes, size_t size) {
     CheckAndWarn(data, best.count, Sink());
     best.LimitVariances(statistics.minimum_variances);
     best.NormalizeWeights();
-    likelihood = TrainOrEvaluate(best, data, statistics.minimum_variances, plan);
+    TrainOrEvaluate(best, data, statistics.minimum_variances, plan);
     if (plan.iterations == 0) return 0;  // evaluation writes nothing
   } else {
     CheckAndWarn(data, count, Sink());
-    if (RandomSearch(data, statistics.initial_covariance, statistics.minimum_variances, full,
-                     count, 1, plan, 0, best, likelihood) != SEARCH_OK)
-      return 0;  // status 5
+    SearchResult search = RandomSearch(data, statistics, options);
+    if (!search.found) return 0;  // status 5
+    best = search.best;
   }
   WriteAndReread(best, data.Dimension());
   return 0;

@@ -84,3 +84,19 @@ TEST(MahalanobisKMeansTest, FinalStepEstimatesCovariancesAboutTheMeans) {
   EXPECT_EQ(full.components[0]->mean.data[0], 1.5);
   EXPECT_TRUE(SameBits(full.components[0]->covariance, FromValues(2, 2, {1.25, 1.25, 1.25, 1.25})));
 }
+
+TEST(MahalanobisKMeansTest, FinalCovariancesAboutTheFinalMembersOwnMean) {
+  // One iteration moves the means to -50, 26 (of 10, 14, 54) and 70 (of 60,
+  // 80); the final assignment then gives 54 to the third component. About
+  // the updated means the second variance would be 148 - 26^2 = -528.
+  DataSet set(1, {-50, 10, 14, 54, 60, 80});
+  MixtureModel model = OneDimensional({-50, 10, 100}, {1, 1, 1});
+  MahalanobisKMeans(set.data, model, true, 1, true);
+  EXPECT_EQ(Mean(model, 1), 26.0);  // means and weights stay the update's
+  EXPECT_EQ(Weight(model, 1), 0.5);
+  EXPECT_EQ(Variance(model, 0), 0.0);
+  EXPECT_EQ(Variance(model, 1), 4.0);  // of 10 and 14 about 12
+  double const mean = (54.0 + 60 + 80) / 3;
+  EXPECT_NEAR(Variance(model, 2), ((54 - mean) * (54 - mean) + (60 - mean) * (60 - mean) +
+                                   (80 - mean) * (80 - mean)) / 3, 1e-9);
+}

@@ -1,0 +1,71 @@
+// Recorded runs: every run mode, diagonal and full, on the shipped examples
+// and generated data, with fixed seeds. Standard output, standard error and
+// the model file must stay byte for byte what tests/cli/reference/ holds
+// (the CPU time masked), so that a change of structure or speed cannot
+// change a result unnoticed. MIXFIT_RECORD=1 writes the files afresh.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "cli/run_program.h"
+#include "cli/scratch_directory.h"
+
+namespace {
+
+const std::string kSource = MIXFIT_SOURCE_DIR;
+const std::string kReference = kSource + "/tests/cli/reference/";
+
+struct Recorded {
+  const char* name;
+  const char* seed;
+  std::vector<std::string> arguments;  // besides -o
+};
+
+std::string MaskCpuTime(const std::string& out) {
+  return std::regex_replace(out, std::regex("CPU time: [^\n]*"), "CPU time: -");
+}
+
+using ReferenceTest = ScratchDirectory;
+
+TEST_F(ReferenceTest, RunsGiveTheRecordedBytes) {
+  const std::string faithful = kSource + "/examples/faithful.txt";
+  const std::string iris = kSource + "/examples/iris.txt";
+  const std::string generated = kReference + "generated.txt";
+  const std::string wine = kSource + "/tests/cli/wine.txt";
+  const std::string start = kReference + "faithful-full.model";
+  const Recorded runs[] = {
+      {"faithful-full", "1", {"-i", faithful, "-c", "2", "-f", "-r", "5", "--verbose"}},
+      {"faithful-diagonal-trace", "2", {"-i", faithful, "-c", "3", "-r", "3", "--verbose", "--verbose"}},
+      {"iris-full-iterations", "3", {"-i", iris, "-c", "3", "-f", "-I", "20"}},
+      {"iris-kmeans-only", "4", {"-i", iris, "-c", "3", "-r", "2,20", "-I", "0", "--verbose"}},
+      {"iris-no-update-threshold", "5", {"-i", iris, "-c", "3", "-r", "2,5,no", "-t", "1e-3"}},
+      {"faithful-refined", "", {"-i", faithful, "-s", start, "-I", "10", "--verbose"}},
+      {"faithful-evaluated", "", {"-i", faithful, "-s", start, "-I", "0"}},
+      {"generated-full", "6", {"-i", generated, "-c", "4", "-f", "-r", "3"}},
+      {"generated-diagonal", "7", {"-i", generated, "-c", "4", "-r", "3", "-v", "0.01"}},
+      {"wine-full", "8", {"-i", wine, "-c", "3", "-f", "-r", "2"}},
+  };
+  const bool record = std::getenv("MIXFIT_RECORD") != nullptr;
+  for (const Recorded& run : runs) {
+    SCOPED_TRACE(run.name);
+    std::vector<std::string> arguments = run.arguments;
+    std::string model = Path("model.txt");
+    arguments.insert(arguments.end(), {"-o", model});
+    ProgramResult result = RunMixfit(arguments, {{std::string("MIXFIT_SEED=") + run.seed}});
+    std::string files[][2] = {{".out", MaskCpuTime(result.out)},
+                              {".err", result.err},
+                              {".model", Exists(model) ? ReadFile(model) : "(none)"}};
+    for (const auto& file : files) {
+      std::string path = kReference + run.name + file[0];
+      if (record) std::ofstream(path, std::ios::binary) << file[1];
+      EXPECT_EQ(file[1], ReadFile(path)) << path;
+    }
+    std::remove(model.c_str());
+  }
+}
+
+}  // namespace
