@@ -89,6 +89,13 @@ MixtureModel::MixtureModel(MixtureModel const& other)
   }
 }
 
+MixtureModel::MixtureModel(MixtureModel&& other) noexcept
+    : count(other.count), components(other.components), capacity(other.capacity) {
+  other.count = 0;
+  other.components = nullptr;
+  other.capacity = 0;
+}
+
 MixtureModel::~MixtureModel() {
   for (int k = 0; k < count; ++k) delete components[k];
   delete[] components;
@@ -113,6 +120,31 @@ MixtureModel& MixtureModel::operator=(MixtureModel const& other) {
   std::swap(count, copy.count);
   std::swap(components, copy.components);
   std::swap(capacity, copy.capacity);
+  return *this;
+}
+
+MixtureModel& MixtureModel::operator=(MixtureModel&& other) noexcept {
+  if (&other == this) return *this;
+  if (count == other.count) {
+    // In place, as the copy does.
+    for (int k = 0; k < count; ++k) {
+      MixtureComponent& target = *components[k];
+      MixtureComponent& source = *other.components[k];
+      target.type = source.type;
+      target.weight = source.weight;
+      target.mean = std::move(source.mean);
+      target.covariance = std::move(source.covariance);
+    }
+  } else {
+    std::swap(count, other.count);
+    std::swap(components, other.components);
+    std::swap(capacity, other.capacity);
+  }
+  for (int k = 0; k < other.count; ++k) delete other.components[k];
+  delete[] other.components;
+  other.count = 0;
+  other.components = nullptr;
+  other.capacity = 0;
   return *this;
 }
 

@@ -97,10 +97,15 @@ class MixtureModel {
 
   MixtureModel() : count(0), components(nullptr), capacity(0) {}
   MixtureModel(MixtureModel const& other);
+  // Takes other's components; other is left empty.
+  MixtureModel(MixtureModel&& other) noexcept;
   ~MixtureModel();
   // Between models of equal count the components are assigned in place, so
   // pointers to them and their storage stay valid.
   MixtureModel& operator=(MixtureModel const& other);
+  // As the copy, but takes other's components (or, between equal counts,
+  // their matrices) instead of copying them; other is left empty.
+  MixtureModel& operator=(MixtureModel&& other) noexcept;
 
   // Appends component and takes ownership: it must have been created with
   // new on its own and must not be deleted by the caller.
