@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdio>
 #include <limits>
+#include <utility>
 
 #include "data/temp_file.h"
 
@@ -26,6 +27,21 @@ TEST(MatrixStorage, AssignmentReusesStorageOfEqualCount) {
   Matrix copy(target);
   copy(0, 0) = 9;
   EXPECT_EQ(target(0, 0), 6);
+}
+
+TEST(MatrixStorage, MovesTakeTheStorageAndLeaveTheSourceEmpty) {
+  Matrix source = FromValues(2, 3, {1, 2, 3, 4, 5, 6});
+  double* storage = source.data;
+  Matrix moved(std::move(source));
+  EXPECT_EQ(moved.data, storage);
+  EXPECT_EQ(source.data, nullptr);
+  source = FromValues(1, 2, {7, 8});  // the emptied source takes values again
+  storage = source.data;
+  moved = std::move(source);
+  EXPECT_EQ(moved.data, storage);
+  EXPECT_EQ(moved, FromValues(1, 2, {7, 8}));
+  EXPECT_EQ(source.data, nullptr);
+  EXPECT_EQ(source.ElementCount(), 0);
 }
 
 TEST(MatrixResize, WithoutKeepingRereadsTheStorageRowMajor) {

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <initializer_list>
 #include <limits>
+#include <utility>
 
 #include "mixture/helpers.h"
 
@@ -50,6 +51,24 @@ TEST(MixtureModelTest, UnequalCountsReplaceAllComponents) {
   target = MixtureModel();
   EXPECT_EQ(target.count, 0);
   EXPECT_EQ(target.components, nullptr);
+}
+
+TEST(MixtureModelTest, MovesTakeTheComponentsAndLeaveTheSourceEmpty) {
+  MixtureModel source = WithWeights({1, 2});
+  MixtureComponent** array = source.components;
+  MixtureModel moved(std::move(source));
+  EXPECT_EQ(moved.components, array);
+  EXPECT_EQ(source.count, 0);
+  source = WithWeights({3});  // the emptied source takes components again
+  array = source.components;
+  moved = std::move(source);
+  EXPECT_EQ(moved.components, array);
+  EXPECT_EQ(source.count, 0);
+  EXPECT_EQ(source.components, nullptr);
+  MixtureComponent* kept = moved.components[0];
+  moved = WithWeights({4});  // equal counts assign in place
+  EXPECT_EQ(moved.components[0], kept);
+  EXPECT_EQ(kept->weight, 4.0);
 }
 
 TEST(MixtureModelTest, RemoveClosesTheGapAndReleasesTheLastArray) {
