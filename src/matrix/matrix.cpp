@@ -62,14 +62,11 @@ Matrix& Matrix::operator=(Matrix const& source) {
 
 Matrix& Matrix::operator=(Matrix&& source) noexcept {
   if (&source == this) return *this;
-  if (source.ElementCount() == ElementCount()) {
-    copy_over(source);
-  } else {
-    std::swap(data, source.data);
-    rows = source.rows;
-    columns = source.columns;
-  }
-  delete[] source.data;
+  // Takes the source's storage whatever its size: a move copies nothing.
+  delete[] data;
+  data = source.data;
+  rows = source.rows;
+  columns = source.columns;
   source.data = nullptr;
   source.rows = 0;
   source.columns = 0;

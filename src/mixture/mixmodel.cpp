@@ -125,23 +125,12 @@ MixtureModel& MixtureModel::operator=(MixtureModel const& other) {
 
 MixtureModel& MixtureModel::operator=(MixtureModel&& other) noexcept {
   if (&other == this) return *this;
-  if (count == other.count) {
-    // In place, as the copy does.
-    for (int k = 0; k < count; ++k) {
-      MixtureComponent& target = *components[k];
-      MixtureComponent& source = *other.components[k];
-      target.type = source.type;
-      target.weight = source.weight;
-      target.mean = std::move(source.mean);
-      target.covariance = std::move(source.covariance);
-    }
-  } else {
-    std::swap(count, other.count);
-    std::swap(components, other.components);
-    std::swap(capacity, other.capacity);
-  }
-  for (int k = 0; k < other.count; ++k) delete other.components[k];
-  delete[] other.components;
+  // Takes the other's components whatever their count: a move copies nothing.
+  for (int k = 0; k < count; ++k) delete components[k];
+  delete[] components;
+  count = other.count;
+  components = other.components;
+  capacity = other.capacity;
   other.count = 0;
   other.components = nullptr;
   other.capacity = 0;

@@ -18,7 +18,8 @@ const double kInf = std::numeric_limits<double>::infinity();
 TEST(MatrixStorage, AssignmentReusesStorageOfEqualCount) {
   Matrix target = FromValues(2, 3, {1, 2, 3, 4, 5, 6});
   double* storage = target.data;
-  target = FromValues(1, 6, {6, 5, 4, 3, 2, 1});
+  Matrix const source = FromValues(1, 6, {6, 5, 4, 3, 2, 1});
+  target = source;
   EXPECT_EQ(target.data, storage);
   EXPECT_EQ(target, FromValues(1, 6, {6, 5, 4, 3, 2, 1}));
   Matrix& self = target;

@@ -65,10 +65,11 @@ TEST(MixtureModelTest, MovesTakeTheComponentsAndLeaveTheSourceEmpty) {
   EXPECT_EQ(moved.components, array);
   EXPECT_EQ(source.count, 0);
   EXPECT_EQ(source.components, nullptr);
-  MixtureComponent* kept = moved.components[0];
-  moved = WithWeights({4});  // equal counts assign in place
-  EXPECT_EQ(moved.components[0], kept);
-  EXPECT_EQ(kept->weight, 4.0);
+  MixtureModel equal = WithWeights({4});  // equal counts too
+  array = equal.components;
+  moved = std::move(equal);
+  EXPECT_EQ(moved.components, array);
+  EXPECT_EQ(moved.components[0]->weight, 4.0);
 }
 
 TEST(MixtureModelTest, RemoveClosesTheGapAndReleasesTheLastArray) {
