@@ -35,9 +35,8 @@ class Matrix {
   // Copies shape and elements; reuses the storage when the counts match.
   void copy_over(Matrix const& source);
   Matrix& operator=(Matrix const& source);
-  // Takes the source's storage and leaves the source 0 x 0. Between equal
-  // element counts this storage is kept and the elements copied, as by the
-  // copy assignment, so that pointers into it stay valid.
+  // Takes the source's storage, whatever its size, and leaves the source
+  // 0 x 0; pointers into the storage this matrix had are no longer valid.
   Matrix& operator=(Matrix&& source) noexcept;
 
   // Changes the shape. keep = false reuses the storage when the element count

@@ -103,8 +103,8 @@ class MixtureModel {
   // Between models of equal count the components are assigned in place, so
   // pointers to them and their storage stay valid.
   MixtureModel& operator=(MixtureModel const& other);
-  // As the copy, but takes other's components (or, between equal counts,
-  // their matrices) instead of copying them; other is left empty.
+  // Takes other's components, whatever their count, and leaves other empty;
+  // the components this model had are released.
   MixtureModel& operator=(MixtureModel&& other) noexcept;
 
   // Appends component and takes ownership: it must have been created with
