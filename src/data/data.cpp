@@ -26,14 +26,14 @@ bool WriteVector(FILE* file, double const* values, int count, const char* format
   return fputc('\n', file) != EOF;
 }
 
-// Creates the file name and writes to it with write; 1 when it can't be
-// created, 2 when writing or closing fails, else 0.
+// Creates the file name and writes to it with write, which returns a
+// DataFileResult; a failed close also makes DATA_FILE_FAILED.
 template <class Writer>
 int WriteFile(const char* name, Writer const& write) {
   FILE* file = fopen(name, "w");
-  if (!file) return 1;
+  if (!file) return DATA_FILE_CANNOT_OPEN;
   int result = write(file);
-  if (fclose(file) != 0 && result == 0) result = 2;
+  if (fclose(file) != 0 && result == DATA_FILE_OK) result = DATA_FILE_FAILED;
   return result;
 }
 
@@ -68,14 +68,14 @@ int DataStorage::Read(FILE* file) {
     double* end = data;
     for (std::vector<double> const& block : blocks) end = std::copy(block.begin(), block.end(), end);
   }
-  int result = stream.finished && !too_large ? 0 : 2;
+  int result = stream.finished && !too_large ? DATA_FILE_OK : DATA_FILE_FAILED;
   stream.Close();
   return result;
 }
 
 int DataStorage::Read(const char* name) {
   FILE* file = fopen(name, "r");
-  if (!file) return 1;
+  if (!file) return DATA_FILE_CANNOT_OPEN;
   int result = Read(file);
   fclose(file);
   return result;
@@ -83,9 +83,10 @@ int DataStorage::Read(const char* name) {
 
 int DataStorage::Write(FILE* file) const {
   for (int i = 0; i < rows; ++i)
-    if (!WriteVector(file, data + static_cast<size_t>(i) * columns, columns, "%g ")) return 2;
+    if (!WriteVector(file, data + static_cast<size_t>(i) * columns, columns, "%g "))
+      return DATA_FILE_FAILED;
   // Buffered output fails only when it reaches the file.
-  return fflush(file) == 0 ? 0 : 2;
+  return fflush(file) == 0 ? DATA_FILE_OK : DATA_FILE_FAILED;
 }
 
 int DataStorage::Write(const char* name) const {
@@ -120,13 +121,13 @@ void Data::Remove(uint32_t k) {
 }
 
 int Data::Write(FILE* file) const {
-  if (!storage) return -1;
+  if (!storage) return DATA_FILE_NO_STORAGE;
   for (size_t k = 0; k < index.size(); ++k)
-    if (!WriteVector(file, Vector(k), storage->columns, "%.15g ")) return 2;
-  return fflush(file) == 0 ? 0 : 2;
+    if (!WriteVector(file, Vector(k), storage->columns, "%.15g ")) return DATA_FILE_FAILED;
+  return fflush(file) == 0 ? DATA_FILE_OK : DATA_FILE_FAILED;
 }
 
 int Data::Write(const char* name) const {
-  if (!storage) return -1;
+  if (!storage) return DATA_FILE_NO_STORAGE;
   return WriteFile(name, [this](FILE* file) { return Write(file); });
 }

@@ -8,22 +8,32 @@
 
 #include "matrix/matrix.h"
 
+// Result codes of reading and writing data files.
+enum DataFileResult : int32_t {
+  DATA_FILE_OK = 0,
+  DATA_FILE_CANNOT_OPEN = 1,  // the named file cannot be opened or created
+  DATA_FILE_FAILED = 2,       // reading stopped early, or a write or close failed
+  DATA_FILE_NO_STORAGE = -1,  // a view without a storage
+};
+
 // A data set: one data vector per row; the column count is the dimension.
 // Data files hold one vector per line (see DataStream).
 class DataStorage : public Matrix {
  public:
   // Reads all vectors of file, replacing the contents. Faulty lines are
-  // reported to stderr and skipped. Returns 0 when the whole input was read
-  // (possibly no vector), 2 when reading stopped early: at the limit of
-  // faulty lines, at a read failure or before the values would exceed the
-  // INT_MAX that a storage holds. The vectors read before a stop stay.
+  // reported to stderr and skipped. Returns a DataFileResult: DATA_FILE_OK
+  // when the whole input was read (possibly no vector), DATA_FILE_FAILED
+  // when reading stopped early: at the limit of faulty lines, at a read
+  // failure or before the values would exceed the INT_MAX that a storage
+  // holds. The vectors read before a stop stay.
   int Read(FILE* file);
-  // As above; 1, and nothing changed, when the file can't be opened.
+  // As above; DATA_FILE_CANNOT_OPEN, and nothing changed, when the file
+  // can't be opened.
   int Read(const char* name);
 
-  // Writes one vector per line, each value as "%g ". Returns 0, or 2 when
-  // writing (or, for a file by name, closing) fails; 1 when the file can't
-  // be created.
+  // Writes one vector per line, each value as "%g ". Returns DATA_FILE_OK,
+  // or DATA_FILE_FAILED when writing (or, for a file by name, closing)
+  // fails; DATA_FILE_CANNOT_OPEN when the file can't be created.
   int Write(FILE* file) const;
   int Write(const char* name) const;
 
@@ -57,8 +67,8 @@ class Data {
   void Remove(uint32_t k);
 
   // Writes the vectors in view order, one per line, each value as "%.15g ".
-  // Returns -1 without a storage, 0 on success, 2 when writing (or closing)
-  // fails, 1 when the file can't be created.
+  // Returns a DataFileResult: DATA_FILE_NO_STORAGE without a storage, else
+  // as DataStorage::Write.
   int Write(FILE* file) const;
   int Write(const char* name) const;
 };

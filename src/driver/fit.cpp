@@ -81,7 +81,7 @@ bool Completes(const char* phase, Phase run) {
 ExitStatus ReadData(FitOptions const& options, DataStorage& storage, Data& data,
                     DataStatistics& statistics) {
   const char* input = options.input;
-  if (storage.Read(input) != 0) return DataError(input);
+  if (storage.Read(input) != DATA_FILE_OK) return DataError(input);
   if (storage.rows > 0) data.Map(0, static_cast<uint32_t>(storage.rows));
   // Data that can be read but not fitted fail as unreadable data, with the
   // reason first.

@@ -33,6 +33,13 @@ Matrix::Matrix(int rows, int columns, double value) : Matrix(rows, columns) { Fi
 
 Matrix::Matrix(Matrix const& source) : data(nullptr), rows(0), columns(0) { copy_over(source); }
 
+Matrix::Matrix(Matrix&& source) noexcept
+    : data(source.data), rows(source.rows), columns(source.columns) {
+  source.data = nullptr;
+  source.rows = 0;
+  source.columns = 0;
+}
+
 Matrix::~Matrix() { delete[] data; }
 
 void Matrix::copy_over(Matrix const& source) {
@@ -50,6 +57,19 @@ void Matrix::copy_over(Matrix const& source) {
 
 Matrix& Matrix::operator=(Matrix const& source) {
   if (&source != this) copy_over(source);
+  return *this;
+}
+
+Matrix& Matrix::operator=(Matrix&& source) noexcept {
+  if (&source == this) return *this;
+  // Takes the source's storage whatever its size: a move copies nothing.
+  delete[] data;
+  data = source.data;
+  rows = source.rows;
+  columns = source.columns;
+  source.data = nullptr;
+  source.rows = 0;
+  source.columns = 0;
   return *this;
 }
 

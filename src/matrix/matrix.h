@@ -28,11 +28,16 @@ class Matrix {
   Matrix(int rows, int columns);
   Matrix(int rows, int columns, double value);
   Matrix(Matrix const& source);
+  // Takes the source's storage; the source is left 0 x 0.
+  Matrix(Matrix&& source) noexcept;
   ~Matrix();
 
   // Copies shape and elements; reuses the storage when the counts match.
   void copy_over(Matrix const& source);
   Matrix& operator=(Matrix const& source);
+  // Takes the source's storage, whatever its size, and leaves the source
+  // 0 x 0; pointers into the storage this matrix had are no longer valid.
+  Matrix& operator=(Matrix&& source) noexcept;
 
   // Changes the shape. keep = false reuses the storage when the element count
   // is unchanged (values re-read row-major), keep = true keeps the overlapping

@@ -5,6 +5,12 @@
 #include <cstdio>
 
 #include "matrix/matrix.h"
+#include "mixture/density.h"
+
+// The classes of a mixture model. Their members are defined by job: the
+// model in mixmodel.cpp, the model file in modelfile.cpp and the distances
+// between components in distance.cpp. The densities have their own header,
+// included here for the code that uses both.
 
 // How a component stores its covariance: a 1 x d row of variances or a full
 // d x d matrix.
@@ -91,10 +97,15 @@ class MixtureModel {
 
   MixtureModel() : count(0), components(nullptr), capacity(0) {}
   MixtureModel(MixtureModel const& other);
+  // Takes other's components; other is left empty.
+  MixtureModel(MixtureModel&& other) noexcept;
   ~MixtureModel();
   // Between models of equal count the components are assigned in place, so
   // pointers to them and their storage stay valid.
   MixtureModel& operator=(MixtureModel const& other);
+  // Takes other's components, whatever their count, and leaves other empty;
+  // the components this model had are released.
+  MixtureModel& operator=(MixtureModel&& other) noexcept;
 
   // Appends component and takes ownership: it must have been created with
   // new on its own and must not be deleted by the caller.
@@ -121,24 +132,5 @@ class MixtureModel {
   int ReadFormatID(FILE* file, MixtureModelFileFormat& format);
   void WriteFormatID(FILE* file, MixtureModelFileFormat format) const;
 };
-
-// Squared Mahalanobis distances of x from m. A holds the inverse covariance
-// as a row of inverse variances (Diag), an inverted lower Cholesky factor
-// (Chol) or a full inverse (Full); the length comes from A.
-double MahalanobisDiag2(double const* x, double const* m, Matrix const& A);
-double MahalanobisChol2(double const* x, double const* m, Matrix const& B);
-double MahalanobisChol(double const* x, double const* m, Matrix const& B);
-double MahalanobisFull2(double const* x, double const* m, Matrix const& A);
-// Choose by A's shape: a row of inverse variances when rows != columns,
-// a full inverse otherwise.
-double Mahalanobis2(double const* x, double const* m, Matrix const& A);
-double Mahalanobis(double const* x, double const* m, Matrix const& A);
-// The same for an already centred vector y.
-double Mahalanobis2(double const* y, Matrix const& A);
-double Mahalanobis(double const* y, Matrix const& A);
-
-// exp(-0.5 * squared_distance) / normaliser, or 0.0 when that is not finite
-// (a normaliser of 0 marks an unusable covariance).
-double ProbabilityDensity(double squared_distance, double normaliser);
 
 #endif

@@ -9,8 +9,6 @@
 
 #include "training/blocks.h"
 
-DeterminantInverseCache DetInvs;
-
 namespace {
 
 // The smallest normal double: the floor of mixture densities and of the
@@ -25,66 +23,75 @@ int const B = kBlockVectors;
 // The most doubles that the moments of a batch of vectors take (4 MB).
 int const kMomentsRoom = 1 << 19;
 
-// Working storage of the block passes. It lives for the whole program, like
-// DetInvs, and only grows, so that EM iterations allocate nothing.
-struct BlockScratch {
-  std::vector<double> block;        // d x B: the block's vectors, transposed
-  std::vector<double> centred;      // d x B
-  std::vector<double> distances;    // K x B: row k for component k
-  std::vector<double> weights;      // K
-  std::vector<double> normalisers;  // K
-  std::vector<double> p;            // K4 x B: densities, then responsibilities
-  std::vector<double> columnSums;   // B: the sums of p's columns
-  std::vector<double> explained;    // B: 1.0 where the vector's density is above the floor
-  std::vector<double> moments;      // batch x width: each vector's first and second moments
-  std::vector<double> sums;         // K4 x width: the weighted sums of the moments
-  std::vector<double> r;            // K: the sums of the responsibilities
-};
-
-BlockScratch Scratch;
+// The workspace of the forms without one. It lives for the whole program so
+// that its storage is reused from one call to the next.
+EMWorkspace ProgramWorkspace;
 
 // Resizes v to n elements, all 0.0, without giving back storage.
 void Zeroed(std::vector<double>& v, size_t n) { v.assign(n, 0.0); }
 
 int RoundUp(int n, int multiple) { return (n + multiple - 1) / multiple * multiple; }
 
-// Prepares the scratch for the vectors of dimension d against model and
-// copies the weights and normalisers out of the components and the cache.
-void PrepareScratch(MixtureModel const& model, DeterminantInverseCache const& cache, int d) {
+// Prepares the block storage of w for the vectors of dimension d against
+// model and copies the weights and normalisers out of the components and the
+// cache.
+void PrepareScratch(EMWorkspace& w, MixtureModel const& model,
+                    DeterminantInverseCache const& cache, int d) {
   int const K = model.count > 0 ? model.count : 0;
-  Zeroed(Scratch.block, static_cast<size_t>(d) * B);
-  Zeroed(Scratch.centred, static_cast<size_t>(d) * B);
-  Zeroed(Scratch.distances, static_cast<size_t>(K) * B);
-  Zeroed(Scratch.p, static_cast<size_t>(RoundUp(K, 4)) * B);
-  Zeroed(Scratch.columnSums, B);
-  Zeroed(Scratch.explained, B);
-  Scratch.weights.resize(K);
-  Scratch.normalisers.resize(K);
+  Zeroed(w.block, static_cast<size_t>(d) * B);
+  Zeroed(w.centred, static_cast<size_t>(d) * B);
+  Zeroed(w.distances, static_cast<size_t>(K) * B);
+  Zeroed(w.p, static_cast<size_t>(RoundUp(K, 4)) * B);
+  Zeroed(w.columnSums, B);
+  Zeroed(w.explained, B);
+  w.weights.resize(K);
+  w.normalisers.resize(K);
   for (int k = 0; k < K; ++k) {
-    Scratch.weights[k] = model.components[k]->weight;
-    Scratch.normalisers[k] = cache[k].first;
+    w.weights[k] = model.components[k]->weight;
+    w.normalisers[k] = cache[k].first;
   }
 }
 
 // The squared distances of vectors first ... first + count - 1 to every
 // component, into the distances rows.
-void BlockDistances(Data const& data, size_t first, int count, MixtureModel const& model,
-                    DeterminantInverseCache const& cache) {
+void BlockDistances(EMWorkspace& w, Data const& data, size_t first, int count,
+                    MixtureModel const& model, DeterminantInverseCache const& cache) {
   int const d = data.Dimension();
-  GatherBlock(data, first, count, Scratch.block.data());
+  GatherBlock(data, first, count, w.block.data());
   for (int k = 0; k < model.count; ++k)
-    BlockComponentDistances(Scratch.block.data(), d, *model.components[k], cache[k].second,
-                            Scratch.centred.data(), Scratch.distances.data() + k * B);
+    BlockComponentDistances(w.block.data(), d, *model.components[k], cache[k].second,
+                            w.centred.data(), w.distances.data() + k * B);
 }
 
 // The weighted densities of every component at the block's vectors into the
 // rows of p, and their sums over the components into columnSums.
-void BlockDensities(int K) {
-  double* p = Scratch.p.data();
+void BlockDensities(EMWorkspace& w, int K) {
+  double* p = w.p.data();
   for (int k = 0; k < K; ++k)
-    BlockWeightedDensities(Scratch.distances.data() + k * B, Scratch.weights[k],
-                           Scratch.normalisers[k], p + k * B);
-  BlockColumnSums(p, K, Scratch.columnSums.data());
+    BlockWeightedDensities(w.distances.data() + k * B, w.weights[k], w.normalisers[k],
+                           p + k * B);
+  BlockColumnSums(p, K, w.columnSums.data());
+}
+
+// The average log likelihood of data under model with the given cache, in
+// the block storage of w.
+double LogLikelihood(Data const& data, MixtureModel const& model,
+                     DeterminantInverseCache const& cache, EMWorkspace& w) {
+  size_t const count = data.Count();
+  int const K = model.count > 0 ? model.count : 0;
+  PrepareScratch(w, model, cache, data.Dimension());
+  double sum = 0.0;
+  for (size_t first = 0; first < count; first += B) {
+    int const inBlock = BlockLength(count, first);
+    BlockDistances(w, data, first, inBlock, model, cache);
+    BlockDensities(w, K);
+    for (int n = 0; n < inBlock; ++n) {
+      double p = K > 0 ? w.columnSums[n] : kTiny;
+      if (p < kTiny) p = kTiny;
+      sum += std::log(p);
+    }
+  }
+  return sum / static_cast<double>(count);
 }
 
 // r[k] += p(k, n) for n = 0 ... count - 1 in this order, for every k < K:
@@ -169,32 +176,22 @@ void SetupDeterminantAndInverseMatrices(DeterminantInverseCache& cache, MixtureM
   }
 }
 
+double emLogLikelihood(Data const& data, MixtureModel const& model, EMWorkspace& workspace) {
+  SetupDeterminantAndInverseMatrices(workspace.cache, model);
+  return LogLikelihood(data, model, workspace.cache, workspace);
+}
+
 double emLogLikelihood(Data const& data, MixtureModel const& model) {
-  SetupDeterminantAndInverseMatrices(DetInvs, model);
-  return emLogLikelihood(data, model, DetInvs);
+  return emLogLikelihood(data, model, ProgramWorkspace);
 }
 
 double emLogLikelihood(Data const& data, MixtureModel const& model,
                        DeterminantInverseCache const& cache) {
-  size_t const count = data.Count();
-  int const K = model.count > 0 ? model.count : 0;
-  PrepareScratch(model, cache, data.Dimension());
-  double sum = 0.0;
-  for (size_t first = 0; first < count; first += B) {
-    int const inBlock = BlockLength(count, first);
-    BlockDistances(data, first, inBlock, model, cache);
-    BlockDensities(K);
-    for (int n = 0; n < inBlock; ++n) {
-      double p = K > 0 ? Scratch.columnSums[n] : kTiny;
-      if (p < kTiny) p = kTiny;
-      sum += std::log(p);
-    }
-  }
-  return sum / static_cast<double>(count);
+  return LogLikelihood(data, model, cache, ProgramWorkspace);
 }
 
 double emMonolithicEMStep(MixtureModel const& model, Data const& data, MixtureModel& updated,
-                          bool diagonalOnly) {
+                          bool diagonalOnly, EMWorkspace& workspace) {
   int const d = data.Dimension();
   int const K = model.count > 0 ? model.count : 0;
   size_t const count = data.Count();
@@ -208,7 +205,8 @@ double emMonolithicEMStep(MixtureModel const& model, Data const& data, MixtureMo
     if (component.type != MM_COV_DIAGONAL && (covariance.rows != d || covariance.columns != d))
       MatrixFatalError("Matrix::operator-=: size mismatch.");
   }
-  SetupDeterminantAndInverseMatrices(DetInvs, model);
+  EMWorkspace& w = workspace;
+  SetupDeterminantAndInverseMatrices(w.cache, model);
 
   // Per vector: x, the squares and, unless every component is diagonal, the
   // rest of the lower triangle of x x' (the upper one holds the same
@@ -216,31 +214,31 @@ double emMonolithicEMStep(MixtureModel const& model, Data const& data, MixtureMo
   bool const full = !diagonalOnly;
   int const width = RoundUp(full ? d + d * (d + 1) / 2 : 2 * d, 8);
   int const K4 = RoundUp(K, 4);
-  PrepareScratch(model, DetInvs, d);
+  PrepareScratch(w, model, w.cache, d);
   // The moments of up to `batch` vectors at a time: the whole block unless
   // the dimension is so high that it would take more than kMomentsRoom.
   int const batch = std::max(1, std::min(B, kMomentsRoom / std::max(width, 1)));
-  Zeroed(Scratch.moments, static_cast<size_t>(batch) * width);
-  Zeroed(Scratch.sums, static_cast<size_t>(K4) * width);
-  Zeroed(Scratch.r, K);
-  double* r = Scratch.r.data();
+  Zeroed(w.moments, static_cast<size_t>(batch) * width);
+  Zeroed(w.sums, static_cast<size_t>(K4) * width);
+  Zeroed(w.r, K);
+  double* r = w.r.data();
   double L = 0.0;
 
   for (size_t first = 0; first < count; first += B) {
     int const inBlock = BlockLength(count, first);
-    BlockDistances(data, first, inBlock, model, DetInvs);
+    BlockDistances(w, data, first, inBlock, model, w.cache);
 
     // E step: responsibilities of the components for the block's vectors.
     // A vector that no component explains is shared equally.
-    BlockDensities(K);
-    double const* sums = Scratch.columnSums.data();
+    BlockDensities(w, K);
+    double const* sums = w.columnSums.data();
     for (int n = 0; n < inBlock; ++n) {
       bool const explained = K > 0 && !(sums[n] < kTiny);
       L += explained ? std::log(sums[n]) : logTiny;
-      Scratch.explained[n] = explained ? 1.0 : 0.0;
+      w.explained[n] = explained ? 1.0 : 0.0;
     }
-    double* p = Scratch.p.data();
-    BlockNormalise(p, K, sums, Scratch.explained.data(), 1.0 / K);
+    double* p = w.p.data();
+    BlockNormalise(p, K, sums, w.explained.data(), 1.0 / K);
     AddRowSums(p, K, inBlock, r);
 
     // Accumulation of the weighted first and second moments, vector by
@@ -248,8 +246,8 @@ double emMonolithicEMStep(MixtureModel const& model, Data const& data, MixtureMo
     for (int start = 0; start < inBlock; start += batch) {
       int const inBatch = std::min(batch, inBlock - start);
       for (int n = 0; n < inBatch; ++n)
-        VectorMoments(data.Vector(first + start + n), d, full, Scratch.moments.data() + n * width);
-      BlockMoments(Scratch.sums.data(), K4, width, p + start, Scratch.moments.data(), inBatch);
+        VectorMoments(data.Vector(first + start + n), d, full, w.moments.data() + n * width);
+      BlockMoments(w.sums.data(), K4, width, p + start, w.moments.data(), inBatch);
     }
   }
 
@@ -257,7 +255,7 @@ double emMonolithicEMStep(MixtureModel const& model, Data const& data, MixtureMo
   double const N = static_cast<double>(count);
   for (int k = 0; k < K; ++k) {
     MixtureComponent& component = *updated.components[k];
-    UnpackSums(Scratch.sums.data() + static_cast<size_t>(k) * width, d, full, component);
+    UnpackSums(w.sums.data() + static_cast<size_t>(k) * width, d, full, component);
     if (r[k] < kTiny) r[k] = kTiny;
     component.weight = r[k] / N;
     double const scale = 1.0 / r[k];
@@ -265,6 +263,11 @@ double emMonolithicEMStep(MixtureModel const& model, Data const& data, MixtureMo
     CovarianceFromMoments(component, scale);
   }
   return L / N;
+}
+
+double emMonolithicEMStep(MixtureModel const& model, Data const& data, MixtureModel& updated,
+                          bool diagonalOnly) {
+  return emMonolithicEMStep(model, data, updated, diagonalOnly, ProgramWorkspace);
 }
 
 bool emNumericalProblems() { return NumericalProblems; }
@@ -280,6 +283,7 @@ struct EmRun {
   bool verbose;
   bool flushTrace;
   bool diagonalOnly;
+  EMWorkspace& workspace;
   MixtureModel& model;
   MixtureModel first;
   MixtureModel second;
@@ -289,12 +293,13 @@ struct EmRun {
   double previous;  // the average log likelihood of evaluated
 
   EmRun(MixtureModel& model, Data const& data, Matrix const& minimumVariances, bool verbose,
-        bool flushTrace)
+        bool flushTrace, EMWorkspace& workspace)
       : data(data),
         minimumVariances(minimumVariances),
         verbose(verbose),
         flushTrace(flushTrace),
         diagonalOnly(AllDiagonal(model)),
+        workspace(workspace),
         model(model),
         first(model),
         second(model),
@@ -303,7 +308,7 @@ struct EmRun {
         spare(&second) {
     NumericalProblems = false;
     model.LimitVariances(minimumVariances);
-    previous = emMonolithicEMStep(model, data, *next, diagonalOnly);
+    previous = emMonolithicEMStep(model, data, *next, diagonalOnly, workspace);
   }
 
   static bool AllDiagonal(MixtureModel const& model) {
@@ -317,7 +322,7 @@ struct EmRun {
   // lower than the previous one.
   bool Pass(double& current) {
     next->LimitVariances(minimumVariances);
-    current = emMonolithicEMStep(*next, data, *spare, diagonalOnly);
+    current = emMonolithicEMStep(*next, data, *spare, diagonalOnly, workspace);
     if (verbose) {
       printf("%g\n", current);
       if (flushTrace) fflush(stdout);
@@ -355,8 +360,9 @@ bool emImprovementAboveThreshold(double previous, double current, double thresho
 }
 
 double ExpectationMaximization(MixtureModel& model, Data const& data,
-                               Matrix const& minimumVariances, int iterations, bool verbose) {
-  EmRun run(model, data, minimumVariances, verbose, false);
+                               Matrix const& minimumVariances, int iterations, bool verbose,
+                               EMWorkspace& workspace) {
+  EmRun run(model, data, minimumVariances, verbose, false, workspace);
   for (int pass = 0; pass < iterations; ++pass) {
     double current;
     if (!run.Pass(current)) break;
@@ -366,8 +372,9 @@ double ExpectationMaximization(MixtureModel& model, Data const& data,
 }
 
 double ExpectationMaximization(MixtureModel& model, Data const& data,
-                               Matrix const& minimumVariances, double threshold, bool verbose) {
-  EmRun run(model, data, minimumVariances, verbose, true);
+                               Matrix const& minimumVariances, double threshold, bool verbose,
+                               EMWorkspace& workspace) {
+  EmRun run(model, data, minimumVariances, verbose, true, workspace);
   for (;;) {
     double current;
     if (!run.Pass(current)) return run.Finish(*run.evaluated, run.previous);
@@ -375,4 +382,16 @@ double ExpectationMaximization(MixtureModel& model, Data const& data,
       return run.Finish(*run.next, current);
     run.Rotate(current);
   }
+}
+
+double ExpectationMaximization(MixtureModel& model, Data const& data,
+                               Matrix const& minimumVariances, int iterations, bool verbose) {
+  return ExpectationMaximization(model, data, minimumVariances, iterations, verbose,
+                                 ProgramWorkspace);
+}
+
+double ExpectationMaximization(MixtureModel& model, Data const& data,
+                               Matrix const& minimumVariances, double threshold, bool verbose) {
+  return ExpectationMaximization(model, data, minimumVariances, threshold, verbose,
+                                 ProgramWorkspace);
 }

@@ -16,10 +16,28 @@
 // neutral factors (ones, or the identity).
 typedef std::vector<std::pair<double, Matrix>> DeterminantInverseCache;
 
-// The cache of the training functions. It lives for the whole program so that
-// its matrices are reused from one EM iteration to the next; it describes the
-// model given to the most recent setup.
-extern DeterminantInverseCache DetInvs;
+// Everything that one evaluation of a model on a data set needs besides its
+// inputs: the cache of the model's components and the working storage of the
+// block passes (B = kBlockVectors vectors, K components, K4 = K rounded up to
+// a multiple of 4). A workspace serves one call at a time. The EM step and
+// the log likelihood touch nothing but their inputs and the workspace, so
+// calls with different workspaces may run side by side; the EM loops also
+// set the numerical-problems flag. The storage only grows, so that a
+// workspace reused from one EM iteration to the next allocates nothing.
+struct EMWorkspace {
+  DeterminantInverseCache cache;    // set up for the model last evaluated
+  std::vector<double> block;        // d x B: the block's vectors, transposed
+  std::vector<double> centred;      // d x B
+  std::vector<double> distances;    // K x B: row k for component k
+  std::vector<double> weights;      // K
+  std::vector<double> normalisers;  // K
+  std::vector<double> p;            // K4 x B: densities, then responsibilities
+  std::vector<double> columnSums;   // B: the sums of p's columns
+  std::vector<double> explained;    // B: 1.0 where the vector's density is above the floor
+  std::vector<double> moments;      // batch x width: each vector's first and second moments
+  std::vector<double> sums;         // K4 x width: the weighted sums of the moments
+  std::vector<double> r;            // K: the sums of the responsibilities
+};
 
 // Fills entries 0 ... count - 1 of cache for the components of model. The
 // cache grows to count entries when shorter and never shrinks; entries past
@@ -27,8 +45,11 @@ extern DeterminantInverseCache DetInvs;
 void SetupDeterminantAndInverseMatrices(DeterminantInverseCache& cache, MixtureModel const& model);
 
 // Average over the data vectors of ln(mixture density), each density floored
-// at the smallest normal double. The first form sets DetInvs up for model;
-// the second reads a cache that the caller has set up for model.
+// at the smallest normal double. The first form sets the workspace's cache up
+// for model; the second does the same on the program-wide workspace; the
+// third reads a cache that the caller has set up for model and works in the
+// program-wide workspace.
+double emLogLikelihood(Data const& data, MixtureModel const& model, EMWorkspace& workspace);
 double emLogLikelihood(Data const& data, MixtureModel const& model);
 double emLogLikelihood(Data const& data, MixtureModel const& model,
                        DeterminantInverseCache const& cache);
@@ -38,8 +59,11 @@ double emLogLikelihood(Data const& data, MixtureModel const& model,
 // and covariances into updated, which must have the components, types and
 // dimension of model. diagonalOnly must be true exactly when every component
 // is diagonal; it spares the d x d second moments. A full covariance in
-// updated that is not d x d is the fatal matrix error. Leaves DetInvs set up
-// for model.
+// updated that is not d x d is the fatal matrix error. Leaves the cache of
+// the workspace (without one, of the program-wide workspace) set up for
+// model.
+double emMonolithicEMStep(MixtureModel const& model, Data const& data, MixtureModel& updated,
+                          bool diagonalOnly, EMWorkspace& workspace);
 double emMonolithicEMStep(MixtureModel const& model, Data const& data, MixtureModel& updated,
                           bool diagonalOnly);
 
@@ -58,7 +82,14 @@ bool emImprovementAboveThreshold(double previous, double current, double thresho
 // longer above threshold. Both stop early, keeping the last model that was
 // evaluated without trouble, when the log likelihood is not finite or
 // decreases. Returns the average log likelihood of the model left in model.
-// verbose writes each step's log likelihood to stdout.
+// verbose writes each step's log likelihood to stdout. The steps run in
+// workspace; without one, in the program-wide workspace.
+double ExpectationMaximization(MixtureModel& model, Data const& data,
+                               Matrix const& minimumVariances, int iterations, bool verbose,
+                               EMWorkspace& workspace);
+double ExpectationMaximization(MixtureModel& model, Data const& data,
+                               Matrix const& minimumVariances, double threshold, bool verbose,
+                               EMWorkspace& workspace);
 double ExpectationMaximization(MixtureModel& model, Data const& data,
                                Matrix const& minimumVariances, int iterations, bool verbose);
 double ExpectationMaximization(MixtureModel& model, Data const& data,

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdio>
 #include <limits>
+#include <utility>
 
 #include "data/temp_file.h"
 
@@ -17,7 +18,8 @@ const double kInf = std::numeric_limits<double>::infinity();
 TEST(MatrixStorage, AssignmentReusesStorageOfEqualCount) {
   Matrix target = FromValues(2, 3, {1, 2, 3, 4, 5, 6});
   double* storage = target.data;
-  target = FromValues(1, 6, {6, 5, 4, 3, 2, 1});
+  Matrix const source = FromValues(1, 6, {6, 5, 4, 3, 2, 1});
+  target = source;
   EXPECT_EQ(target.data, storage);
   EXPECT_EQ(target, FromValues(1, 6, {6, 5, 4, 3, 2, 1}));
   Matrix& self = target;
@@ -26,6 +28,21 @@ TEST(MatrixStorage, AssignmentReusesStorageOfEqualCount) {
   Matrix copy(target);
   copy(0, 0) = 9;
   EXPECT_EQ(target(0, 0), 6);
+}
+
+TEST(MatrixStorage, MovesTakeTheStorageAndLeaveTheSourceEmpty) {
+  Matrix source = FromValues(2, 3, {1, 2, 3, 4, 5, 6});
+  double* storage = source.data;
+  Matrix moved(std::move(source));
+  EXPECT_EQ(moved.data, storage);
+  EXPECT_EQ(source.data, nullptr);
+  source = FromValues(1, 2, {7, 8});  // the emptied source takes values again
+  storage = source.data;
+  moved = std::move(source);
+  EXPECT_EQ(moved.data, storage);
+  EXPECT_EQ(moved, FromValues(1, 2, {7, 8}));
+  EXPECT_EQ(source.data, nullptr);
+  EXPECT_EQ(source.ElementCount(), 0);
 }
 
 TEST(MatrixResize, WithoutKeepingRereadsTheStorageRowMajor) {

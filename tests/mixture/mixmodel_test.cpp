@@ -3,6 +3,7 @@
 #include <cmath>
 #include <initializer_list>
 #include <limits>
+#include <utility>
 
 #include "mixture/helpers.h"
 
@@ -52,6 +53,25 @@ TEST(MixtureModelTest, UnequalCountsReplaceAllComponents) {
   target = MixtureModel();
   EXPECT_EQ(target.count, 0);
   EXPECT_EQ(target.components, nullptr);
+}
+
+TEST(MixtureModelTest, MovesTakeTheComponentsAndLeaveTheSourceEmpty) {
+  MixtureModel source = WithWeights({1, 2});
+  MixtureComponent** array = source.components;
+  MixtureModel moved(std::move(source));
+  EXPECT_EQ(moved.components, array);
+  EXPECT_EQ(source.count, 0);
+  source = WithWeights({3});  // the emptied source takes components again
+  array = source.components;
+  moved = std::move(source);
+  EXPECT_EQ(moved.components, array);
+  EXPECT_EQ(source.count, 0);
+  EXPECT_EQ(source.components, nullptr);
+  MixtureModel equal = WithWeights({4});  // equal counts too
+  array = equal.components;
+  moved = std::move(equal);
+  EXPECT_EQ(moved.components, array);
+  EXPECT_EQ(moved.components[0]->weight, 4.0);
 }
 
 TEST(MixtureModelTest, RemoveClosesTheGapAndReleasesTheLastArray) {
