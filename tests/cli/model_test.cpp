@@ -278,4 +278,32 @@ TEST_F(ModelTest, DrawsOfSeedOneAreRecorded) {
             "2 4.7482531043140508 3.0223150292010805\n");
 }
 
+TEST_F(ModelTest, SelectKNamesTheLowestBicAndKeepsItsModel) {
+  if (!Exists("/usr/bin/python3")) GTEST_SKIP() << "tools/select-k needs /usr/bin/python3";
+  std::string const kept = Path("kept.txt");
+  ProgramResult run = RunProgram((kSource + "/tools/select-k").c_str(),
+                                 {kFaithful, "4", "-f", "-r", "2", "--model", kept},
+                                 {{"MIXFIT_SEED=1", std::string("MIXFIT=") + MIXFIT_BINARY,
+                                   std::string("MIXFIT_MODEL=") + MIXFIT_MODEL_BINARY}});
+  ASSERT_EQ(run.status, 0) << run.err;
+  // A heading, K = 1 ... 4 with K, average, p, BIC, AIC, and the choice.
+  std::istringstream lines(run.out);
+  std::string line;
+  std::getline(lines, line);
+  double lowest = 0.0;
+  int best = 0;
+  for (int k = 1; k <= 4; ++k) {
+    ASSERT_TRUE(std::getline(lines, line));
+    std::vector<std::vector<double>> row = Table(line);
+    ASSERT_GE(row[0].size(), 5u) << line;
+    EXPECT_EQ(row[0][0], k);
+    EXPECT_EQ(row[0][2], 6 * k - 1);  // full, d = 2: k - 1 + 2k + 3k
+    if (k == 1 || row[0][3] < lowest) lowest = row[0][3], best = k;
+  }
+  ASSERT_TRUE(std::getline(lines, line));
+  EXPECT_EQ(line, "Lowest BIC: K = " + std::to_string(best) + "; its model is in " + kept);
+  ProgramResult info = RunMixfitModel({"info", "-m", kept});
+  EXPECT_EQ(info.out.substr(0, info.out.find('\n')), "components " + std::to_string(best));
+}
+
 }  // namespace
