@@ -39,12 +39,3 @@ TEST(FreeParametersTest, WeightsMeansAndCovariancesByType) {
     EXPECT_EQ(FreeParameters(ModelOf(c.types, c.d)), c.parameters)
         << c.types.size() << " components, d = " << c.d;
 }
-
-TEST(InformationCriteriaTest, LogLikelihoodAgainstParameters) {
-  // ln L = -10 on N = 100 vectors with p = 5: BIC = 20 + 5 ln 100, AIC = 20 + 10.
-  EXPECT_DOUBLE_EQ(BayesianInformationCriterion(-10.0, 5, 100), 43.025850929940457);
-  EXPECT_DOUBLE_EQ(AkaikeInformationCriterion(-10.0, 5), 30.0);
-  // More vectors weigh the parameters more in BIC only.
-  EXPECT_GT(BayesianInformationCriterion(-10.0, 5, 1000),
-            BayesianInformationCriterion(-10.0, 5, 100));
-}
