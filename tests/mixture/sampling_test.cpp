@@ -11,15 +11,16 @@ namespace {
 
 MixtureCovarianceMatrixType const D = MM_COV_DIAGONAL, F = MM_COV_FULL;
 
-struct ComponentSpec {
+// A component's type and covariance; the models below hold them at 0, 0.
+struct Covariance {
   MixtureCovarianceMatrixType type;
   std::vector<double> covariance;
 };
 
-MixtureModel ModelOf(std::vector<ComponentSpec> const& specs) {
+MixtureModel ModelOf(std::vector<Covariance> const& covariances) {
   MixtureModel model;
-  for (ComponentSpec const& spec : specs)
-    AddComponent(model, spec.type, 1.0 / specs.size(), {0.0, 0.0}, spec.covariance);
+  for (Covariance const& c : covariances)
+    AddComponent(model, c.type, 1.0 / covariances.size(), {0.0, 0.0}, c.covariance);
   return model;
 }
 
@@ -27,10 +28,10 @@ MixtureModel ModelOf(std::vector<ComponentSpec> const& specs) {
 
 TEST(PrepareSamplerTest, NamesTheFirstComponentThatIsNotPositiveDefinite) {
   double const nan = std::numeric_limits<double>::quiet_NaN();
-  ComponentSpec const good = {F, {4, 2, 2, 5}}, variances = {D, {1, 2}};
+  Covariance const good = {F, {4, 2, 2, 5}}, variances = {D, {1, 2}};
   struct Case {
     const char* name;
-    std::vector<ComponentSpec> components;
+    std::vector<Covariance> components;
     int refused;
   } const cases[] = {
       {"drawable", {good, variances}, kEveryComponentDrawable},
