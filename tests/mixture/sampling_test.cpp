@@ -11,7 +11,7 @@ namespace {
 
 MixtureCovarianceMatrixType const D = MM_COV_DIAGONAL, F = MM_COV_FULL;
 
-// A component's type and covariance; the models below hold them at 0, 0.
+// A component's type and covariance; ModelOf puts every mean at the origin.
 struct Covariance {
   MixtureCovarianceMatrixType type;
   std::vector<double> covariance;
