@@ -5,13 +5,6 @@
 
 #include "options/options.h"
 
-namespace {
-
-// Smallest relative variance floor and EM threshold, 2^-16.
-const double kSmallestRelative = 1.0 / 65536.0;
-
-}  // namespace
-
 void DeclareOptions() {
   optAdd('i', "input");
   optAddValueString(nullptr);
@@ -71,14 +64,16 @@ bool OptionsConflict() {
 }
 
 bool NotANumberGiven(FILE* errors) {
-  for (char letter : {'v', 't'}) {
-    double value = optDouble(letter, 1);
-    if (std::isnan(value)) {
-      fprintf(errors, "Error: bad double value: %g\n", value);
-      return true;
-    }
-  }
+  for (char letter : {'v', 't'})
+    if (NotANumberGiven(letter, errors)) return true;
   return false;
+}
+
+bool NotANumberGiven(char letter, FILE* errors) {
+  double value = optDouble(letter, 1);
+  if (!std::isnan(value)) return false;
+  fprintf(errors, "Error: bad double value: %g\n", value);
+  return true;
 }
 
 FitOptions ReadFitOptions() {

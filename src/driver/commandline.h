@@ -7,6 +7,9 @@
 // table, the combinations of them that are refused, and the settings of a
 // run read from them.
 
+// Smallest relative variance floor and EM threshold, 2^-16.
+const double kSmallestRelative = 1.0 / 65536.0;
+
 // How each solution is refined and trained.
 struct TrainingPlan {
   bool iterations_given;  // -I given: a fixed number of EM iterations
@@ -49,6 +52,8 @@ bool OptionsConflict();
 // the parser's message for a bad double value on errors, when -v or -t holds
 // a NaN.
 bool NotANumberGiven(FILE* errors);
+// The same test for the double value of option -letter alone.
+bool NotANumberGiven(char letter, FILE* errors);
 
 // The settings of the parsed command line.
 FitOptions ReadFitOptions();

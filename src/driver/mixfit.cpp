@@ -1,7 +1,6 @@
 // Program entry of mixfit: declares the command-line options, checks them,
 // seeds the random starts and runs the fit.
 #include <cstdio>
-#include <cstdlib>
 
 #include "driver/commandline.h"
 #include "driver/fit.h"
@@ -27,12 +26,8 @@ ExitStatus UsageExit() {
 // Seeds the random generator from MIXFIT_SEED or the process identifiers.
 // Returns false, having said why, when MIXFIT_SEED holds no seed.
 bool SeedRandom() {
-  const char* value = std::getenv("MIXFIT_SEED");
-  SeedChoice choice = ChooseSeed(value);
-  if (!choice.valid) {
-    std::fprintf(stderr, "Error: bad value of MIXFIT_SEED: %s\n", value);
-    return false;
-  }
+  SeedChoice choice = SeedFromEnvironment(stderr);
+  if (!choice.valid) return false;
   RandomSeed(choice.seed);
   return true;
 }

@@ -2,6 +2,8 @@
 
 #include <unistd.h>
 
+#include <cstdlib>
+
 SeedChoice ChooseSeed(const char* environment_value) {
   if (environment_value == nullptr || *environment_value == '\0') {
     // Wraps in 32 bits on purpose: the same pair of identifiers gives the
@@ -16,4 +18,11 @@ SeedChoice ChooseSeed(const char* environment_value) {
     if (value > UINT32_MAX) return {false, 0};
   }
   return {true, static_cast<uint32_t>(value)};
+}
+
+SeedChoice SeedFromEnvironment(FILE* errors) {
+  const char* value = std::getenv("MIXFIT_SEED");
+  SeedChoice choice = ChooseSeed(value);
+  if (!choice.valid) fprintf(errors, "Error: bad value of MIXFIT_SEED: %s\n", value);
+  return choice;
 }

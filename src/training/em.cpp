@@ -44,6 +44,7 @@ void PrepareScratch(EMWorkspace& w, MixtureModel const& model,
   Zeroed(w.p, static_cast<size_t>(RoundUp(K, 4)) * B);
   Zeroed(w.columnSums, B);
   Zeroed(w.explained, B);
+  Zeroed(w.logSums, B);
   w.weights.resize(K);
   w.normalisers.resize(K);
   for (int k = 0; k < K; ++k) {
@@ -190,12 +191,33 @@ double emLogLikelihood(Data const& data, MixtureModel const& model,
   return LogLikelihood(data, model, cache, ProgramWorkspace);
 }
 
+void emPrepareExpectation(EMWorkspace& workspace, MixtureModel const& model, int d) {
+  SetupDeterminantAndInverseMatrices(workspace.cache, model);
+  PrepareScratch(workspace, model, workspace.cache, d);
+}
+
+void emBlockExpectation(EMWorkspace& workspace, Data const& data, size_t first, int count,
+                        MixtureModel const& model) {
+  EMWorkspace& w = workspace;
+  int const K = model.count > 0 ? model.count : 0;
+  BlockDistances(w, data, first, count, model, w.cache);
+  BlockDensities(w, K);
+  double const* sums = w.columnSums.data();
+  double const logTiny = std::log(kTiny);
+  // A vector that no component explains is shared equally.
+  for (int n = 0; n < count; ++n) {
+    bool const explained = K > 0 && !(sums[n] < kTiny);
+    w.logSums[n] = explained ? std::log(sums[n]) : logTiny;
+    w.explained[n] = explained ? 1.0 : 0.0;
+  }
+  BlockNormalise(w.p.data(), K, sums, w.explained.data(), 1.0 / K);
+}
+
 double emMonolithicEMStep(MixtureModel const& model, Data const& data, MixtureModel& updated,
                           bool diagonalOnly, EMWorkspace& workspace) {
   int const d = data.Dimension();
   int const K = model.count > 0 ? model.count : 0;
   size_t const count = data.Count();
-  double const logTiny = std::log(kTiny);
 
   for (int k = 0; k < K; ++k) {
     // The sums go straight into the covariance, so a full one must be square
@@ -206,7 +228,7 @@ double emMonolithicEMStep(MixtureModel const& model, Data const& data, MixtureMo
       MatrixFatalError("Matrix::operator-=: size mismatch.");
   }
   EMWorkspace& w = workspace;
-  SetupDeterminantAndInverseMatrices(w.cache, model);
+  emPrepareExpectation(w, model, d);
 
   // Per vector: x, the squares and, unless every component is diagonal, the
   // rest of the lower triangle of x x' (the upper one holds the same
@@ -214,7 +236,6 @@ double emMonolithicEMStep(MixtureModel const& model, Data const& data, MixtureMo
   bool const full = !diagonalOnly;
   int const width = RoundUp(full ? d + d * (d + 1) / 2 : 2 * d, 8);
   int const K4 = RoundUp(K, 4);
-  PrepareScratch(w, model, w.cache, d);
   // The moments of up to `batch` vectors at a time: the whole block unless
   // the dimension is so high that it would take more than kMomentsRoom.
   int const batch = std::max(1, std::min(B, kMomentsRoom / std::max(width, 1)));
@@ -226,19 +247,10 @@ double emMonolithicEMStep(MixtureModel const& model, Data const& data, MixtureMo
 
   for (size_t first = 0; first < count; first += B) {
     int const inBlock = BlockLength(count, first);
-    BlockDistances(w, data, first, inBlock, model, w.cache);
-
     // E step: responsibilities of the components for the block's vectors.
-    // A vector that no component explains is shared equally.
-    BlockDensities(w, K);
-    double const* sums = w.columnSums.data();
-    for (int n = 0; n < inBlock; ++n) {
-      bool const explained = K > 0 && !(sums[n] < kTiny);
-      L += explained ? std::log(sums[n]) : logTiny;
-      w.explained[n] = explained ? 1.0 : 0.0;
-    }
-    double* p = w.p.data();
-    BlockNormalise(p, K, sums, w.explained.data(), 1.0 / K);
+    emBlockExpectation(w, data, first, inBlock, model);
+    for (int n = 0; n < inBlock; ++n) L += w.logSums[n];
+    double const* p = w.p.data();
     AddRowSums(p, K, inBlock, r);
 
     // Accumulation of the weighted first and second moments, vector by

@@ -34,6 +34,7 @@ struct EMWorkspace {
   std::vector<double> p;            // K4 x B: densities, then responsibilities
   std::vector<double> columnSums;   // B: the sums of p's columns
   std::vector<double> explained;    // B: 1.0 where the vector's density is above the floor
+  std::vector<double> logSums;      // B: the log of each vector's density sum, floored
   std::vector<double> moments;      // batch x width: each vector's first and second moments
   std::vector<double> sums;         // K4 x width: the weighted sums of the moments
   std::vector<double> r;            // K: the sums of the responsibilities
@@ -53,6 +54,19 @@ double emLogLikelihood(Data const& data, MixtureModel const& model, EMWorkspace&
 double emLogLikelihood(Data const& data, MixtureModel const& model);
 double emLogLikelihood(Data const& data, MixtureModel const& model,
                        DeterminantInverseCache const& cache);
+
+// The E step of the EM step, one block of vectors at a time, for callers
+// that want its per-vector results. emPrepareExpectation sets the
+// workspace's cache and block storage up for model on vectors of dimension
+// d. emBlockExpectation then takes vectors first ... first + count - 1 of
+// data (count <= kBlockVectors) and leaves the responsibility of component k
+// for vector first + n in workspace.p[k * kBlockVectors + n] and the log of
+// the vector's density sum in workspace.logSums[n]. A sum below the smallest
+// normal double (or a model without components) counts as that double, and
+// the vector is shared equally among the components.
+void emPrepareExpectation(EMWorkspace& workspace, MixtureModel const& model, int d);
+void emBlockExpectation(EMWorkspace& workspace, Data const& data, size_t first, int count,
+                        MixtureModel const& model);
 
 // One EM iteration in one pass over the data: returns the average log
 // likelihood of data under model and writes the re-estimated weights, means

@@ -19,7 +19,8 @@ namespace {
 // (a dup2 onto 0, 1 or 2 in the child clears that again).
 int TemporaryFile() {
   const char* directory = std::getenv("TMPDIR");
-  std::string path = std::string(directory && *directory ? directory : "/tmp") + "/mixfit_run_XXXXXX";
+  std::string path =
+      std::string(directory && *directory ? directory : "/tmp") + "/mixfit_run_XXXXXX";
   int fd = mkostemp(&path[0], O_CLOEXEC);
   if (fd >= 0) unlink(path.c_str());
   return fd;
@@ -77,7 +78,8 @@ std::vector<std::string> ChildEnvironment(const RunSettings& settings) {
     std::string text = *entry;
     std::string name = text.substr(0, text.find('=') + 1);
     bool replaced = false;
-    for (const std::string& own : settings.environment) replaced |= own.compare(0, name.size(), name) == 0;
+    for (const std::string& own : settings.environment)
+      replaced |= own.compare(0, name.size(), name) == 0;
     if (!replaced) entries.push_back(text);
   }
   entries.insert(entries.end(), settings.environment.begin(), settings.environment.end());
@@ -94,7 +96,16 @@ std::vector<char*> Pointers(const std::vector<std::string>& texts) {
 }  // namespace
 
 ProgramResult RunMixfit(const std::vector<std::string>& arguments, const RunSettings& settings) {
-  const char* program = MIXFIT_BINARY;
+  return RunProgram(MIXFIT_BINARY, arguments, settings);
+}
+
+ProgramResult RunMixfitModel(const std::vector<std::string>& arguments,
+                             const RunSettings& settings) {
+  return RunProgram(MIXFIT_MODEL_BINARY, arguments, settings);
+}
+
+ProgramResult RunProgram(const char* program, const std::vector<std::string>& arguments,
+                         const RunSettings& settings) {
   std::vector<std::string> words = {program};
   words.insert(words.end(), arguments.begin(), arguments.end());
   std::vector<char*> argv = Pointers(words);

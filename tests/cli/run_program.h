@@ -26,11 +26,17 @@ struct RunSettings {
   long long address_space_bytes = 0;
 };
 
-// Runs the mixfit binary of this build with the given arguments and returns
-// its exit status and everything it wrote. No shell is involved, so arguments
-// reach the program exactly as given; stdin is /dev/null. If the program
-// cannot be started the result has status 127 and the reason in err.
+// Runs the program at path with the given arguments and returns its exit
+// status and everything it wrote. No shell is involved, so arguments reach
+// the program exactly as given; stdin is /dev/null. If the program cannot be
+// started the result has status 127 and the reason in err.
+ProgramResult RunProgram(const char* path, const std::vector<std::string>& arguments,
+                         const RunSettings& settings = {});
+
+// RunProgram for the mixfit and the mixfit-model binaries of this build.
 ProgramResult RunMixfit(const std::vector<std::string>& arguments,
                         const RunSettings& settings = {});
+ProgramResult RunMixfitModel(const std::vector<std::string>& arguments,
+                             const RunSettings& settings = {});
 
 #endif

@@ -1,0 +1,48 @@
+// Program entry of mixfit-model: reads the command word, declares and parses
+// that command's options and runs it.
+#include <cstdio>
+
+#include "driver/commandline.h"
+#include "driver/modelcommands.h"
+#include "driver/modeloptions.h"
+#include "driver/seed.h"
+#include "options/options.h"
+
+namespace {
+
+ExitStatus CommandsExit(const char* word) {
+  if (word != nullptr) fprintf(stderr, "Error: unknown command: %s\n", word);
+  PrintCommands(stderr);
+  return ExitStatus::kUsage;
+}
+
+ExitStatus UsageExit(ModelCommand command) {
+  PrintCommandUsage(stderr, command);
+  return ExitStatus::kUsage;
+}
+
+ExitStatus Run(int argc, char* argv[]) {
+  const char* word = argc > 1 ? argv[1] : nullptr;
+  ModelCommand const command = CommandNamed(word);
+  if (command == ModelCommand::kUnknown) return CommandsExit(word);
+  // The options follow the command word, which stands where the parser
+  // expects the program's name.
+  int const count = argc - 1;
+  char** const arguments = argv + 1;
+  DeclareCommandOptions(command);
+  // --help wins over anything else on the command line, faulty or not.
+  if (optGivenOption(0, "help", count, arguments)) return UsageExit(command);
+  if (optParseCommandLine(count, arguments, stderr) != 0) return UsageExit(command);
+  if (ReadsData(command) && NotANumberGiven('v', stderr)) return UsageExit(command);
+  ModelOptions options = ReadModelOptions(command);
+  if (command == ModelCommand::kSample) {
+    SeedChoice const seed = SeedFromEnvironment(stderr);
+    if (!seed.valid) return ExitStatus::kUsage;
+    options.seed = seed.seed;
+  }
+  return RunModelCommand(options);
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) { return static_cast<int>(Run(argc, argv)); }

@@ -1,0 +1,143 @@
+#include "driver/modeloptions.h"
+
+#include <climits>
+#include <cstring>
+#include <string>
+
+#include "driver/commandline.h"
+#include "options/options.h"
+
+namespace {
+
+struct CommandEntry {
+  const char* word;
+  ModelCommand command;
+  const char* summary;  // its line in the list of commands
+  const char* notes;    // after its usage text
+};
+
+const CommandEntry kCommands[] = {
+    {"score", ModelCommand::kScore, "the log density of each data vector, or their mean",
+     "Prints the natural log of the model's density at each data vector, one per\n"
+     "line; a density below the smallest normal double counts as that double.\n"
+     "With --average prints only their mean, with 6 significant digits (%g),\n"
+     "exactly as mixfit -s MODEL -I 0 prints it.\n"},
+    {"classify", ModelCommand::kClassify, "the most responsible component of each data vector",
+     "Prints for each data vector the number of the component with the largest\n"
+     "responsibility for it (from 1; the lower number on ties) and that\n"
+     "responsibility.\n"},
+    {"posteriors", ModelCommand::kPosteriors,
+     "the responsibilities of the components for each data vector",
+     "Prints for each data vector the responsibilities of the components for it,\n"
+     "the posterior probabilities that EM computes, in component order.\n"},
+    {"info", ModelCommand::kInfo, "the model's size; with data its log likelihood, BIC and AIC",
+     "Prints lines 'key value': components, dimension, covariance (diagonal,\n"
+     "full or mixed) and parameters, the number of free parameters p; with data\n"
+     "also vectors N, average_log_likelihood, log_likelihood ln L (their sum),\n"
+     "bic = -2 ln L + p ln N and aic = -2 ln L + 2 p.\n"},
+    {"sample", ModelCommand::kSample, "vectors drawn from the model",
+     "Prints COUNT vectors drawn from the model, one per line; with --labels\n"
+     "each line starts with the number of the component drawn (from 1).\n"
+     "MIXFIT_SEED seeds the draws, as it seeds the random starts of mixfit.\n"},
+    {"distances", ModelCommand::kDistances, "the Bhattacharyya distances between the components",
+     "Prints the K x K matrix of the Bhattacharyya distances between the\n"
+     "components, without their weights, and zeros on its diagonal. All\n"
+     "components must be of one type.\n"},
+};
+
+CommandEntry const* EntryOf(ModelCommand command) {
+  for (CommandEntry const& entry : kCommands)
+    if (entry.command == command) return &entry;
+  return nullptr;
+}
+
+}  // namespace
+
+ModelCommand CommandNamed(const char* word) {
+  if (word == nullptr) return ModelCommand::kUnknown;
+  for (CommandEntry const& entry : kCommands)
+    if (std::strcmp(entry.word, word) == 0) return entry.command;
+  return ModelCommand::kUnknown;
+}
+
+void PrintCommands(FILE* stream) {
+  fputs("\nUsage: mixfit-model COMMAND [options]\n\nCommands:\n", stream);
+  for (CommandEntry const& entry : kCommands)
+    fprintf(stream, "  %-11s %s\n", entry.word, entry.summary);
+  fputs("\n'mixfit-model COMMAND --help' describes the options of a command.\n\n", stream);
+}
+
+bool ReadsData(ModelCommand command) {
+  return command == ModelCommand::kScore || command == ModelCommand::kClassify ||
+         command == ModelCommand::kPosteriors || command == ModelCommand::kInfo;
+}
+
+void DeclareCommandOptions(ModelCommand command) {
+  optAdd('m', "model");
+  optAddValueString(nullptr);
+  optCompulsory();
+  optUsage("Model file, as mixfit writes it.");
+
+  if (ReadsData(command)) {
+    optAdd('i', "input");
+    optAddValueString(nullptr);
+    if (command != ModelCommand::kInfo) optCompulsory();
+    optUsage("Data file name. One vector per row.");
+    optUsage("'%' or '#' starts a comment line. Whole line is comment.");
+
+    optAdd('v', "variance");
+    optAddValueDouble(kSmallestRelative, kSmallestRelative, 1.0);
+    optUsage("Minimum allowed variance relative to the variance of data.");
+    optUsage("Default value is 1/65536.");
+  }
+
+  if (command == ModelCommand::kSample) {
+    optAdd('n', "count");
+    optAddValueInteger(1, 1, INT_MAX);
+    optCompulsory();
+    optUsage("Number of vectors to draw.");
+  }
+
+  optAdd('o', "output");
+  optAddValueString(nullptr);
+  optUsage("Output file name; the standard output when not given.");
+
+  if (command == ModelCommand::kScore) {
+    optAddFlag(0, "average", 0);
+    optUsage("Print only the average log density, the log likelihood of mixfit.");
+  }
+  if (command == ModelCommand::kSample) {
+    optAddFlag(0, "labels", 0);
+    optUsage("Start each line with the number of the component drawn.");
+  }
+
+  optAddFlag(0, "help", 0);
+  optUsage("Print this help to stderr and exit.");
+}
+
+void PrintCommandUsage(FILE* stream, ModelCommand command) {
+  CommandEntry const* entry = EntryOf(command);
+  if (entry == nullptr) return;
+  fprintf(stream, "\nmixfit-model %s: %s.\n", entry->word, entry->summary);
+  std::string program = std::string("mixfit-model ") + entry->word;
+  optPrintUsage(stream, program.c_str());
+  fputs(entry->notes, stream);
+  fputs("Real numbers are printed with 17 significant digits (%.17g).\n\n", stream);
+}
+
+ModelOptions ReadModelOptions(ModelCommand command) {
+  ModelOptions options = {};
+  options.command = command;
+  options.model = optString('m', 1);
+  options.output = optGiven('o', 0) > 0 ? optString('o', 1) : nullptr;
+  if (ReadsData(command)) {
+    options.input = optGiven('i', 0) > 0 ? optString('i', 1) : nullptr;
+    options.relative_floor = optDouble('v', 1);
+  }
+  if (command == ModelCommand::kScore) options.average = optGivenStr("average", 0) > 0;
+  if (command == ModelCommand::kSample) {
+    options.count = optInt('n', 1);
+    options.labels = optGivenStr("labels", 0) > 0;
+  }
+  return options;
+}

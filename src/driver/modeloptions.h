@@ -1,0 +1,52 @@
+#ifndef MIXFIT_DRIVER_MODELOPTIONS_H
+#define MIXFIT_DRIVER_MODELOPTIONS_H
+
+#include <cstdint>
+#include <cstdio>
+
+// The command line of mixfit-model: a command word, then the command's own
+// options, declared in the process-wide option table for that command alone.
+
+enum class ModelCommand {
+  kUnknown,
+  kScore,       // the log density of each data vector, or their mean
+  kClassify,    // the most responsible component of each data vector
+  kPosteriors,  // the responsibilities of the components for each data vector
+  kInfo,        // the model's size; with data its log likelihood, BIC and AIC
+  kSample,      // vectors drawn from the model
+  kDistances,   // the distances between the components
+};
+
+// The command that word names; kUnknown for a null word or any other.
+ModelCommand CommandNamed(const char* word);
+
+// Writes the program's usage line and the list of commands to stream.
+void PrintCommands(FILE* stream);
+
+// Declares the options of command, in the order its usage text lists them.
+void DeclareCommandOptions(ModelCommand command);
+
+// Writes what command does, its usage text from the option table and its
+// notes to stream.
+void PrintCommandUsage(FILE* stream, ModelCommand command);
+
+// Whether command reads data, with -i and -v in its table.
+bool ReadsData(ModelCommand command);
+
+// Everything a command takes from its command line and environment.
+struct ModelOptions {
+  ModelCommand command;
+  const char* model;
+  const char* input;      // the data file; null when not given
+  const char* output;     // null: the standard output
+  double relative_floor;  // of the variances, relative to the data variances
+  bool average;           // score: only the mean of the log densities
+  int count;              // sample: the number of vectors
+  bool labels;            // sample: each line starts with the component's number
+  uint32_t seed;          // sample: the seed of the draws
+};
+
+// The settings of the parsed command line of command; the seed is left 0.
+ModelOptions ReadModelOptions(ModelCommand command);
+
+#endif
