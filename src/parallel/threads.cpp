@@ -180,8 +180,10 @@ void RunTasks(int tasks, int workers, TaskFunction run, void const* context) {
   if (tasks <= 0) return;
   int const threads = std::min(ThreadCount(), workers);
   if (tasks == 1 || threads == 1 || current_worker >= 0) {
-    int const worker = std::max(current_worker, 0);
-    for (int i = 0; i < tasks; ++i) run(context, i, worker);
+    int const outer = current_worker;
+    current_worker = std::max(outer, 0);
+    for (int i = 0; i < tasks; ++i) run(context, i, current_worker);
+    current_worker = outer;
     return;
   }
   Pool& pool = ThePool();
