@@ -349,25 +349,28 @@ double emMonolithicEMStep(MixtureModel const& model, Data const& data, MixtureMo
         },
         passes.workers);
 
-    // Accumulation, split by sums: part 0 adds the log densities and the
-    // responsibilities, every other part the weighted moments of its panels
-    // and components. Each sum adds the chunk's vectors in data order, after
-    // those of the chunks before.
+    // Accumulation, split by sums: part 0 adds the log densities, every
+    // other part the weighted moments of its panels and components, and the
+    // parts of the first panels the responsibilities of their components.
+    // Each sum adds the chunk's vectors in data order, after those of the
+    // chunks before.
     ParallelFor(
         1 + panelParts * groupParts,
         [&](int part, int thread) {
           if (part == 0) {
             size_t const inChunk = std::min(count - chunk, static_cast<size_t>(blocks) * B);
             for (size_t n = 0; n < inChunk; ++n) L += w.logs[n];
-            for (int b = 0; b < blocks; ++b)
-              AddRowSums(w.p.data() + static_cast<size_t>(b) * K4 * B, K,
-                         BlockLength(count, chunk + static_cast<size_t>(b) * B), r);
             return;
           }
           int q0, q1, g0, g1;
           PartOf(panels, (part - 1) % panelParts, panelParts, &q0, &q1);
           PartOf(groups, (part - 1) / panelParts, groupParts, &g0, &g1);
           AddMoments(w, w.threads[thread], count, d, chunk, blocks, K4, q0, q1, g0, g1);
+          if (q0 > 0) return;
+          int const k0 = 4 * g0, k1 = std::min(K, 4 * g1);
+          for (int b = 0; b < blocks && k0 < k1; ++b)
+            AddRowSums(w.p.data() + (static_cast<size_t>(b) * K4 + k0) * B, k1 - k0,
+                       BlockLength(count, chunk + static_cast<size_t>(b) * B), r + k0);
         },
         passes.workers);
   }
