@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <climits>
 #include <cstring>
+#include <memory>
 #include <new>
 
 #include "data/datastream.h"
@@ -42,39 +43,89 @@ int WriteFile(const char* name, Writer const& write) {
   return result;
 }
 
-// Gathers the vectors that a data stream delivers, in order.
+// The doubles that one task copies: 1 MB.
+size_t const kCopyPiece = size_t(1) << 17;
+
+// The parts that copying `values` doubles is shared out in.
+int CopyParts(size_t values) { return static_cast<int>(std::max<size_t>(1, values / kCopyPiece)); }
+
+// Gathers the vectors that a data stream delivers, in order, in blocks that
+// are copied once into the storage at the end.
 struct VectorCollector {
-  std::vector<std::vector<double>> blocks;
+  struct Block {
+    std::unique_ptr<double[]> values;
+    size_t size, capacity;
+  };
+  std::vector<Block> blocks;
   size_t count = 0;
   int dimension = 0;
   bool too_large = false;
 
-  // Appends a vector; false, having said why, when the data would exceed
-  // the INT_MAX values that a storage holds (a matrix counts its elements
-  // in an int): that stops reading like a read failure.
-  bool Add(double const* values, int columns) {
+  // Counts one more vector of `columns` values; false, having said why,
+  // when the data would exceed the INT_MAX values that a storage holds (a
+  // matrix counts its elements in an int): that stops reading like a read
+  // failure.
+  bool Count(int columns) {
     dimension = columns;
     if ((count + 1) * static_cast<size_t>(dimension) > static_cast<size_t>(INT_MAX)) {
       fprintf(stderr, "Too many values for one data set (more than %i), exiting.\n", INT_MAX);
       too_large = true;
       return false;
     }
-    if (blocks.empty() || blocks.back().size() == blocks.back().capacity()) {
-      size_t rows = blocks.empty() ? FirstBlockRows(dimension) : 2 * blocks.back().size() / dimension;
-      blocks.emplace_back();
-      blocks.back().reserve(rows * dimension);
-    }
-    blocks.back().insert(blocks.back().end(), values, values + dimension);
     ++count;
     return true;
+  }
+
+  // Counts and appends a vector.
+  bool Add(double const* values, int columns) {
+    if (!Count(columns)) return false;
+    if (blocks.empty() || blocks.back().size == blocks.back().capacity) {
+      size_t rows = blocks.empty() ? FirstBlockRows(dimension) : 2 * blocks.back().size / dimension;
+      blocks.push_back(
+          {std::unique_ptr<double[]>(new double[rows * dimension]), 0, rows * dimension});
+    }
+    Block& block = blocks.back();
+    std::copy(values, values + dimension, block.values.get() + block.size);
+    block.size += dimension;
+    return true;
+  }
+
+  // Appends the counted vectors at `vectors`, in a block of their own.
+  void AddCounted(std::vector<double const*> const& vectors) {
+    if (vectors.empty()) return;
+    size_t const size = vectors.size() * dimension;
+    blocks.push_back({std::unique_ptr<double[]>(new double[size]), size, size});
+    double* to = blocks.back().values.get();
+    int const parts = CopyParts(size);
+    // Split by vectors: each has its own place.
+    ParallelFor(parts, [&](int part, int) {
+      size_t const first = vectors.size() * part / parts,
+                   last = vectors.size() * (part + 1) / parts;
+      for (size_t n = first; n < last; ++n)
+        std::copy(vectors[n], vectors[n] + dimension, to + n * dimension);
+    });
   }
 
   // Copies the vectors into storage, which is empty.
   void MoveTo(DataStorage& storage) {
     if (count == 0) return;
     storage.Resize(static_cast<int>(count), dimension, false);
-    double* end = storage.data;
-    for (std::vector<double> const& block : blocks) end = std::copy(block.begin(), block.end(), end);
+    struct Piece {
+      double const* from;
+      size_t size;
+      double* to;
+    };
+    std::vector<Piece> pieces;
+    double* to = storage.data;
+    for (Block const& block : blocks) {
+      for (size_t at = 0; at < block.size; at += kCopyPiece)
+        pieces.push_back({block.values.get() + at, std::min(kCopyPiece, block.size - at), to + at});
+      to += block.size;
+    }
+    // Split by pieces of the blocks: each has its own place.
+    ParallelFor(static_cast<int>(pieces.size()), [&](int i, int) {
+      std::copy(pieces[i].from, pieces[i].from + pieces[i].size, pieces[i].to);
+    });
   }
 };
 
@@ -147,6 +198,7 @@ bool ReadWindows(FILE* file, DataStream& stream, VectorCollector& collector) {
   size_t const room = static_cast<size_t>(std::clamp<off_t>(rest + 1, 1, kWindow));
   std::vector<char> window(room + 1);
   std::vector<Piece> pieces(4 * ThreadCount());
+  std::vector<double const*> accepted;
   size_t kept = 0;  // the start of a line, carried over from the window before
   int lines = 0;    // the lines judged so far
   for (;;) {
@@ -185,8 +237,10 @@ bool ReadWindows(FILE* file, DataStream& stream, VectorCollector& collector) {
     // Split by pieces: each line's numbers are its own.
     ParallelFor(static_cast<int>(count), [&](int i, int) { ParsePiece(pieces[i]); });
     window[end] = after;
-    // The lines in file order, judged one after another.
-    for (size_t i = 0; i < count; ++i) {
+    // The lines in file order, judged one after another; the vectors
+    // accepted are copied out together.
+    accepted.clear();
+    for (size_t i = 0; i < count && !collector.too_large; ++i) {
       Piece const& piece = pieces[i];
       if (piece.out_of_memory) throw std::bad_alloc();
       for (ParsedLine const& parsed : piece.parsed) {
@@ -196,13 +250,18 @@ bool ReadWindows(FILE* file, DataStream& stream, VectorCollector& collector) {
                                            incomplete, parsed.error, lines + parsed.line);
         if (verdict == LINE_STOPPED) {
           ResetLineCounter(lines + parsed.line);
+          collector.AddCounted(accepted);
           return false;
         }
-        if (verdict == LINE_ACCEPTED && !collector.Add(stream.vector.data, stream.vector.columns))
-          return false;
+        if (verdict == LINE_ACCEPTED) {
+          if (!collector.Count(parsed.length)) break;
+          accepted.push_back(piece.values.data() + parsed.first);
+        }
       }
       lines += piece.lines;
     }
+    collector.AddCounted(accepted);
+    if (collector.too_large) return false;
     if (last) {
       ResetLineCounter(lines);
       stream.finished = true;
