@@ -10,6 +10,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <cstdlib>
+#include <functional>
 #include <mutex>
 #include <system_error>
 #include <thread>
@@ -33,6 +34,7 @@ struct Job {
 // job can then never claim a task of a newer one. `remaining` counts the
 // tasks not yet finished; whoever finishes the last wakes the caller.
 struct Pool {
+  std::mutex pass;  // held by the thread whose pass the pool runs
   std::mutex mutex;
   std::condition_variable wake;      // a new job, or stop
   std::condition_variable finished;  // the last task of the job ended
@@ -52,7 +54,7 @@ Pool& ThePool() {
   return *pool;
 }
 
-int count = 0;  // 0 until decided
+std::atomic<int> thread_count{0};  // 0 until decided
 
 // How long a thread that waits for a job or for the end of one first keeps
 // looking before it sleeps: passes follow one another closely, and waking a
@@ -162,11 +164,12 @@ int ChooseThreadCount(const char* value, int cpus) {
 }
 
 int ThreadCount() {
-  if (count == 0) count = ChooseThreadCount(getenv("OMP_NUM_THREADS"), AffinityCpus());
-  return count;
+  if (thread_count == 0)
+    thread_count = ChooseThreadCount(getenv("OMP_NUM_THREADS"), AffinityCpus());
+  return thread_count;
 }
 
-void SetThreadCount(int threads) { count = std::clamp(threads, 1, kMaxThreads); }
+void SetThreadCount(int threads) { thread_count = std::clamp(threads, 1, kMaxThreads); }
 
 int WorkersFor(size_t bytes, double operations) {
   size_t const fit = bytes > 0 ? kScratchRoom / bytes : kMaxThreads;
@@ -176,17 +179,28 @@ int WorkersFor(size_t bytes, double operations) {
       std::max<size_t>(1, std::min<size_t>({size_t(ThreadCount()), fit, worth})));
 }
 
+namespace {
+
+// Runs every task on the calling thread, under the worker index of the task
+// it runs in, if any.
+void RunInline(int tasks, TaskFunction run, void const* context) {
+  int const outer = current_worker;
+  current_worker = std::max(outer, 0);
+  for (int i = 0; i < tasks; ++i) run(context, i, current_worker);
+  current_worker = outer;
+}
+
+}  // namespace
+
 void RunTasks(int tasks, int workers, TaskFunction run, void const* context) {
   if (tasks <= 0) return;
   int const threads = std::min(ThreadCount(), workers);
-  if (tasks == 1 || threads == 1 || current_worker >= 0) {
-    int const outer = current_worker;
-    current_worker = std::max(outer, 0);
-    for (int i = 0; i < tasks; ++i) run(context, i, current_worker);
-    current_worker = outer;
-    return;
-  }
+  if (tasks == 1 || threads == 1 || current_worker >= 0) return RunInline(tasks, run, context);
   Pool& pool = ThePool();
+  // One pass at a time on the pool: a pass that another thread starts
+  // meanwhile runs on that thread alone.
+  std::unique_lock<std::mutex> pass(pool.pass, std::try_to_lock);
+  if (!pass.owns_lock()) return RunInline(tasks, run, context);
   if (pool.size != ThreadCount()) StartThreads(pool, ThreadCount());
   Job job;
   {

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <thread>
 #include <vector>
 
 TEST(ThreadCountTest, PositiveNumbersOnlyElseEveryCpu) {
@@ -58,5 +59,22 @@ TEST(ParallelForTest, EveryTaskOnceOnAWorkerOfItsOwn) {
       EXPECT_TRUE(nestedInline);
     }
   }
+  SetThreadCount(original);
+}
+
+// Passes started on two threads at once: one runs on the pool, the other on
+// its own thread, and every task of both runs once.
+TEST(ParallelForTest, PassesFromTwoThreadsAtOnce) {
+  int const original = ThreadCount();
+  SetThreadCount(3);
+  std::vector<std::atomic<int>> runs(2 * 200 * 50);
+  auto passes = [&](int side) {
+    for (int pass = 0; pass < 200; ++pass)
+      ParallelFor(50, [&](int i, int) { ++runs[(side * 200 + pass) * 50 + i]; });
+  };
+  std::thread other(passes, 1);
+  passes(0);
+  other.join();
+  for (auto const& count : runs) ASSERT_EQ(count, 1);
   SetThreadCount(original);
 }
