@@ -113,16 +113,17 @@ TEST(ReadVectorTest, BlankCommentAndZeroCharacterLines) {
 // that overflow, underflow or give subnormals, and hexadecimal.
 TEST(ReadVectorTest, NumbersEqualStrtod) {
   std::mt19937 generator(20240601);
-  std::vector<std::string> numbers = {"-0", "9007199254740993", "1e23", "0x1p-3", "4.35", "+1.5",
-                                      "-.5", "1.e2", "2E-1", "123456789012345678901"};
+  std::vector<std::string> numbers = {
+      "-0",   "9007199254740993",     "1e23", "0x1p-3", "4.35", "+1.5", "-.5", "1.e2",
+      "2E-1", "123456789012345678901"};
   // The largest double and beyond, the smallest normal, the subnormals and
   // below, exponents past any int, hexadecimal at the edges.
-  for (const char* edge : {"1.7976931348623157e308", "1.7976931348623158e308",
-                           "1.7976931348623159e308", "1e+308", "1e309", "2.2250738585072011e-308",
-                           "2.2250738585072012e-308", "4.9406564584124654e-324",
-                           "2.4703282292062327e-324", "2.4703282292062328e-324", "-1e-324",
-                           "1e99999999999999999999", "1e-99999999999999999999", "0e99999",
-                           "0x1.fffffffffffffp1023", "0x1p-1074", "0x1p-1075", "0X1P+3", "-0x.8"})
+  for (const char* edge :
+       {"1.7976931348623157e308", "1.7976931348623158e308", "1.7976931348623159e308", "1e+308",
+        "1e309", "2.2250738585072011e-308", "2.2250738585072012e-308", "4.9406564584124654e-324",
+        "2.4703282292062327e-324", "2.4703282292062328e-324", "-1e-324", "1e99999999999999999999",
+        "1e-99999999999999999999", "0e99999", "0x1.fffffffffffffp1023", "0x1p-1074", "0x1p-1075",
+        "0X1P+3", "-0x.8"})
     numbers.push_back(edge);
   auto digits = [&](int count) {
     std::string text;
