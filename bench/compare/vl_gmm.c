@@ -58,7 +58,8 @@ int main(int argc, char** argv) {
   double* x = ReadBinary(prefix, N, d);
   long* start = ReadStart(prefix, K);
   if (!x || !start) return 2;
-  vl_set_num_threads(1);
+  char const* threads = getenv("OMP_NUM_THREADS");
+  vl_set_num_threads(threads ? atoi(threads) : 1);
   vl_set_printf_func(CountIterations);
 
   double* mean = (double*)malloc(sizeof(double) * d);

@@ -45,44 +45,49 @@ void DataStream::Take(FILE* new_file, bool owned, FILE* new_messages) {
 bool DataStream::Get() {
   if (finished) return false;
   for (;;) {
-    int dimension = vector.columns;
-    int length = dimension;
+    int length = vector.columns;
     int incomplete;
     int error;
     double const* values = ReadVector(file, &length, &incomplete, &error);
-    if (error) {
-      Message("Error in line %i.\n", CurrentLineNumber());
-      if (++error_count == max_errors) {
-        Message("Too many errors, exiting.\n");
-        return false;
-      }
-      continue;
-    }
-    if (!values) {
+    if (!values && !error) {
       // A read failure is no end of the input: the data would be cut short.
       finished = !ferror(file) && !LineTooLong();
       return false;
     }
-    bool too_long = dimension > 0 && length > dimension;
-    if (incomplete || too_long) {
-      if (length < dimension)
-        Message("Vector in line %i is too short (%i, should be %i).\n", CurrentLineNumber(), length,
-                dimension);
-      else if (too_long)
-        Message("Vector in line %i is too long (should be %i).\n", CurrentLineNumber(), dimension);
-      else
-        Message("Vector in line %i has a value that is not finite.\n", CurrentLineNumber());
-      if (++incomplete_count == max_incomplete) {
-        Message("Too many incomplete vectors, exiting.\n");
-        return false;
-      }
-      continue;
-    }
-    if (dimension == 0) vector.Resize(1, length, false);
-    memcpy(vector.data, values, sizeof(double) * length);
-    ++vectors_delivered;
-    return true;
+    LineVerdict verdict = Judge(values, length, incomplete, error, CurrentLineNumber());
+    if (verdict != LINE_REJECTED) return verdict == LINE_ACCEPTED;
   }
+}
+
+LineVerdict DataStream::Judge(double const* values, int length, bool incomplete, bool error,
+                              int line) {
+  if (error) {
+    Message("Error in line %i.\n", line);
+    if (++error_count == max_errors) {
+      Message("Too many errors, exiting.\n");
+      return LINE_STOPPED;
+    }
+    return LINE_REJECTED;
+  }
+  int dimension = vector.columns;
+  bool too_long = dimension > 0 && length > dimension;
+  if (incomplete || too_long) {
+    if (length < dimension)
+      Message("Vector in line %i is too short (%i, should be %i).\n", line, length, dimension);
+    else if (too_long)
+      Message("Vector in line %i is too long (should be %i).\n", line, dimension);
+    else
+      Message("Vector in line %i has a value that is not finite.\n", line);
+    if (++incomplete_count == max_incomplete) {
+      Message("Too many incomplete vectors, exiting.\n");
+      return LINE_STOPPED;
+    }
+    return LINE_REJECTED;
+  }
+  if (dimension == 0) vector.Resize(1, length, false);
+  memcpy(vector.data, values, sizeof(double) * length);
+  ++vectors_delivered;
+  return LINE_ACCEPTED;
 }
 
 void DataStream::Close() {

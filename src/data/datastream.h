@@ -6,6 +6,13 @@
 
 #include "matrix/matrix.h"
 
+// What became of a line of numbers.
+enum LineVerdict {
+  LINE_ACCEPTED,  // its vector was delivered
+  LINE_REJECTED,  // reported and skipped; reading goes on
+  LINE_STOPPED,   // reported, and a limit ends reading
+};
+
 // Delivers the vectors of a data file one at a time. Every line that is
 // neither blank nor a comment holds one vector; the first vector accepted
 // fixes the dimension. Lines of another length or with values that are not
@@ -46,6 +53,13 @@ class DataStream {
 
   // Ends reading; closes the file when it was opened by name.
   void Close();
+
+  // Judges line number `line`, which is neither blank nor a comment, as Get
+  // does: error for a syntax error, otherwise its length values with
+  // incomplete set as ReadVector sets it for an expected length of the
+  // dimension. Reports a faulty line, and delivers an accepted vector into
+  // vector. For readers that parse the lines themselves.
+  LineVerdict Judge(double const* values, int length, bool incomplete, bool error, int line);
 
  private:
   void Take(FILE* new_file, bool owned, FILE* new_messages);

@@ -1,6 +1,7 @@
 #include "data/readnums.h"
 
 #include <algorithm>
+#include <charconv>
 #include <climits>
 #include <cmath>
 #include <cstdint>
@@ -61,56 +62,25 @@ size_t ReadPiece(FILE* file, size_t offset, size_t room) {
   return at - 1;  // the filler behind the terminator
 }
 
-// Exact powers of ten: every one up to 1e22 is a double.
-const double kPowersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
-                               1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
-                               1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
-
-// Reads a number at text exactly as strtod does and sets *end behind it (to
-// text when there is none). Plain decimals with at most 19 digits, a digit
-// value up to 2^53 and a decimal exponent within +-22 are converted directly:
-// the digit value and the power of ten are both exact doubles, so a single
-// correctly rounded multiplication or division gives the correctly rounded
-// result that strtod gives. Everything else goes to strtod.
-double ReadNumber(const char* text, const char** end) {
-  const char* p = text;
-  bool negative = *p == '-';
-  if (*p == '+' || *p == '-') ++p;
-  uint64_t digit_value = 0;
-  int digits = 0;
-  for (; IsDigit(*p); ++p, ++digits) digit_value = digit_value * 10 + (*p - '0');
-  int fraction_digits = 0;
-  if (*p == '.') {
-    ++p;
-    for (; IsDigit(*p); ++p, ++fraction_digits) digit_value = digit_value * 10 + (*p - '0');
-  }
-  digits += fraction_digits;
-  int exponent = 0;
-  if (*p == 'e' || *p == 'E') {
-    const char* q = p + 1;
-    bool negative_exponent = *q == '-';
-    if (*q == '+' || *q == '-') ++q;
-    if (IsDigit(*q)) {
-      for (; IsDigit(*q); ++q)
-        if (exponent < 10000) exponent = exponent * 10 + (*q - '0');
-      if (negative_exponent) exponent = -exponent;
-      p = q;
+// Reads a number at text exactly as strtod does and sets *after behind it (to
+// text when there is none); the number ends before end. std::from_chars
+// gives the same correctly rounded value for the plain decimal forms, much
+// faster; strtod reads the rest: a leading '+', hexadecimal (from_chars
+// stops at its 'x'), infinities, NaNs and values out of range.
+double ReadNumber(const char* text, const char* end, const char** after) {
+  const char* start = *text == '-' ? text + 1 : text;
+  if (start != end && (IsDigit(*start) || *start == '.')) {
+    double value;
+    std::from_chars_result read = std::from_chars(text, end, value);
+    if (read.ec == std::errc() && (read.ptr == end || (*read.ptr != 'x' && *read.ptr != 'X'))) {
+      *after = read.ptr;
+      return value;
     }
   }
-  exponent -= fraction_digits;
-  // Digits overflow 64 bits past 19 of them; 'x' may belong to hexadecimal.
-  bool exact = digits > 0 && digits <= 19 && *p != 'x' && *p != 'X' &&
-               digit_value <= (uint64_t(1) << 53) && exponent >= -22 && exponent <= 22;
-  if (!exact) {
-    char* strtod_end;
-    double value = strtod(text, &strtod_end);
-    *end = strtod_end;
-    return value;
-  }
-  double value = static_cast<double>(digit_value);
-  value = exponent < 0 ? value / kPowersOfTen[-exponent] : value * kPowersOfTen[exponent];
-  *end = p;
-  return negative ? -value : value;
+  char* strtod_end;
+  double value = strtod(text, &strtod_end);
+  *after = strtod_end;
+  return value;
 }
 
 bool HasNotANumberOrInfinityText(const char* line, size_t length) {
@@ -157,57 +127,55 @@ bool LineTooLong() { return line_too_long; }
 
 int LastLineLength() { return static_cast<int>(line_length); }
 
-double* ReadVector(FILE* file, int* length, int* incomplete, int* error) {
-  *incomplete = 0;
-  *error = 0;
-  if (number_buffer.empty()) number_buffer.resize(kInitialNumberBufferSize);
-  if (*length < 1) *length = 1;
-
-  const char* line;
-  const char* end;
-  const char* p;
-  do {
-    line = ReadTextFileLine(file);
-    if (!line) return nullptr;
-    end = line + line_length;
-    p = SkipWhiteSpace(line, end);
-  } while (p == end || *p == '%' || *p == '#');
-
-  if (memchr(line, '\0', line_length)) {
-    *error = 1;
-    return nullptr;
-  }
-  // The line ends at its terminator, so every read below stops there.
-  size_t count = 0;
+LineContent ParseLine(const char* line, size_t length, std::vector<double>& numbers,
+                      bool* not_finite) {
+  const char* end = line + length;
+  const char* p = SkipWhiteSpace(line, end);
+  if (p == end || *p == '%' || *p == '#') return LINE_SKIPPED;
+  if (memchr(line, '\0', length)) return LINE_ERROR;
   bool finite = true;
   for (;;) {
-    if (count == number_buffer.size()) number_buffer.resize(2 * number_buffer.size());
     const char* after;
-    double value = ReadNumber(p, &after);
-    if (after == p) {
-      *error = 1;
-      return nullptr;
-    }
+    double value = ReadNumber(p, end, &after);
+    if (after == p) return LINE_ERROR;
     p = after;
-    if (*p == '%') {
+    if (p != end && *p == '%') {
       ++p;
       value *= 0.01;
     }
-    if (*p == ',') ++p;
-    number_buffer[count++] = value;
+    if (p != end && *p == ',') ++p;
+    numbers.push_back(value);
     finite = finite && std::isfinite(value);
     if (p == end) break;
-    if (!IsWhiteSpace(*p)) {
-      *error = 1;
-      return nullptr;
-    }
+    if (!IsWhiteSpace(*p)) return LINE_ERROR;
     p = SkipWhiteSpace(p, end);
     if (p == end) break;
   }
+  *not_finite = !finite || HasNotANumberOrInfinityText(line, length);
+  return LINE_NUMBERS;
+}
 
-  if (static_cast<int>(count) < *length || !finite || HasNotANumberOrInfinityText(line, line_length))
-    *incomplete = 1;
-  *length = static_cast<int>(count);
+double* ReadVector(FILE* file, int* length, int* incomplete, int* error) {
+  *incomplete = 0;
+  *error = 0;
+  if (number_buffer.capacity() == 0) number_buffer.reserve(kInitialNumberBufferSize);
+  if (*length < 1) *length = 1;
+
+  LineContent content;
+  bool not_finite = false;
+  do {
+    const char* line = ReadTextFileLine(file);
+    if (!line) return nullptr;
+    number_buffer.clear();
+    content = ParseLine(line, line_length, number_buffer, &not_finite);
+  } while (content == LINE_SKIPPED);
+  if (content == LINE_ERROR) {
+    *error = 1;
+    return nullptr;
+  }
+  int const count = static_cast<int>(number_buffer.size());
+  if (count < *length || not_finite) *incomplete = 1;
+  *length = count;
   return number_buffer.data();
 }
 

@@ -1,7 +1,9 @@
 #ifndef MIXFIT_DATA_READNUMS_H
 #define MIXFIT_DATA_READNUMS_H
 
+#include <cstddef>
 #include <cstdio>
+#include <vector>
 
 // Line and number readers shared by every numeric text file of the program.
 //
@@ -45,6 +47,21 @@ int LastLineLength();
 //   flagged: callers compare *length themselves.
 // The numbers live in a reused buffer and must not be freed.
 double* ReadVector(FILE* file, int* length, int* incomplete, int* error);
+
+// What a line of a numeric text file holds.
+enum LineContent {
+  LINE_SKIPPED,  // blank or a comment
+  LINE_NUMBERS,
+  LINE_ERROR,  // a syntax error or a zero character
+};
+
+// Parses the length characters at line (one line, with its line feed when it
+// has one; a terminator, or the line feed, must follow the last number)
+// as ReadVector does, appending its numbers to numbers. For LINE_NUMBERS,
+// *not_finite tells whether a value is not finite or the text contains "NaN"
+// or "Inf"; after LINE_ERROR numbers may hold some of the line's numbers.
+LineContent ParseLine(const char* line, size_t length, std::vector<double>& numbers,
+                      bool* not_finite);
 
 // Sets the line counter; after ResetLineCounter(0) it equals the number of
 // the line last read, counting from 1.

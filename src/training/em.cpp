@@ -7,6 +7,7 @@
 #include <limits>
 #include <vector>
 
+#include "matrix/threads.h"
 #include "training/blocks.h"
 
 namespace {
@@ -20,8 +21,10 @@ bool NumericalProblems = false;
 
 int const B = kBlockVectors;
 
-// The most doubles that the moments of a batch of vectors take (4 MB).
-int const kMomentsRoom = 1 << 19;
+// The most doubles that one chunk of blocks should take with several threads
+// (512 KB, so that the sums still find it in the second-level cache), unless
+// the threads need more blocks to share.
+size_t const kChunkRoom = size_t(1) << 16;
 
 // The workspace of the forms without one. It lives for the whole program so
 // that its storage is reused from one call to the next.
@@ -32,19 +35,64 @@ void Zeroed(std::vector<double>& v, size_t n) { v.assign(n, 0.0); }
 
 int RoundUp(int n, int multiple) { return (n + multiple - 1) / multiple * multiple; }
 
-// Prepares the block storage of w for the vectors of dimension d against
-// model and copies the weights and normalisers out of the components and the
-// cache.
-void PrepareScratch(EMWorkspace& w, MixtureModel const& model,
-                    DeterminantInverseCache const& cache, int d) {
+bool AnyFull(MixtureModel const& model) {
+  for (int k = 0; k < model.count; ++k)
+    if (model.components[k]->type != MM_COV_DIAGONAL) return true;
+  return false;
+}
+
+// How the passes over the data are shared out: the threads, each with its
+// own EMThreadScratch, and the blocks of one chunk. A thread alone takes one
+// block at a time, so that the sums find its responsibilities in the
+// first-level cache; threads take enough blocks to fill kChunkRoom and at
+// least four each, as long as the chunk takes no more than kScratchRoom.
+struct Passes {
+  int workers;
+  int blocks;
+};
+
+Passes PassesFor(MixtureModel const& model, int d, size_t count) {
+  int const K = model.count > 0 ? model.count : 0, K4 = RoundUp(K, 4);
+  size_t const perThread = static_cast<size_t>(B) * ((AnyFull(model) ? d : 0) + K + 2 + 8);
+  size_t const perBlock = static_cast<size_t>(B) * (K4 + d + 2 + 1);
+  // The distances, the exponential and the sums of one vector.
+  double const operations =
+      static_cast<double>(count) * K * ((AnyFull(model) ? d * d : 4 * d) + 20);
+  Passes passes;
+  passes.workers = WorkersFor(sizeof(double) * perThread, operations);
+  size_t blocks = std::max(kChunkRoom / perBlock, static_cast<size_t>(4 * passes.workers));
+  blocks = std::min(blocks, kScratchRoom / sizeof(double) / perBlock);
+  if (passes.workers == 1) blocks = 1;
+  blocks = std::min(blocks, (count + B - 1) / B);
+  passes.blocks = static_cast<int>(std::max<size_t>(blocks, 1));
+  return passes;
+}
+
+// Prepares the storage of w for the passes over vectors of dimension d
+// against model and copies the weights and normalisers out of the
+// components and the cache.
+void PrepareScratch(EMWorkspace& w, MixtureModel const& model, DeterminantInverseCache const& cache,
+                    int d, Passes const& passes) {
   int const K = model.count > 0 ? model.count : 0;
-  Zeroed(w.block, static_cast<size_t>(d) * B);
-  Zeroed(w.centred, static_cast<size_t>(d) * B);
-  Zeroed(w.distances, static_cast<size_t>(K) * B);
-  Zeroed(w.p, static_cast<size_t>(RoundUp(K, 4)) * B);
-  Zeroed(w.columnSums, B);
-  Zeroed(w.explained, B);
-  Zeroed(w.logSums, B);
+  bool const full = AnyFull(model);
+  w.threads.resize(passes.workers);
+  for (EMThreadScratch& t : w.threads) {
+    Zeroed(t.centred, full ? static_cast<size_t>(d) * B : 0);
+    Zeroed(t.distances, static_cast<size_t>(K) * B);
+    Zeroed(t.columnSums, B);
+    Zeroed(t.explained, B);
+    Zeroed(t.moments, static_cast<size_t>(B) * 8);
+  }
+  // Every block's vectors are followed by a row of ones and one of zeros;
+  // the rows of p from K to K4 - 1 stay 0.
+  size_t const rows = static_cast<size_t>(d) + 2;
+  Zeroed(w.vectors, passes.blocks * rows * B);
+  for (int b = 0; b < passes.blocks; ++b) {
+    double* ones = w.vectors.data() + (b * rows + d) * B;
+    std::fill(ones, ones + B, 1.0);
+  }
+  Zeroed(w.p, static_cast<size_t>(passes.blocks) * RoundUp(K, 4) * B);
+  Zeroed(w.logs, static_cast<size_t>(passes.blocks) * B);
   w.weights.resize(K);
   w.normalisers.resize(K);
   for (int k = 0; k < K; ++k) {
@@ -53,44 +101,84 @@ void PrepareScratch(EMWorkspace& w, MixtureModel const& model,
   }
 }
 
-// The squared distances of vectors first ... first + count - 1 to every
-// component, into the distances rows.
-void BlockDistances(EMWorkspace& w, Data const& data, size_t first, int count,
-                    MixtureModel const& model, DeterminantInverseCache const& cache) {
-  int const d = data.Dimension();
-  GatherBlock(data, first, count, w.block.data());
-  for (int k = 0; k < model.count; ++k)
-    BlockComponentDistances(w.block.data(), d, *model.components[k], cache[k].second,
-                            w.centred.data(), w.distances.data() + k * B);
+// The vectors of block b of the chunk, transposed: d rows of B values.
+double* ChunkBlock(EMWorkspace& w, int d, int b) {
+  return w.vectors.data() + static_cast<size_t>(b) * (d + 2) * B;
 }
 
-// The weighted densities of every component at the block's vectors into the
-// rows of p, and their sums over the components into columnSums.
-void BlockDensities(EMWorkspace& w, int K) {
-  double* p = w.p.data();
-  for (int k = 0; k < K; ++k)
-    BlockWeightedDensities(w.distances.data() + k * B, w.weights[k], w.normalisers[k],
-                           p + k * B);
-  BlockColumnSums(p, K, w.columnSums.data());
+// Gathers the vectors of block b of the chunk that starts at vector chunk,
+// and puts the weighted densities of every component at them into the rows
+// of the block's p (K4 x B) and their sums over the components into
+// t.columnSums. Returns the block's p.
+double* BlockDensities(EMWorkspace& w, EMThreadScratch& t, Data const& data, size_t chunk, int b,
+                       MixtureModel const& model, DeterminantInverseCache const& cache) {
+  int const d = data.Dimension();
+  int const K = model.count > 0 ? model.count : 0;
+  size_t const first = chunk + static_cast<size_t>(b) * B;
+  double* block = ChunkBlock(w, d, b);
+  double* p = w.p.data() + static_cast<size_t>(b) * RoundUp(K, 4) * B;
+  GatherBlock(data, first, BlockLength(data.Count(), first), block);
+  for (int k = 0; k < K; ++k) {
+    BlockComponentDistances(block, d, *model.components[k], cache[k].second, t.centred.data(),
+                            t.distances.data() + k * B);
+    BlockWeightedDensities(t.distances.data() + k * B, w.weights[k], w.normalisers[k], p + k * B);
+  }
+  BlockColumnSums(p, K, t.columnSums.data());
+  return p;
+}
+
+// The number of blocks in the chunk that starts at vector chunk.
+int BlocksIn(size_t count, size_t chunk, int blocks) {
+  return static_cast<int>(std::min<size_t>(blocks, (count - chunk + B - 1) / B));
+}
+
+// The E step on block b of the chunk that starts at vector chunk: the
+// responsibilities of the components in the rows of the block's p and each
+// vector's log density in w.logs. A vector that no component explains gets
+// the floor's log and is shared equally.
+void BlockExpectation(EMWorkspace& w, EMThreadScratch& t, Data const& data, size_t chunk, int b,
+                      MixtureModel const& model) {
+  int const K = model.count > 0 ? model.count : 0;
+  double* p = BlockDensities(w, t, data, chunk, b, model, w.cache);
+  int const inBlock = BlockLength(data.Count(), chunk + static_cast<size_t>(b) * B);
+  double const* sums = t.columnSums.data();
+  double const logTiny = std::log(kTiny);
+  for (int n = 0; n < inBlock; ++n) {
+    bool const explained = K > 0 && !(sums[n] < kTiny);
+    w.logs[b * B + n] = explained ? std::log(sums[n]) : logTiny;
+    t.explained[n] = explained ? 1.0 : 0.0;
+  }
+  BlockNormalise(p, K, sums, t.explained.data(), 1.0 / K);
 }
 
 // The average log likelihood of data under model with the given cache, in
-// the block storage of w.
+// the storage of w.
 double LogLikelihood(Data const& data, MixtureModel const& model,
                      DeterminantInverseCache const& cache, EMWorkspace& w) {
   size_t const count = data.Count();
   int const K = model.count > 0 ? model.count : 0;
-  PrepareScratch(w, model, cache, data.Dimension());
+  Passes const passes = PassesFor(model, data.Dimension(), count);
+  PrepareScratch(w, model, cache, data.Dimension(), passes);
   double sum = 0.0;
-  for (size_t first = 0; first < count; first += B) {
-    int const inBlock = BlockLength(count, first);
-    BlockDistances(w, data, first, inBlock, model, cache);
-    BlockDensities(w, K);
-    for (int n = 0; n < inBlock; ++n) {
-      double p = K > 0 ? w.columnSums[n] : kTiny;
-      if (p < kTiny) p = kTiny;
-      sum += std::log(p);
-    }
+  for (size_t chunk = 0; chunk < count; chunk += static_cast<size_t>(passes.blocks) * B) {
+    int const blocks = BlocksIn(count, chunk, passes.blocks);
+    // Split by blocks: each vector's log density is its own.
+    ParallelFor(
+        blocks,
+        [&](int b, int thread) {
+          EMThreadScratch& t = w.threads[thread];
+          BlockDensities(w, t, data, chunk, b, model, cache);
+          int const inBlock = BlockLength(count, chunk + static_cast<size_t>(b) * B);
+          for (int n = 0; n < inBlock; ++n) {
+            double density = K > 0 ? t.columnSums[n] : kTiny;
+            if (density < kTiny) density = kTiny;
+            w.logs[b * B + n] = std::log(density);
+          }
+        },
+        passes.workers);
+    // The vectors' log densities in data order.
+    size_t const inChunk = std::min(count - chunk, static_cast<size_t>(blocks) * B);
+    for (size_t n = 0; n < inChunk; ++n) sum += w.logs[n];
   }
   return sum / static_cast<double>(count);
 }
@@ -114,33 +202,61 @@ void AddRowSums(double const* p, int K, int count, double* r) {
     for (int n = 0; n < count; ++n) r[k] += p[k * B + n];
 }
 
-// The moments of x that EM accumulates, into row: x_j, then x_j * x_j, then
-// (full) the products x_i * x_j of the strict lower triangle, row by row.
-inline void VectorMoments(double const* x, int d, bool full, double* row) {
-  for (int j = 0; j < d; ++j) row[j] = x[j];
-  for (int j = 0; j < d; ++j) row[d + j] = x[j] * x[j];
-  if (!full) return;
-  double* product = row + 2 * d;
-  for (int i = 1; i < d; ++i)
-    for (int j = 0; j < i; ++j) *product++ = x[i] * x[j];
+// The moments of a vector x that EM accumulates, one column each: x_j, then
+// x_j * x_j, then (full) the products x_i * x_j of the strict lower
+// triangle, row by row; zeros pad them to width. Column c is the product of
+// the elements moment[2c] and moment[2c + 1] of x extended by 1.0 (at d) and
+// 0.0 (at d + 1): x_j * 1.0 is x_j and 0.0 * 0.0 the padding.
+void MomentColumns(int d, bool full, int width, std::vector<int>& moment) {
+  moment.assign(2 * static_cast<size_t>(width), d + 1);
+  int c = 0;
+  for (int j = 0; j < d; ++j, ++c) moment[2 * c] = j, moment[2 * c + 1] = d;
+  for (int j = 0; j < d; ++j, ++c) moment[2 * c] = j, moment[2 * c + 1] = j;
+  if (full)
+    for (int i = 1; i < d; ++i)
+      for (int j = 0; j < i; ++j, ++c) moment[2 * c] = i, moment[2 * c + 1] = j;
 }
 
-// Copies the accumulated sums of one component (laid out as VectorMoments)
-// into its mean and the lower triangle of its covariance. Without the
-// products (full false, which the caller promises only for diagonal
-// components) a full covariance gets zeros off its diagonal.
-void UnpackSums(double const* sums, int d, bool full, MixtureComponent& component) {
+// Adds the weighted moments of the vectors of one chunk to the sums of
+// panels q0 ... q1 - 1 (eight columns each) and components 4 g0 ... 4 g1 - 1:
+// block after block, each sum over the vectors in data order.
+void AddMoments(EMWorkspace& w, EMThreadScratch& t, size_t count, int d, size_t chunk, int blocks,
+                int K4, int q0, int q1, int g0, int g1) {
+  double* moments = t.moments.data();
+  for (int b = 0; b < blocks; ++b) {
+    int const inBlock = BlockLength(count, chunk + static_cast<size_t>(b) * B);
+    double const* block = ChunkBlock(w, d, b);
+    double const* p = w.p.data() + (static_cast<size_t>(b) * K4 + 4 * g0) * B;
+    for (int q = q0; q < q1; ++q) {
+      int const* factors = w.moment.data() + 16 * q;
+      for (int c = 0; c < 8; ++c) {
+        double const* x = block + factors[2 * c] * B;
+        double const* y = block + factors[2 * c + 1] * B;
+        for (int n = 0; n < inBlock; ++n) moments[n * 8 + c] = x[n] * y[n];
+      }
+      BlockMoments(w.sums.data() + (static_cast<size_t>(q) * K4 + 4 * g0) * 8, 4 * (g1 - g0), 8, p,
+                   moments, inBlock);
+    }
+  }
+}
+
+// Copies the accumulated sums of component k (K4 x 8 panels, columns as
+// MomentColumns) into its mean and the lower triangle of its covariance.
+// Without the products (full false, which the caller promises only for
+// diagonal components) a full covariance gets zeros off its diagonal.
+void UnpackSums(double const* sums, int K4, int k, int d, bool full, MixtureComponent& component) {
+  auto sum = [&](int c) { return sums[(static_cast<size_t>(c / 8) * K4 + k) * 8 + c % 8]; };
   double* mean = component.mean.data;
   double* covariance = component.covariance.data;
-  for (int j = 0; j < d; ++j) mean[j] = sums[j];
+  for (int j = 0; j < d; ++j) mean[j] = sum(j);
   if (component.type == MM_COV_DIAGONAL) {
-    for (int j = 0; j < d; ++j) covariance[j] = sums[d + j];
+    for (int j = 0; j < d; ++j) covariance[j] = sum(d + j);
     return;
   }
-  for (int j = 0; j < d; ++j) covariance[j * d + j] = sums[d + j];
-  double const* product = sums + 2 * d;
+  for (int j = 0; j < d; ++j) covariance[j * d + j] = sum(d + j);
+  int c = 2 * d;
   for (int i = 1; i < d; ++i)
-    for (int j = 0; j < i; ++j) covariance[i * d + j] = full ? *product++ : 0.0;
+    for (int j = 0; j < i; ++j) covariance[i * d + j] = full ? sum(c++) : 0.0;
 }
 
 }  // namespace
@@ -191,26 +307,33 @@ double emLogLikelihood(Data const& data, MixtureModel const& model,
   return LogLikelihood(data, model, cache, ProgramWorkspace);
 }
 
-void emPrepareExpectation(EMWorkspace& workspace, MixtureModel const& model, int d) {
-  SetupDeterminantAndInverseMatrices(workspace.cache, model);
-  PrepareScratch(workspace, model, workspace.cache, d);
-}
-
-void emBlockExpectation(EMWorkspace& workspace, Data const& data, size_t first, int count,
-                        MixtureModel const& model) {
+void emExpectation(Data const& data, MixtureModel const& model, EMWorkspace& workspace,
+                   double* logDensities, double* responsibilities) {
   EMWorkspace& w = workspace;
-  int const K = model.count > 0 ? model.count : 0;
-  BlockDistances(w, data, first, count, model, w.cache);
-  BlockDensities(w, K);
-  double const* sums = w.columnSums.data();
-  double const logTiny = std::log(kTiny);
-  // A vector that no component explains is shared equally.
-  for (int n = 0; n < count; ++n) {
-    bool const explained = K > 0 && !(sums[n] < kTiny);
-    w.logSums[n] = explained ? std::log(sums[n]) : logTiny;
-    w.explained[n] = explained ? 1.0 : 0.0;
+  size_t const count = data.Count();
+  int const d = data.Dimension();
+  int const K = model.count > 0 ? model.count : 0, K4 = RoundUp(K, 4);
+  SetupDeterminantAndInverseMatrices(w.cache, model);
+  Passes const passes = PassesFor(model, d, count);
+  PrepareScratch(w, model, w.cache, d, passes);
+  for (size_t chunk = 0; chunk < count; chunk += static_cast<size_t>(passes.blocks) * B) {
+    // Split by blocks: every result is its vector's own.
+    ParallelFor(
+        BlocksIn(count, chunk, passes.blocks),
+        [&](int b, int thread) {
+          BlockExpectation(w, w.threads[thread], data, chunk, b, model);
+          size_t const first = chunk + static_cast<size_t>(b) * B;
+          int const inBlock = BlockLength(count, first);
+          for (int n = 0; n < inBlock; ++n) logDensities[first + n] = w.logs[b * B + n];
+          if (responsibilities == nullptr) return;
+          // The block holds component k's responsibilities in row k; the
+          // result holds them vector by vector.
+          double const* p = w.p.data() + static_cast<size_t>(b) * K4 * B;
+          for (int n = 0; n < inBlock; ++n)
+            for (int k = 0; k < K; ++k) responsibilities[(first + n) * K + k] = p[k * B + n];
+        },
+        passes.workers);
   }
-  BlockNormalise(w.p.data(), K, sums, w.explained.data(), 1.0 / K);
 }
 
 double emMonolithicEMStep(MixtureModel const& model, Data const& data, MixtureModel& updated,
@@ -228,46 +351,73 @@ double emMonolithicEMStep(MixtureModel const& model, Data const& data, MixtureMo
       MatrixFatalError("Matrix::operator-=: size mismatch.");
   }
   EMWorkspace& w = workspace;
-  emPrepareExpectation(w, model, d);
+  SetupDeterminantAndInverseMatrices(w.cache, model);
 
   // Per vector: x, the squares and, unless every component is diagonal, the
   // rest of the lower triangle of x x' (the upper one holds the same
-  // products). Padding to the kernel's tile holds zeros.
+  // products), padded with zeros to the kernel's tile.
   bool const full = !diagonalOnly;
   int const width = RoundUp(full ? d + d * (d + 1) / 2 : 2 * d, 8);
   int const K4 = RoundUp(K, 4);
-  // The moments of up to `batch` vectors at a time: the whole block unless
-  // the dimension is so high that it would take more than kMomentsRoom.
-  int const batch = std::max(1, std::min(B, kMomentsRoom / std::max(width, 1)));
-  Zeroed(w.moments, static_cast<size_t>(batch) * width);
+  Passes const passes = PassesFor(model, d, count);
+  PrepareScratch(w, model, w.cache, d, passes);
+  MomentColumns(d, full, width, w.moment);
   Zeroed(w.sums, static_cast<size_t>(K4) * width);
   Zeroed(w.r, K);
   double* r = w.r.data();
   double L = 0.0;
 
-  for (size_t first = 0; first < count; first += B) {
-    int const inBlock = BlockLength(count, first);
-    // E step: responsibilities of the components for the block's vectors.
-    emBlockExpectation(w, data, first, inBlock, model);
-    for (int n = 0; n < inBlock; ++n) L += w.logSums[n];
-    double const* p = w.p.data();
-    AddRowSums(p, K, inBlock, r);
+  // The sums are shared out in parts of the moment panels and of the groups
+  // of four components, about two parts per thread.
+  int const parts = SumParts(passes.workers);
+  int const panels = width / 8, groups = K4 / 4;
+  int const panelParts = std::max(1, std::min(panels, parts));
+  int const groupParts = std::max(1, std::min(groups, (parts + panelParts - 1) / panelParts));
 
-    // Accumulation of the weighted first and second moments, vector by
-    // vector in data order for every sum.
-    for (int start = 0; start < inBlock; start += batch) {
-      int const inBatch = std::min(batch, inBlock - start);
-      for (int n = 0; n < inBatch; ++n)
-        VectorMoments(data.Vector(first + start + n), d, full, w.moments.data() + n * width);
-      BlockMoments(w.sums.data(), K4, width, p + start, w.moments.data(), inBatch);
-    }
+  for (size_t chunk = 0; chunk < count; chunk += static_cast<size_t>(passes.blocks) * B) {
+    int const blocks = BlocksIn(count, chunk, passes.blocks);
+
+    // E step, split by blocks: the responsibilities of the components for
+    // each vector and its log density are the vector's own. A vector that no
+    // component explains is shared equally.
+    ParallelFor(
+        blocks,
+        [&](int b, int thread) {
+          BlockExpectation(w, w.threads[thread], data, chunk, b, model);
+        },
+        passes.workers);
+
+    // Accumulation, split by sums: part 0 adds the log densities, every
+    // other part the weighted moments of its panels and components, and the
+    // parts of the first panels the responsibilities of their components.
+    // Each sum adds the chunk's vectors in data order, after those of the
+    // chunks before.
+    ParallelFor(
+        1 + panelParts * groupParts,
+        [&](int part, int thread) {
+          if (part == 0) {
+            size_t const inChunk = std::min(count - chunk, static_cast<size_t>(blocks) * B);
+            for (size_t n = 0; n < inChunk; ++n) L += w.logs[n];
+            return;
+          }
+          int q0, q1, g0, g1;
+          PartOf(panels, (part - 1) % panelParts, panelParts, &q0, &q1);
+          PartOf(groups, (part - 1) / panelParts, groupParts, &g0, &g1);
+          AddMoments(w, w.threads[thread], count, d, chunk, blocks, K4, q0, q1, g0, g1);
+          if (q0 > 0) return;
+          int const k0 = 4 * g0, k1 = std::min(K, 4 * g1);
+          for (int b = 0; b < blocks && k0 < k1; ++b)
+            AddRowSums(w.p.data() + (static_cast<size_t>(b) * K4 + k0) * B, k1 - k0,
+                       BlockLength(count, chunk + static_cast<size_t>(b) * B), r + k0);
+        },
+        passes.workers);
   }
 
   // M step.
   double const N = static_cast<double>(count);
   for (int k = 0; k < K; ++k) {
     MixtureComponent& component = *updated.components[k];
-    UnpackSums(w.sums.data() + static_cast<size_t>(k) * width, d, full, component);
+    UnpackSums(w.sums.data(), K4, k, d, full, component);
     if (r[k] < kTiny) r[k] = kTiny;
     component.weight = r[k] / N;
     double const scale = 1.0 / r[k];

@@ -16,28 +16,39 @@
 // neutral factors (ones, or the identity).
 typedef std::vector<std::pair<double, Matrix>> DeterminantInverseCache;
 
+// The storage of one thread in the block passes (B = kBlockVectors vectors,
+// K components).
+struct EMThreadScratch {
+  std::vector<double> centred;     // d x B, for full components
+  std::vector<double> distances;   // K x B: row k for component k
+  std::vector<double> columnSums;  // B: the sums of p's columns
+  std::vector<double> explained;   // B: 1.0 where the vector's density is above the floor
+  std::vector<double> moments;     // B x 8: eight of the moments of each of the block's vectors
+};
+
 // Everything that one evaluation of a model on a data set needs besides its
 // inputs: the cache of the model's components and the working storage of the
-// block passes (B = kBlockVectors vectors, K components, K4 = K rounded up to
-// a multiple of 4). A workspace serves one call at a time. The EM step and
-// the log likelihood touch nothing but their inputs and the workspace, so
-// calls with different workspaces may run side by side; the EM loops also
+// passes over the data, which run a chunk of blocks at a time (K4 = K
+// rounded up to a multiple of 4; width = the moments of one vector, rounded
+// up to a multiple of 8). A workspace serves one call at a time. The EM step
+// and the log likelihood touch nothing but their inputs and the workspace,
+// so calls with different workspaces may run side by side; the EM loops also
 // set the numerical-problems flag. The storage only grows, so that a
 // workspace reused from one EM iteration to the next allocates nothing.
 struct EMWorkspace {
-  DeterminantInverseCache cache;    // set up for the model last evaluated
-  std::vector<double> block;        // d x B: the block's vectors, transposed
-  std::vector<double> centred;      // d x B
-  std::vector<double> distances;    // K x B: row k for component k
-  std::vector<double> weights;      // K
-  std::vector<double> normalisers;  // K
-  std::vector<double> p;            // K4 x B: densities, then responsibilities
-  std::vector<double> columnSums;   // B: the sums of p's columns
-  std::vector<double> explained;    // B: 1.0 where the vector's density is above the floor
-  std::vector<double> logSums;      // B: the log of each vector's density sum, floored
-  std::vector<double> moments;      // batch x width: each vector's first and second moments
-  std::vector<double> sums;         // K4 x width: the weighted sums of the moments
-  std::vector<double> r;            // K: the sums of the responsibilities
+  DeterminantInverseCache cache;         // set up for the model last evaluated
+  std::vector<double> weights;           // K
+  std::vector<double> normalisers;       // K
+  std::vector<EMThreadScratch> threads;  // one per thread of the passes
+  std::vector<double> vectors;           // per block of the chunk (d + 2) x B: its vectors
+                                         // transposed, a row of ones, a row of zeros
+  std::vector<double> p;                 // per block of the chunk K4 x B: densities, then
+                                         // responsibilities
+  std::vector<double> logs;              // per vector of the chunk: ln of its density
+  std::vector<int> moment;               // width x 2: the factors of each moment
+  std::vector<double> sums;              // width / 8 panels of K4 x 8: the weighted sums
+                                         // of the moments
+  std::vector<double> r;                 // K: the sums of the responsibilities
 };
 
 // Fills entries 0 ... count - 1 of cache for the components of model. The
@@ -55,18 +66,14 @@ double emLogLikelihood(Data const& data, MixtureModel const& model);
 double emLogLikelihood(Data const& data, MixtureModel const& model,
                        DeterminantInverseCache const& cache);
 
-// The E step of the EM step, one block of vectors at a time, for callers
-// that want its per-vector results. emPrepareExpectation sets the
-// workspace's cache and block storage up for model on vectors of dimension
-// d. emBlockExpectation then takes vectors first ... first + count - 1 of
-// data (count <= kBlockVectors) and leaves the responsibility of component k
-// for vector first + n in workspace.p[k * kBlockVectors + n] and the log of
-// the vector's density sum in workspace.logSums[n]. A sum below the smallest
-// normal double (or a model without components) counts as that double, and
-// the vector is shared equally among the components.
-void emPrepareExpectation(EMWorkspace& workspace, MixtureModel const& model, int d);
-void emBlockExpectation(EMWorkspace& workspace, Data const& data, size_t first, int count,
-                        MixtureModel const& model);
+// The E step of the EM step alone, for callers that want its per-vector
+// results: sets the workspace up for model, then for every vector n of data
+// puts the log of its density sum, floored at the smallest normal double,
+// into logDensities[n] and, unless responsibilities is null, the
+// responsibility of component k for it into responsibilities[n * K + k]
+// (K = model.count). A vector that no component explains is shared equally.
+void emExpectation(Data const& data, MixtureModel const& model, EMWorkspace& workspace,
+                   double* logDensities, double* responsibilities);
 
 // One EM iteration in one pass over the data: returns the average log
 // likelihood of data under model and writes the re-estimated weights, means

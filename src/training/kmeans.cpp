@@ -1,21 +1,15 @@
 #include "training/kmeans.h"
 
+#include <algorithm>
 #include <cfloat>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
 
+#include "matrix/threads.h"
 #include "training/blocks.h"
 
 namespace {
-
-// Adds x to cluster c of the accumulator: column 0 counts the vectors,
-// columns 1 ... d sum them.
-inline void AddToCluster(Matrix& accumulator, int c, double const* x, int d) {
-  double* row = accumulator.data + static_cast<size_t>(c) * (d + 1);
-  row[0] += 1.0;
-  for (int j = 0; j < d; ++j) row[1 + j] += x[j];
-}
 
 // Sets every weight to its cluster's share of the count vectors and every
 // mean of a non-empty cluster to the average of its vectors. Returns whether
@@ -55,102 +49,202 @@ Matrix MetricFactor(MixtureComponent const& component) {
 
 int const B = kBlockVectors;
 
-// Assigns vectors to components block by block: the distances of a block's
-// vectors to all components come from the block kernels, then each vector
-// picks its component from its column of distances.
-struct BlockAssignment {
+// The vectors of one chunk: about 1 MB of data, so that the sums find the
+// vectors still in the second-level cache after the assignment, and at least
+// four blocks per thread.
+size_t ChunkVectors(int d, int workers) {
+  size_t const room = (size_t(1) << 17) / std::max(d, 1) / B * B;
+  return std::max<size_t>(room, static_cast<size_t>(4 * B) * workers);
+}
+
+// The storage of one thread for the distances of a block's vectors to all
+// components.
+struct BlockScratch {
   std::vector<double> block;      // d x B, the vectors transposed
   std::vector<double> centred;    // d x B
   std::vector<double> distances;  // K x B
-  int nearest[kBlockVectors];
+};
 
-  BlockAssignment(int d, int K)
-      : block(static_cast<size_t>(d) * B), centred(block.size()),
-        distances(static_cast<size_t>(K) * B) {}
-
-  // Euclidean: the squared distance is the diagonal form with inverse
-  // variances of 1 (e * e * 1.0 is e * e). The best distance starts at the
-  // largest finite double and component 0; a component replaces the best
-  // only when strictly nearer, so ties keep the lower index and a vector
-  // without any distance below the start goes to component 0.
-  void Euclidean(Data const& data, size_t first, int count, MixtureModel const& model,
-                 std::vector<double> const& ones) {
-    int const d = data.Dimension();
-    GatherBlock(data, first, count, block.data());
-    for (int c = 0; c < model.count; ++c)
-      BlockDiagonalDistances(block.data(), d, model.components[c]->mean.data, ones.data(),
-                             distances.data() + c * B);
-    PickNearest(count, model.count, false);
-  }
-
-  // Mahalanobis under the given factors. Component 0 stands first whatever
-  // its distance; a later one replaces the best only when strictly nearer,
-  // so ties keep the lower index and a NaN distance never wins.
-  void Mahalanobis(Data const& data, size_t first, int count, MixtureModel const& model,
-                   std::vector<Matrix> const& factors) {
-    int const d = data.Dimension();
-    GatherBlock(data, first, count, block.data());
-    for (int c = 0; c < model.count; ++c)
-      BlockComponentDistances(block.data(), d, *model.components[c], factors[c], centred.data(),
-                              distances.data() + c * B);
-    PickNearest(count, model.count, true);
-  }
-
-  // nearest[n] := the component of the least distance in column n. With
-  // firstStands component 0 is the first best whatever its distance,
-  // otherwise the best starts at the largest finite double and component 0.
-  // A component replaces the best only when strictly nearer.
-  void PickNearest(int count, int K, bool firstStands) {
-    for (int n = 0; n < count; ++n) {
-      int best = 0;
-      double bestDistance = firstStands ? distances[n] : DBL_MAX;
-      for (int c = firstStands ? 1 : 0; c < K; ++c) {
-        double const distance = distances[c * B + n];
-        if (distance < bestDistance) {
-          bestDistance = distance;
-          best = c;
-        }
+// nearest[n] := the component of the least distance in column n of
+// distances (K x B). With firstStands component 0 is the first best whatever
+// its distance, otherwise the best starts at the largest finite double and
+// component 0. A component replaces the best only when strictly nearer, so
+// ties keep the lower index.
+void PickNearest(double const* distances, int count, int K, bool firstStands, int32_t* nearest) {
+  for (int n = 0; n < count; ++n) {
+    int best = 0;
+    double bestDistance = firstStands ? distances[n] : DBL_MAX;
+    for (int c = firstStands ? 1 : 0; c < K; ++c) {
+      double const distance = distances[c * B + n];
+      if (distance < bestDistance) {
+        bestDistance = distance;
+        best = c;
       }
-      nearest[n] = best;
+    }
+    nearest[n] = best;
+  }
+}
+
+// Assigns vectors first ... first + count - 1 to components block by block
+// into nearest. Without factors the distance is Euclidean: the diagonal form
+// with inverse variances of 1 (e * e * 1.0 is e * e), the best starting at
+// the largest finite double, so that a vector without any distance below it
+// goes to component 0. With factors it is Mahalanobis under them, and
+// component 0 stands first whatever its distance, so that a NaN distance
+// never wins.
+void Assign(Data const& data, size_t first, size_t count, MixtureModel const& model,
+            std::vector<Matrix> const* factors, std::vector<double> const& ones,
+            std::vector<BlockScratch>& scratch, int32_t* nearest) {
+  int const workers = static_cast<int>(scratch.size());
+  int const d = data.Dimension(), K = model.count;
+  // Split by blocks: each vector's component is its own.
+  ParallelFor(
+      static_cast<int>((count + B - 1) / B),
+      [&](int b, int thread) {
+        BlockScratch& t = scratch[thread];
+        size_t const start = first + static_cast<size_t>(b) * B;
+        int const inBlock = BlockLength(first + count, start);
+        GatherBlock(data, start, inBlock, t.block.data());
+        for (int c = 0; c < K; ++c) {
+          double* out = t.distances.data() + c * B;
+          if (factors)
+            BlockComponentDistances(t.block.data(), d, *model.components[c], (*factors)[c],
+                                    t.centred.data(), out);
+          else
+            BlockDiagonalDistances(t.block.data(), d, model.components[c]->mean.data, ones.data(),
+                                   out);
+        }
+        PickNearest(t.distances.data(), inBlock, K, factors != nullptr,
+                    nearest + static_cast<size_t>(b) * B);
+      },
+      workers);
+}
+
+// Adds vectors first ... first + count - 1 to the accumulator (K x (d + 1))
+// by their nearest components: column 0 counts the vectors, columns 1 ... d
+// sum them.
+void AddToClusters(Data const& data, size_t first, size_t count, int32_t const* nearest,
+                   Matrix& accumulator, int workers) {
+  int const columns = data.Dimension() + 1, K = accumulator.rows;
+  int const parts = SumParts(workers);
+  int const columnParts = std::min(columns, parts);
+  int const clusterParts = std::min(K, (parts + columnParts - 1) / columnParts);
+  // Split by sums: a part adds some columns of some clusters, each sum over
+  // the cluster's vectors in data order, after those of the chunks before.
+  ParallelFor(columnParts * clusterParts, [&](int part, int) {
+    int j0, j1, c0, c1;
+    PartOf(columns, part % columnParts, columnParts, &j0, &j1);
+    PartOf(K, part / columnParts, clusterParts, &c0, &c1);
+    for (size_t n = 0; n < count; ++n) {
+      int const c = nearest[n];
+      if (c < c0 || c >= c1) continue;
+      double const* x = data.Vector(first + n);
+      double* row = accumulator.data + static_cast<size_t>(c) * columns;
+      if (j0 == 0) row[0] += 1.0;
+      for (int j = std::max(j0, 1); j < j1; ++j) row[j] += x[j - 1];
+    }
+  });
+}
+
+// The passes of one k-means run: the assignment and the sums, a chunk of
+// vectors at a time.
+struct KMeansRun {
+  Data const& data;
+  MixtureModel& model;
+  std::vector<Matrix> const* factors;  // null: Euclidean
+  std::vector<double> ones;
+  std::vector<BlockScratch> scratch;  // one per thread
+  std::vector<int32_t> nearest;       // the chunk's components
+  size_t chunk;
+
+  KMeansRun(Data const& data, MixtureModel& model, std::vector<Matrix> const* factors)
+      : data(data), model(model), factors(factors), ones(data.Dimension(), 1.0) {
+    int const d = data.Dimension();
+    bool full = false;
+    for (int c = 0; c < model.count; ++c)
+      full = full || (factors && model.components[c]->type != MM_COV_DIAGONAL);
+    size_t const centred = full ? static_cast<size_t>(d) * B : 0;
+    size_t const doubles =
+        static_cast<size_t>(d) * B + centred + static_cast<size_t>(model.count) * B;
+    double const operations =
+        static_cast<double>(data.Count()) * model.count * (full ? d * d : 3 * d);
+    scratch.resize(WorkersFor(sizeof(double) * doubles, operations));
+    for (BlockScratch& t : scratch) {
+      t.block.assign(static_cast<size_t>(d) * B, 0.0);
+      t.centred.assign(centred, 0.0);
+      t.distances.assign(static_cast<size_t>(model.count) * B, 0.0);
+    }
+    chunk = std::min(ChunkVectors(d, static_cast<int>(scratch.size())), data.Count());
+    nearest.assign(chunk, 0);
+  }
+
+  // Fills the accumulator with the counts and sums of the clusters.
+  void Sums(Matrix& accumulator) {
+    accumulator.Fill(0.0);
+    for (size_t first = 0; first < data.Count(); first += chunk) {
+      size_t const count = std::min(chunk, data.Count() - first);
+      Assign(data, first, count, model, factors, ones, scratch, nearest.data());
+      AddToClusters(data, first, count, nearest.data(), accumulator,
+                    static_cast<int>(scratch.size()));
     }
   }
 };
 
-// Re-estimates every covariance from its members under assignment: the
-// second moment about zero divided by the member count, minus m' m'' with m'
-// the members' own mean, summed in data order and scaled like the means of
-// an update. (The means of the last update may belong to other members: a
-// vector that changed cluster since would leave a matrix that is no
-// covariance, with negative variances.) A full covariance adds x_i * x_j of
-// each member to its lower triangle only; the upper one would add the same
-// products in the same order, so it is copied.
-void UpdateCovariances(Data const& data, MixtureModel& model, std::vector<int32_t> const& assignment) {
-  int const d = data.Dimension();
-  std::vector<int32_t> counts(model.count, 0);
-  Matrix sums(model.count, d, 0.0);
-  for (int c = 0; c < model.count; ++c) {
+// Re-estimates every covariance from the members of the final assignment:
+// the second moment about zero divided by the member count, minus m' m''
+// with m' the members' own mean, summed in data order and scaled like the
+// means of an update. (The means of the last update may belong to other
+// members: a vector that changed cluster since would leave a matrix that is
+// no covariance, with negative variances.) A full covariance adds x_i * x_j
+// of each member to its lower triangle only; the upper one would add the
+// same products in the same order, so it is copied.
+void UpdateCovariances(KMeansRun& run) {
+  Data const& data = run.data;
+  MixtureModel& model = run.model;
+  int const d = data.Dimension(), K = model.count;
+  std::vector<int32_t> counts(K, 0);
+  Matrix sums(K, d, 0.0);
+  for (int c = 0; c < K; ++c) {
     // The products go straight into the covariance, so a full one must be
     // square of the data's dimension.
     Matrix& covariance = model.components[c]->covariance;
-    if (model.components[c]->type != MM_COV_DIAGONAL && (covariance.rows != d || covariance.columns != d))
+    if (model.components[c]->type != MM_COV_DIAGONAL &&
+        (covariance.rows != d || covariance.columns != d))
       MatrixFatalError("Matrix::operator+=: size mismatch.");
     covariance.Fill(0.0);
   }
-  for (size_t n = 0; n < assignment.size(); ++n) {
-    double const* x = data.Vector(n);
-    MixtureComponent& component = *model.components[assignment[n]];
-    double* covariance = component.covariance.data;
-    double* sum = sums.data + static_cast<size_t>(assignment[n]) * d;
-    if (component.type == MM_COV_DIAGONAL) {
-      for (int j = 0; j < d; ++j) covariance[j] += x[j] * x[j];
-    } else {
-      for (int i = 0; i < d; ++i)
-        for (int j = 0; j <= i; ++j) covariance[i * d + j] += x[i] * x[j];
-    }
-    for (int j = 0; j < d; ++j) sum[j] += x[j];
-    ++counts[assignment[n]];
+  int const parts = SumParts(static_cast<int>(run.scratch.size()));
+  int const rowParts = std::max(1, std::min(d, parts));
+  int const clusterParts = std::min(K, (parts + rowParts - 1) / rowParts);
+  for (size_t first = 0; first < data.Count(); first += run.chunk) {
+    size_t const count = std::min(run.chunk, data.Count() - first);
+    int32_t const* nearest = run.nearest.data();
+    Assign(data, first, count, model, run.factors, run.ones, run.scratch, run.nearest.data());
+    // Split by sums: a part adds rows i0 ... i1 - 1 of the covariances (and
+    // elements i0 ... i1 - 1 of the sums) of some clusters, each over the
+    // cluster's vectors in data order, after those of the chunks before.
+    ParallelFor(rowParts * clusterParts, [&](int part, int) {
+      int i0, i1, c0, c1;
+      PartOf(d, part % rowParts, rowParts, &i0, &i1);
+      PartOf(K, part / rowParts, clusterParts, &c0, &c1);
+      for (size_t n = 0; n < count; ++n) {
+        int const c = nearest[n];
+        if (c < c0 || c >= c1) continue;
+        double const* x = data.Vector(first + n);
+        double* covariance = model.components[c]->covariance.data;
+        double* sum = sums.data + static_cast<size_t>(c) * d;
+        if (model.components[c]->type == MM_COV_DIAGONAL) {
+          for (int i = i0; i < i1; ++i) covariance[i] += x[i] * x[i];
+        } else {
+          for (int i = i0; i < i1; ++i)
+            for (int j = 0; j <= i; ++j) covariance[i * d + j] += x[i] * x[j];
+        }
+        for (int i = i0; i < i1; ++i) sum[i] += x[i];
+        if (i0 == 0) ++counts[c];
+      }
+    });
   }
-  for (int c = 0; c < model.count; ++c) {
+  for (int c = 0; c < K; ++c) {
     double const scale = 1.0 / static_cast<double>(counts[c]);
     double* mean = sums.data + static_cast<size_t>(c) * d;
     for (int j = 0; j < d; ++j) mean[j] = scale * mean[j];
@@ -165,16 +259,9 @@ void KMeans(Data const& data, MixtureModel& model, int iterations, bool /*flag*/
   if (iterations <= 0 || model.count <= 0 || count == 0) return;
   int const d = data.Dimension();
   Matrix accumulator(model.count, d + 1);
-  BlockAssignment assignment(d, model.count);
-  std::vector<double> const ones(d, 1.0);
+  KMeansRun run(data, model, nullptr);
   for (int iteration = 1; iteration <= iterations; ++iteration) {
-    accumulator.Fill(0.0);
-    for (size_t first = 0; first < count; first += B) {
-      int const inBlock = BlockLength(count, first);
-      assignment.Euclidean(data, first, inBlock, model, ones);
-      for (int n = 0; n < inBlock; ++n)
-        AddToCluster(accumulator, assignment.nearest[n], data.Vector(first + n), d);
-    }
+    run.Sums(accumulator);
     if (!UpdateMeansAndWeights(accumulator, model, count, d)) break;
   }
 }
@@ -192,25 +279,10 @@ void MahalanobisKMeans(Data const& data, MixtureModel& model, bool shared_metric
     factors.push_back(shared_metric && c > 0 ? factors[0] : MetricFactor(*model.components[c]));
 
   Matrix accumulator(model.count, d + 1);
-  BlockAssignment assignment(d, model.count);
+  KMeansRun run(data, model, &factors);
   for (int iteration = 0; iteration < iterations; ++iteration) {
-    accumulator.Fill(0.0);
-    for (size_t first = 0; first < count; first += B) {
-      int const inBlock = BlockLength(count, first);
-      assignment.Mahalanobis(data, first, inBlock, model, factors);
-      for (int n = 0; n < inBlock; ++n)
-        AddToCluster(accumulator, assignment.nearest[n], data.Vector(first + n), d);
-    }
+    run.Sums(accumulator);
     UpdateMeansAndWeights(accumulator, model, count, d);
   }
-
-  if (update_covariances) {
-    std::vector<int32_t> members(count);
-    for (size_t first = 0; first < count; first += B) {
-      int const inBlock = BlockLength(count, first);
-      assignment.Mahalanobis(data, first, inBlock, model, factors);
-      for (int n = 0; n < inBlock; ++n) members[first + n] = assignment.nearest[n];
-    }
-    UpdateCovariances(data, model, members);
-  }
+  if (update_covariances) UpdateCovariances(run);
 }

@@ -2,11 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include "data/storage_builders.h"
 #include "data/temp_file.h"
+#include "matrix/threads.h"
 
 namespace {
 
@@ -20,7 +23,68 @@ std::string Vectors(int count, std::string text = "") {
   return text;
 }
 
+// What reading a data file gave: the result, the vectors and the messages.
+struct Reading {
+  int result;
+  int rows, columns;
+  std::string values, messages;
+};
+
+Reading ReadFrom(FILE* file) {
+  DataStorage storage;
+  testing::internal::CaptureStderr();
+  Reading reading;
+  reading.result = storage.Read(file);
+  reading.messages = testing::internal::GetCapturedStderr();
+  reading.rows = storage.rows;
+  reading.columns = storage.columns;
+  reading.values.assign(reinterpret_cast<char const*>(storage.data),
+                        sizeof(double) * storage.ElementCount());
+  return reading;
+}
+
 }  // namespace
+
+// A regular file is read in windows of whole lines parsed in parallel, any
+// other input line by line: both give the same vectors, messages and result,
+// across windows, at a limit and for a line longer than a window.
+TEST(DataStorageTest, RegularFilesReadAsOtherInput) {
+  std::string mixed = "% header\n\n  \t\r\n1 2 3\r\n";
+  for (int k = 0; k < 20000; ++k) {
+    mixed += std::to_string(k) + ", " + std::to_string(k % 7) + "e-3 5%\n";
+    // Four errors and four incomplete vectors, one of each limit short.
+    if (k % 6007 == 17)
+      mixed += std::string("1 2 ") + '\0' + (k % 2 ? "\n1 NaN 3\n# 1 2\n" : "\n1 2\n\n");
+  }
+  std::string wide;
+  while (wide.size() < (size_t(9) << 20)) wide += "1.25 -2e-7 3 .5\n";
+  std::string const cases[] = {
+      mixed + "1 2 3",               // the last line without a line feed
+      mixed + "1,2 3\nx\n" + mixed,  // the fifth error stops reading
+      wide + "1 2 3 4",              // two windows
+      wide.substr(0, wide.size() / 2) + "% " + std::string(9 << 20, 'x') + "\n1 2 3 4\n" +
+          wide,  // a line longer than a window
+  };
+  int const original = ThreadCount();
+  for (std::string const& text : cases) {
+    FILE* memory = fmemopen(const_cast<char*>(text.data()), text.size(), "r");
+    Reading const expected = ReadFrom(memory);
+    fclose(memory);
+    TempFile file(text);
+    for (int threads : {1, 3}) {
+      SetThreadCount(threads);
+      FILE* regular = fopen(file.path.c_str(), "r");
+      Reading const read = ReadFrom(regular);
+      fclose(regular);
+      EXPECT_EQ(read.result, expected.result) << threads << " threads";
+      EXPECT_EQ(read.rows, expected.rows);
+      EXPECT_EQ(read.columns, expected.columns);
+      EXPECT_TRUE(read.values == expected.values);
+      EXPECT_EQ(read.messages, expected.messages);
+    }
+  }
+  SetThreadCount(original);
+}
 
 // Around and across the block boundaries (1024, then 1024 + 2048 vectors).
 TEST(DataStorageTest, ReadKeepsEveryVectorInFileOrder) {

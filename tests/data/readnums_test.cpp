@@ -109,24 +109,55 @@ TEST(ReadVectorTest, BlankCommentAndZeroCharacterLines) {
 }
 
 // Every spelling of a number gives the bits strtod gives, also where the
-// reader converts it without strtod.
+// reader converts it without strtod: short and long mantissas, exponents
+// that overflow, underflow or give subnormals, and hexadecimal.
 TEST(ReadVectorTest, NumbersEqualStrtod) {
   std::mt19937 generator(20240601);
-  std::vector<std::string> numbers = {"-0",  "9007199254740993", "1e23", "0x1p-3", "4.35",
-                                      "+1.5", "-.5", "1.e2", "2E-1", "123456789012345678901"};
-  for (int i = 0; i < 20000; ++i) {
+  std::vector<std::string> numbers = {
+      "-0",   "9007199254740993",     "1e23", "0x1p-3", "4.35", "+1.5", "-.5", "1.e2",
+      "2E-1", "123456789012345678901"};
+  // The largest double and beyond, the smallest normal, the subnormals and
+  // below, exponents past any int, hexadecimal at the edges.
+  for (const char* edge :
+       {"1.7976931348623157e308", "1.7976931348623158e308", "1.7976931348623159e308", "1e+308",
+        "1e309", "2.2250738585072011e-308", "2.2250738585072012e-308", "4.9406564584124654e-324",
+        "2.4703282292062327e-324", "2.4703282292062328e-324", "-1e-324", "1e99999999999999999999",
+        "1e-99999999999999999999", "0e99999", "0x1.fffffffffffffp1023", "0x1p-1074", "0x1p-1075",
+        "0X1P+3", "-0x.8"})
+    numbers.push_back(edge);
+  auto digits = [&](int count) {
+    std::string text;
+    for (int d = 0; d < count; ++d) text += static_cast<char>('0' + generator() % 10);
+    return text;
+  };
+  for (int i = 0; i < 40000; ++i) {
     std::string number = generator() % 2 ? "-" : "";
-    int digits = 1 + generator() % 20, point = generator() % (digits + 1);
-    for (int d = 0; d < digits; ++d) {
-      if (d == point && d > 0) number += '.';
-      number += static_cast<char>('0' + generator() % 10);
+    if (i % 8 == 7) {
+      // Hexadecimal, with a binary exponent now and then.
+      number += "0x";
+      for (int d = 1 + generator() % 16; d > 0; --d)
+        number += "0123456789abcdefABCDEF"[generator() % 22];
+      if (generator() % 2)
+        number += "p" + std::to_string(static_cast<int>(generator() % 2200) - 1100);
+      numbers.push_back(number);
+      continue;
     }
-    if (generator() % 2) number += "e" + std::to_string(static_cast<int>(generator() % 61) - 30);
+    // Up to 20 digits mostly, up to 800 now and then; exponents within
+    // +-30 mostly, else anywhere from underflow below the subnormals to
+    // overflow.
+    int const count = 1 + (i % 8 == 6 ? generator() % 800 : generator() % 20);
+    int const point = generator() % (count + 1);
+    std::string const mantissa = digits(count);
+    number += mantissa.substr(0, point) + (point > 0 ? "." : "") + mantissa.substr(point);
+    int const exponent = i % 4 == 3 ? static_cast<int>(generator() % 1400) - 700
+                                    : static_cast<int>(generator() % 61) - 30;
+    if (i % 4 == 3 || generator() % 2) number += "e" + std::to_string(exponent);
     numbers.push_back(number);
   }
   for (std::string const& number : numbers) {
-    double read = ReadOne(number + " 1\n", 2).values.at(0);
-    double expected = strtod(number.c_str(), nullptr);
+    VectorLine line = ReadOne(number + " 1\n", 2);
+    ASSERT_EQ(line.values.size(), 2u) << number;
+    double read = line.values[0], expected = strtod(number.c_str(), nullptr);
     ASSERT_EQ(memcmp(&read, &expected, sizeof read), 0) << number;
   }
 }
