@@ -1,130 +1,69 @@
 #include "cli/run_program.h"
 
 #include <fcntl.h>
+#include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
-#include <cerrno>
-#include <chrono>
-#include <csignal>
-#include <cstdlib>
-#include <cstring>
+#include <cstdio>
 
 extern char** environ;
 
 namespace {
 
-// An anonymous temporary file: created, unlinked at once, closed on exec
-// (a dup2 onto 0, 1 or 2 in the child clears that again).
-int TemporaryFile() {
-  const char* directory = std::getenv("TMPDIR");
-  std::string path = std::string(directory && *directory ? directory : "/tmp") + "/mixfit_run_XXXXXX";
-  int fd = mkostemp(&path[0], O_CLOEXEC);
-  if (fd >= 0) unlink(path.c_str());
-  return fd;
-}
-
-std::string ReadAll(int fd) {
+std::string ReadAll(FILE* file) {
   std::string text;
-  if (lseek(fd, 0, SEEK_SET) != 0) return text;
-  char buffer[4096];
-  for (;;) {
-    ssize_t n = read(fd, buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return text;
-    text.append(buffer, static_cast<size_t>(n));
-  }
+  rewind(file);
+  for (int c; (c = fgetc(file)) != EOF;) text += static_cast<char>(c);
+  fclose(file);
+  return text;
 }
 
-ProgramResult NotStarted(const char* reason) { return {127, -1, "", std::string(reason) + "\n"}; }
-
-// Waits for the child, killing it when it outlives the time limit; fills in
-// how it ended, its time and its peak memory.
-void Wait(pid_t pid, ProgramResult& result) {
-  using Clock = std::chrono::steady_clock;
-  result.status = -1;
-  result.signal = -1;
-  Clock::time_point start = Clock::now();
-  Clock::time_point deadline = start + std::chrono::seconds(kRunTimeLimitSeconds);
-  int wait_status = 0;
-  struct rusage usage = {};
-  useconds_t pause = 1000;
-  for (;;) {
-    pid_t done = wait4(pid, &wait_status, WNOHANG, &usage);
-    if (done == pid) break;
-    if (done < 0 && errno != EINTR) return;
-    if (Clock::now() > deadline) {
-      kill(pid, SIGKILL);
-      while (wait4(pid, &wait_status, 0, &usage) < 0 && errno == EINTR) {
-      }
-      break;
-    }
-    usleep(pause);
-    if (pause < 20000) pause *= 2;
-  }
-  result.seconds = std::chrono::duration<double>(Clock::now() - start).count();
-  result.peak_kb = usage.ru_maxrss;
-  result.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : -1;
-  result.signal = WIFSIGNALED(wait_status) ? WTERMSIG(wait_status) : -1;
-}
-
-// The test's environment with settings' entries in place of those of the
-// same name.
-std::vector<std::string> ChildEnvironment(const RunSettings& settings) {
-  std::vector<std::string> entries;
-  for (char** entry = environ; *entry != nullptr; ++entry) {
-    std::string text = *entry;
-    std::string name = text.substr(0, text.find('=') + 1);
-    bool replaced = false;
-    for (const std::string& own : settings.environment) replaced |= own.compare(0, name.size(), name) == 0;
-    if (!replaced) entries.push_back(text);
-  }
-  entries.insert(entries.end(), settings.environment.begin(), settings.environment.end());
-  return entries;
-}
-
-std::vector<char*> Pointers(const std::vector<std::string>& texts) {
+std::vector<char*> Pointers(std::vector<std::string>& texts) {
   std::vector<char*> pointers;
-  for (const std::string& text : texts) pointers.push_back(const_cast<char*>(text.c_str()));
+  for (std::string& text : texts) pointers.push_back(&text[0]);
   pointers.push_back(nullptr);
   return pointers;
 }
 
 }  // namespace
 
-ProgramResult RunMixfit(const std::vector<std::string>& arguments, const RunSettings& settings) {
-  const char* program = MIXFIT_BINARY;
-  std::vector<std::string> words = {program};
+ProgramResult RunMixfit(const std::vector<std::string>& arguments,
+                        const std::vector<std::string>& environment, long long address_space) {
+  std::vector<std::string> words = {MIXFIT_BINARY}, entries = environment;
   words.insert(words.end(), arguments.begin(), arguments.end());
-  std::vector<char*> argv = Pointers(words);
-  std::vector<std::string> environment = ChildEnvironment(settings);
-  std::vector<char*> envp = Pointers(environment);
-
-  int out = TemporaryFile();
-  int err = TemporaryFile();
+  for (char** entry = environ; *entry != nullptr; ++entry) {
+    std::string text = *entry, name = text.substr(0, text.find('=') + 1);
+    bool replaced = false;
+    for (const std::string& own : environment) replaced |= own.compare(0, name.size(), name) == 0;
+    if (!replaced) entries.push_back(text);
+  }
+  std::vector<char*> argv = Pointers(words), envp = Pointers(entries);
+  FILE* out = tmpfile();
+  FILE* err = tmpfile();
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_adddup2(&actions, fileno(out), 1);
+  posix_spawn_file_actions_adddup2(&actions, fileno(err), 2);
+  // The child inherits the limit; the test lowers only its soft limit, for
+  // the moment of the start.
+  struct rlimit own, limited;
+  getrlimit(RLIMIT_AS, &own);
+  limited = {address_space > 0 ? static_cast<rlim_t>(address_space) : own.rlim_cur, own.rlim_max};
+  setrlimit(RLIMIT_AS, &limited);
+  pid_t pid;
+  bool started = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data()) == 0;
+  setrlimit(RLIMIT_AS, &own);
+  posix_spawn_file_actions_destroy(&actions);
   ProgramResult result;
-  pid_t pid = out < 0 || err < 0 ? -1 : fork();
-  if (pid == 0) {
-    // Only calls that are safe between fork and exec.
-    int in = open("/dev/null", O_RDONLY);
-    if (in < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0) _exit(127);
-    if (settings.address_space_bytes > 0) {
-      struct rlimit limit = {static_cast<rlim_t>(settings.address_space_bytes),
-                             static_cast<rlim_t>(settings.address_space_bytes)};
-      if (setrlimit(RLIMIT_AS, &limit) != 0) _exit(127);
-    }
-    execve(program, argv.data(), envp.data());
-    _exit(127);
+  int status = 0;
+  struct rusage usage = {};
+  if (started && wait4(pid, &status, 0, &usage) == pid) {
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    result.peak_kb = usage.ru_maxrss;
   }
-  if (pid < 0) {
-    result = NotStarted("cannot create temporary files or a process");
-  } else {
-    Wait(pid, result);
-    result.out = ReadAll(out);
-    result.err = ReadAll(err);
-  }
-  for (int fd : {out, err})
-    if (fd >= 0) close(fd);
+  result.out = ReadAll(out);
+  result.err = ReadAll(err);
   return result;
 }

@@ -4,33 +4,17 @@
 #include <string>
 #include <vector>
 
-// What a finished child process left behind.
+// What a finished run of the program left behind.
 struct ProgramResult {
-  int status;  // exit status, or -1 when a signal ended the process
-  int signal;  // the signal that ended the process, or -1
-  std::string out;
-  std::string err;
-  double seconds = 0.0;  // wall-clock time of the run
-  long peak_kb = 0;      // largest resident set of the process, in kB
+  int status = 127;  // exit status; -1 when a signal ended the process
+  std::string out, err;
+  long peak_kb = 0;  // largest resident set, in kB
 };
 
-// No run may take longer: a process still running after this many seconds
-// is killed (and so ends by a signal).
-const int kRunTimeLimitSeconds = 300;
-
-// How the child is started besides its arguments.
-struct RunSettings {
-  // "NAME=value" entries that replace or add to the test's environment.
-  std::vector<std::string> environment;
-  // An address-space limit set in the child (setrlimit), or 0 for none.
-  long long address_space_bytes = 0;
-};
-
-// Runs the mixfit binary of this build with the given arguments and returns
-// its exit status and everything it wrote. No shell is involved, so arguments
-// reach the program exactly as given; stdin is /dev/null. If the program
-// cannot be started the result has status 127 and the reason in err.
+// Runs the mixfit binary of this build with the arguments exactly as given
+// (no shell), stdin /dev/null, "NAME=value" entries of environment replacing
+// or adding to the test's own, and an address-space limit when given.
 ProgramResult RunMixfit(const std::vector<std::string>& arguments,
-                        const RunSettings& settings = {});
+                        const std::vector<std::string>& environment = {}, long long address_space = 0);
 
 #endif

@@ -1,13 +1,11 @@
-#include <gtest/gtest.h>
 
 #include <cfloat>
-#include <cmath>
 
-#include "mixture/helpers.h"
+#include "support/values.h"
 
 namespace {
 
-MixtureComponent OneDimensional(MixtureCovarianceMatrixType type, double weight, double mean,
+MixtureComponent Component(MixtureCovarianceMatrixType type, double weight, double mean,
                                 double variance) {
   MixtureComponent c(type, 1, false);
   c.weight = weight;
@@ -54,8 +52,8 @@ TEST(ProbabilityDensityTest, ReturnsFiniteQuotientsAndZeroOtherwise) {
 }
 
 TEST(BhattacharyyaTest, SeparatedMeansUnequalWeightsAndUnequalVariances) {
-  MixtureComponent a = OneDimensional(MM_COV_DIAGONAL, 0.25, 0, 1);
-  MixtureComponent b = OneDimensional(MM_COV_DIAGONAL, 0.5, 2, 1);
+  MixtureComponent a = Component(MM_COV_DIAGONAL, 0.25, 0, 1);
+  MixtureComponent b = Component(MM_COV_DIAGONAL, 0.5, 2, 1);
   EXPECT_EQ(a.Distance(b, CD_BHATTACHARYYA), 0.5);
   EXPECT_EQ(a.Distance(a, CD_BHATTACHARYYA), 0.0);
   // The weight term does not depend on which component is the lighter one.
@@ -63,12 +61,12 @@ TEST(BhattacharyyaTest, SeparatedMeansUnequalWeightsAndUnequalVariances) {
   EXPECT_EQ(b.BhattacharyyaDistance(a, 1, 1, true), 1.1931471805599454);
   // Diagonal and full components give the same value.
   for (MixtureCovarianceMatrixType type : {MM_COV_DIAGONAL, MM_COV_FULL}) {
-    MixtureComponent c = OneDimensional(type, 1, 3, 1);
-    EXPECT_EQ(c.Distance(OneDimensional(type, 1, 3, 4), CD_BHATTACHARYYA), 0.11157177565710488);
+    MixtureComponent c = Component(type, 1, 3, 1);
+    EXPECT_EQ(c.Distance(Component(type, 1, 3, 4), CD_BHATTACHARYYA), 0.11157177565710488);
   }
 }
 
 TEST(BhattacharyyaTest, TinyRatioIsFlooredSoTheLogStaysFinite) {
-  MixtureComponent a = OneDimensional(MM_COV_DIAGONAL, 1, 0, 1e-300);
+  MixtureComponent a = Component(MM_COV_DIAGONAL, 1, 0, 1e-300);
   EXPECT_EQ(a.BhattacharyyaDistance(a, 1e300, 1e300, false), 0.5 * std::log(DBL_MIN));
 }
