@@ -1,5 +1,6 @@
 #include "data/readnums.h"
 
+#include <random>
 #include <sstream>
 
 #include "support/files.h"

@@ -10,12 +10,10 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
-#include <random>
 #include <string>
 #include <vector>
 
 #include "data/data.h"
-#include "matrix/datautils.h"
 #include "mixture/mixmodel.h"
 
 const double kNaN = std::numeric_limits<double>::quiet_NaN();
@@ -92,39 +90,5 @@ struct DataSet {
   DataSet(DataSet const&) = delete;
   DataSet& operator=(DataSet const&) = delete;
 };
-
-// count vectors of dimension d around `clusters` centres in [2, 6]^d, each
-// cluster with its own spread and correlation (through a shared term).
-inline std::vector<double> ClusteredValues(int count, int d, int clusters, unsigned seed) {
-  std::mt19937_64 generator(seed);
-  std::normal_distribution<double> normal(0.0, 1.0);
-  std::uniform_real_distribution<double> uniform(2.0, 6.0);
-  std::vector<double> centres(clusters * d), values;
-  for (double& x : centres) x = uniform(generator);
-  for (int n = 0; n < count; ++n) {
-    int const c = n % clusters;
-    double const shared = normal(generator);
-    for (int i = 0; i < d; ++i)
-      values.push_back(centres[c * d + i] + (0.2 + 0.1 * c) * normal(generator) + 0.3 * (c - 1) * shared);
-  }
-  return values;
-}
-
-// K components on data vectors 0 ... K - 1 with equal weights and the data's
-// covariance (variances for the diagonal type) times spread; component k has
-// type types[k % types.size()].
-inline MixtureModel StartingModel(Data const& data, int K, double spread,
-                                  std::vector<MixtureCovarianceMatrixType> const& types) {
-  Matrix const mean = DataMean(data);
-  MixtureModel model;
-  for (int k = 0; k < K; ++k) {
-    MixtureCovarianceMatrixType const type = types[k % types.size()];
-    MixtureComponent& c = AddComponent(
-        model, type, 1.0 / K, {data.Vector(k), data.Vector(k) + data.Dimension()}, {});
-    c.covariance = spread * (type == MM_COV_DIAGONAL ? DataVariances(data, mean)
-                                                     : DataCovariance(data, mean));
-  }
-  return model;
-}
 
 #endif
