@@ -30,14 +30,10 @@ std::vector<char*> Pointers(std::vector<std::string>& texts) {
 
 ProgramResult RunMixfit(const std::vector<std::string>& arguments,
                         const std::vector<std::string>& environment, long long address_space) {
+  // The given entries come first: a variable's first entry is the one read.
   std::vector<std::string> words = {MIXFIT_BINARY}, entries = environment;
   words.insert(words.end(), arguments.begin(), arguments.end());
-  for (char** entry = environ; *entry != nullptr; ++entry) {
-    std::string text = *entry, name = text.substr(0, text.find('=') + 1);
-    bool replaced = false;
-    for (const std::string& own : environment) replaced |= own.compare(0, name.size(), name) == 0;
-    if (!replaced) entries.push_back(text);
-  }
+  for (char** entry = environ; *entry != nullptr; ++entry) entries.push_back(*entry);
   std::vector<char*> argv = Pointers(words), envp = Pointers(entries);
   FILE* out = tmpfile();
   FILE* err = tmpfile();

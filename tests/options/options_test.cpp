@@ -144,37 +144,4 @@ TEST_F(OptionsTest, LookupsTakeTheFirstMatchAndTextsStayPut) {
   EXPECT_STREQ(first, "first");
 }
 
-// The case switches cannot be turned off again: they are tried in a child
-// process, which parses without a stream for messages.
-void CaseSwitchesInAChild() {
-  optAdd('c', "count"); optAddValueInteger(1, 0, 0);
-  optAdd('C', "Count"); optAddValueInteger(2, 0, 0);
-  optAdd('e', "colour"); optAddValueEnum(0, 3, kColours);
-  optCaseInsensitiveOptions();
-  optCaseSensitiveEnums();
-  const char* arguments[] = {"prog", "-C", "5", "--COUNT", "6", "-e", "blue", "-e", "Blue"};
-  EXPECT_EQ(optParseCommandLine(9, arguments, nullptr), 40);
-  EXPECT_EQ(optInt('c', 1), 6);  // both options found the first record
-  EXPECT_EQ(optInt('C', 1), 6);
-  EXPECT_EQ(optGivenStr("cOuNt", 0), 2);
-  EXPECT_STREQ(optEnum('e', 1), "blue");
-  std::exit(::testing::Test::HasFailure() ? 1 : 0);
-}
-
-TEST_F(OptionsTest, CaseSwitches) { EXPECT_EXIT(CaseSwitchesInAChild(), ::testing::ExitedWithCode(0), ""); }
-
-// The program's usage text (a recorded run) shows integer bounds, bools,
-// flags and help lines; here the other forms: enum choices, a string
-// default, the defaults whatever was parsed, and no program line.
-TEST_F(OptionsTest, UsageShowsEnumsAndStringDefaults) {
-  optAdd('e', ""); optAddValueEnum(2, 3, kColours); optAddValueDouble(0.5, 0.0, 0.0);
-  optAdd(0, "name"); optAddValueString(nullptr); optCompulsory(); optAddValueString("out");
-  EXPECT_EQ(ParseDeclared({"-e", "red,0.25", "--name", "x,y"}), 0);
-  TextStream usage;
-  optPrintUsage(usage.file, nullptr);
-  EXPECT_EQ(usage.Text(), "Options:\n  -e enum1,double2\n    enum1 = blue, { red, green, blue }\n"
-                          "    double2 = 0.5\n  --name string1,string2\n    string1  (must be given)\n"
-                          "    string2 = \"out\"\n\n");
-}
-
 }  // namespace
