@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "cli/run_program.h"
-#include "cli/scratch_directory.h"
+#include "support/files.h"
 #include "mixture/mixmodel.h"
 
 namespace {

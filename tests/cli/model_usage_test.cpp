@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "cli/run_program.h"
-#include "cli/scratch_directory.h"
+#include "support/files.h"
 
 namespace {
 

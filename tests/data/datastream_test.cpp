@@ -1,12 +1,7 @@
 #include "data/datastream.h"
 
-#include <gtest/gtest.h>
-
-#include <string>
-#include <vector>
-
 #include "data/readnums.h"
-#include "data/temp_file.h"
+#include "support/files.h"
 
 // Faulty lines are reported with their number (comment and blank lines
 // count) and skipped; a first line with NaN fixes no dimension; the fifth
@@ -62,6 +57,7 @@ TEST(DataStreamTest, FaultyLinesAreReportedAndTheFifthOfAKindStops) {
     }
     EXPECT_EQ(stream.finished, c.finished) << c.text;
     EXPECT_EQ(CurrentLineNumber(), c.lines_read) << c.text;  // nothing read past a stop
+    EXPECT_TRUE(!c.finished || !stream.Get());  // nothing more after the end
   }
 }
 

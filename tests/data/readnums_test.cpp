@@ -1,42 +1,54 @@
 #include "data/readnums.h"
 
-#include <gtest/gtest.h>
-
-#include <cstdlib>
-#include <cstring>
 #include <random>
-#include <string>
-#include <vector>
+#include <sstream>
 
-#include "data/temp_file.h"
+#include "support/files.h"
 
 namespace {
 
-// The next vector line of file with its flags; values empty when none came.
-struct VectorLine {
-  std::vector<double> values;
-  int incomplete = 0, error = 0;
-};
-
-VectorLine ReadOne(FILE* file, int length) {
-  VectorLine result;
-  double* values = ReadVector(file, &length, &result.incomplete, &result.error);
-  if (values) result.values.assign(values, values + length);
-  return result;
+// The numbers of the next vector line of text, read with room for three.
+std::vector<double> Numbers(std::string const& text, int& incomplete, int& error) {
+  TextStream stream(text);
+  int length = 3;
+  double* values = ReadVector(stream.file, &length, &incomplete, &error);
+  return values ? std::vector<double>(values, values + length) : std::vector<double>();
 }
 
-VectorLine ReadOne(std::string const& text, int expected) {
-  return ReadOne(TextStream(text).file, expected);
+// The same as text: the numbers, then "incomplete" when so flagged, or "error".
+std::string Read(std::string const& text) {
+  int incomplete, error;
+  std::ostringstream out;
+  for (double value : Numbers(text, incomplete, error)) out << value << " ";
+  return error ? "error" : out.str() + (incomplete ? "incomplete" : "");
 }
 
-}  // namespace
+// A stray character where a number must stand would otherwise be read as a
+// phantom 0, so it is an error; comments exist only as whole lines. Values
+// that are not finite, in any spelling, make the line incomplete.
+TEST(ReadVectorTest, SeparatorsPercentErrorsAndNonFiniteValues) {
+  std::vector<std::pair<std::string, std::string>> const cases = {
+      {"1, 2,\t3\r\n", "1 2 3 "}, {"  1\t2 \t 3  ", "1 2 3 "}, {"1,\t2,\v3,\f\n", "1 2 3 "},
+      {"1 2\n", "1 2 incomplete"}, {"1 2 3 4\n", "1 2 3 4 "}, {"50% 25% 1%,\n", "0.5 0.25 0.01 "},
+      {"% c\n\n \t\r\n# c\n1 2 3\n", "1 2 3 "}, {"\n# c\n", ""}, {"1e-999 2 3\n", "0 2 3 "},
+      {"1 NaN 3\n", "1 nan 3 incomplete"}, {"1 inf 3\n", "1 inf 3 incomplete"},
+      {"1 -INFINITY 3\n", "1 -inf 3 incomplete"}, {"1 1e999% -1e999\n", "1 inf -inf incomplete"},
+      {"1,2 3\n", "error"}, {"1;2;3\n", "error"}, {"1 2 3 # note\n", "error"}, {"1 , 2\n", "error"},
+      {"5 %\n", "error"}, {"1 2 ,\n", "error"}, {"1,, 2\n", "error"}, {"1%% 2\n", "error"},
+      {"1 two 3\n", "error"}, {"- 1\n", "error"}, {"1e 2\n", "error"}, {std::string("1 \0 2\n", 6), "error"}};
+  for (auto const& c : cases) EXPECT_EQ(Read(c.first), c.second) << c.first;
+  std::string line;
+  for (int i = 0; i < 100000; ++i) line += std::to_string(i) + (i % 2 ? ", " : "\t");
+  int incomplete, error;
+  EXPECT_EQ(Numbers(line + "\n", incomplete, error).at(99999), 99999);
+}
 
 // Lines around and beyond the buffer's sizes come back whole, counted once,
 // also the last line without a line feed and lines holding zero characters
 // (fgets cannot tell them from its terminator).
 TEST(ReadTextFileLineTest, LinesOfAnyLengthComeBackWhole) {
   std::string zero("ab\0cd\n", 6), zero_at_end("xyz\0", 4);
-  for (size_t length : {1u, 1022u, 1023u, 1024u, 2046u, 2047u, 2048u, 5000u, 1u << 20}) {
+  for (size_t length : {1u, 1022u, 1023u, 1024u, 2047u, 2048u, 5000u, 1u << 20}) {
     std::string line = std::string(length, 'a') + "\n", last(length, '7');
     TextStream stream(line + zero + last + "\n" + zero_at_end);
     ResetLineCounter(0);
@@ -49,63 +61,8 @@ TEST(ReadTextFileLineTest, LinesOfAnyLengthComeBackWhole) {
     EXPECT_EQ(std::string(text, LastLineLength()), zero_at_end);
     EXPECT_EQ(ReadTextFileLine(stream.file), nullptr);
     EXPECT_EQ(CurrentLineNumber(), 4);
-    TextStream unterminated(last);
-    EXPECT_EQ(ReadTextFileLine(unterminated.file), last);
+    EXPECT_EQ(ReadTextFileLine(TextStream(last).file), last);
   }
-}
-
-TEST(ReadVectorTest, SeparatorsPercentAndLengths) {
-  struct Case {
-    const char* line;
-    std::vector<double> values;
-    int incomplete;
-  } cases[] = {
-      {"1 2 3\n", {1, 2, 3}, 0},         {"1, 2, 3\n", {1, 2, 3}, 0},
-      {"  1\t2 \t 3  \n", {1, 2, 3}, 0}, {"1,\t2,\v3,\f\n", {1, 2, 3}, 0},
-      {"1 2 3\r\n", {1, 2, 3}, 0},       {"1 2 3", {1, 2, 3}, 0},
-      {"1 2\n", {1, 2}, 1},              {"1 2 3 4\n", {1, 2, 3, 4}, 0},
-      {"50% 25% 1%,\n", {50 * 0.01, 25 * 0.01, 1 * 0.01}, 0},
-  };
-  for (Case const& c : cases) {
-    VectorLine read = ReadOne(c.line, 3);
-    EXPECT_EQ(read.values, c.values) << c.line;
-    EXPECT_EQ(read.incomplete, c.incomplete) << c.line;
-    EXPECT_EQ(read.error, 0) << c.line;
-  }
-  std::string line;
-  for (int i = 0; i < 100000; ++i) line += std::to_string(i) + (i % 2 ? ", " : "\t");
-  EXPECT_EQ(ReadOne(line + "\n", 100000).values.at(99999), 99999);
-}
-
-// A stray character where a number must stand would otherwise be read as a
-// phantom 0; comments exist only as whole lines. Non-finite values would turn
-// every statistic into NaN: whatever their spelling, the line is incomplete.
-TEST(ReadVectorTest, SyntaxErrorsAndNonFiniteValues) {
-  for (const char* line : {"1,2 3\n", "1;2;3\n", "1 2 3 # note\n", "1 , 2\n", "5 %\n", "1 2 ,\n",
-                           "1,, 2\n", "1%% 2\n", "1 two 3\n", "- 1\n", "1e 2\n"}) {
-    VectorLine read = ReadOne(line, 3);
-    EXPECT_EQ(read.error, 1) << line;
-    EXPECT_TRUE(read.values.empty()) << line;
-  }
-  for (const char* line : {"1 NaN 3\n", "1 nan 3\n", "1 inf 3\n", "1 -INFINITY 3\n",
-                           "1 1e999 3\n", "1 -1e999 3\n", "1 1e999% 3\n"})
-    EXPECT_EQ(ReadOne(line, 3).incomplete, 1) << line;
-  EXPECT_EQ(ReadOne("1e-999 2 3\n", 3).incomplete, 0);  // underflow to zero is fine
-}
-
-// Blank and comment lines are skipped but counted; a zero character is an
-// error in a data line only.
-TEST(ReadVectorTest, BlankCommentAndZeroCharacterLines) {
-  TextStream stream(std::string("% header\n\n \t\r\n# a ") + '\0' + " comment\n1 2" + '\0' +
-                    " 3\n4 5\n\n");
-  ResetLineCounter(0);
-  EXPECT_EQ(ReadOne(stream.file, 2).error, 1);
-  EXPECT_EQ(CurrentLineNumber(), 5);
-  EXPECT_EQ(ReadOne(stream.file, 2).values, (std::vector<double>{4, 5}));
-  VectorLine end = ReadOne(stream.file, 2);
-  EXPECT_TRUE(end.values.empty());
-  EXPECT_EQ(end.error + end.incomplete, 0);
-  EXPECT_EQ(CurrentLineNumber(), 7);
 }
 
 // Every spelling of a number gives the bits strtod gives, also where the
@@ -154,10 +111,10 @@ TEST(ReadVectorTest, NumbersEqualStrtod) {
     if (i % 4 == 3 || generator() % 2) number += "e" + std::to_string(exponent);
     numbers.push_back(number);
   }
-  for (std::string const& number : numbers) {
-    VectorLine line = ReadOne(number + " 1\n", 2);
-    ASSERT_EQ(line.values.size(), 2u) << number;
-    double read = line.values[0], expected = strtod(number.c_str(), nullptr);
-    ASSERT_EQ(memcmp(&read, &expected, sizeof read), 0) << number;
-  }
+  int incomplete, error;
+  for (std::string const& number : numbers)
+    ASSERT_TRUE(SameBits(Numbers(number + "\n", incomplete, error).at(0), strtod(number.c_str(), nullptr)))
+        << number;
 }
+
+}  // namespace

@@ -21,8 +21,6 @@
 
 namespace {
 
-const double kSmallestRelative = 1.0 / 65536.0;
-
 // Full covariances cost d^3 per component and step: larger dimensions only
 // make the fuzzer slow, not the program different.
 const int kMaxFullDimension = 64;

@@ -1,126 +1,156 @@
 #include "matrix/matrix.h"
-#include "matrix/matrix_builders.h"
 
-#include <gtest/gtest.h>
+#include <functional>
 
-#include <cmath>
-#include <cstdio>
-#include <limits>
-#include <utility>
-
-#include "data/temp_file.h"
+#include "support/values.h"
 
 namespace {
 
-const double kNaN = std::numeric_limits<double>::quiet_NaN();
-const double kInf = std::numeric_limits<double>::infinity();
+using V = std::vector<double>;
 
-TEST(MatrixStorage, AssignmentReusesStorageOfEqualCount) {
-  Matrix target = FromValues(2, 3, {1, 2, 3, 4, 5, 6});
-  double* storage = target.data;
-  Matrix const source = FromValues(1, 6, {6, 5, 4, 3, 2, 1});
-  target = source;
-  EXPECT_EQ(target.data, storage);
-  EXPECT_EQ(target, FromValues(1, 6, {6, 5, 4, 3, 2, 1}));
-  Matrix& self = target;
-  target = self;
-  EXPECT_EQ(target(0, 0), 6);
-  Matrix copy(target);
-  copy(0, 0) = 9;
-  EXPECT_EQ(target(0, 0), 6);
+// A symmetric positive definite matrix: B Bᵀ + n I for a fixed B.
+Matrix SymmetricPositiveDefinite(int n) {
+  Matrix b(n, n);
+  for (int k = 0; k < n * n; ++k) b.data[k] = std::sin(1.0 + k);
+  Matrix a = b * Transpose(b);
+  for (int i = 0; i < n; ++i) a(i, i) += n;
+  return a;
 }
 
-TEST(MatrixStorage, MovesTakeTheStorageAndLeaveTheSourceEmpty) {
-  Matrix source = FromValues(2, 3, {1, 2, 3, 4, 5, 6});
+void ExpectIdentity(Matrix const& m) {
+  for (int i = 0; i < m.rows; ++i)
+    for (int j = 0; j < m.columns; ++j) EXPECT_NEAR(m(i, j), i == j ? 1.0 : 0.0, 1e-12);
+}
+
+// Equal element counts keep the storage; Resize without keeping re-reads it
+// row-major, with keeping holds the top-left block.
+TEST(MatrixTest, StorageAssignmentAndResize) {
+  Matrix m = FromValues(2, 3, {1, 2, 3, 4, 5, 6}), copy(m);
+  double* storage = m.data;
+  Matrix const row = Row({6, 5, 4, 3, 2, 1});
+  m = row;
+  copy = m;
+  copy(0, 0) = 9;
+  m.Resize(3, 2, false);
+  EXPECT_EQ(m.data, storage);
+  EXPECT_EQ(Elements(m), (V{6, 5, 4, 3, 2, 1}));
+  m.Resize(2, 3, true);
+  m.Resize(3, 3, true);
+  EXPECT_EQ(Elements(m.SubMatrix(0, 0, 2, 2)), (V{6, 5, 4, 3}));
+  m.Resize(1, 2, true);
+  EXPECT_EQ(Elements(m), (V{6, 5}));
+}
+
+// A move takes the storage, whatever the sizes, and leaves the source empty.
+TEST(MatrixTest, MovesCopyNothing) {
+  Matrix source = FromValues(2, 3, {1, 2, 3, 4, 5, 6}), target(3, 2);
   double* storage = source.data;
   Matrix moved(std::move(source));
   EXPECT_EQ(moved.data, storage);
   EXPECT_EQ(source.data, nullptr);
-  source = FromValues(1, 2, {7, 8});  // the emptied source takes values again
-  storage = source.data;
-  moved = std::move(source);
-  EXPECT_EQ(moved.data, storage);
-  EXPECT_EQ(moved, FromValues(1, 2, {7, 8}));
-  EXPECT_EQ(source.data, nullptr);
-  EXPECT_EQ(source.ElementCount(), 0);
+  target = std::move(moved);
+  EXPECT_EQ(target.data, storage);
+  EXPECT_EQ(moved.ElementCount(), 0);
+  EXPECT_EQ(Elements(target), (V{1, 2, 3, 4, 5, 6}));
 }
 
-TEST(MatrixResize, WithoutKeepingRereadsTheStorageRowMajor) {
-  Matrix m = FromValues(2, 3, {1, 2, 3, 4, 5, 6});
-  double* storage = m.data;
-  m.Resize(3, 2, false);
-  EXPECT_EQ(m.data, storage);
-  EXPECT_EQ(m, FromValues(3, 2, {1, 2, 3, 4, 5, 6}));
-}
-
-TEST(MatrixResize, KeepingHoldsTheTopLeftBlockInPlace) {
-  Matrix m = FromValues(2, 3, {1, 2, 3, 4, 5, 6});
-  m.Resize(3, 2, true);
-  EXPECT_EQ(m.SubMatrix(0, 0, 2, 2), FromValues(2, 2, {1, 2, 4, 5}));
-  Matrix square = FromValues(2, 2, {1, 2, 3, 4});
-  square.Resize(3, 3, true);
-  EXPECT_EQ(square.SubMatrix(0, 0, 2, 2), FromValues(2, 2, {1, 2, 3, 4}));
-  square.Resize(1, 2, true);
-  EXPECT_EQ(square, FromValues(1, 2, {1, 2}));
-}
-
-// Min and Max use ordered comparisons: a NaN first stays, a later one is
-// passed over. Without elements there is no minimum.
-TEST(MatrixReductions, MinAndMaxPassOverLaterNaN) {
-  EXPECT_TRUE(std::isnan(Matrix(0, 5).Min()));
-  EXPECT_TRUE(std::isnan(Matrix(0, 5).Max()));
-  EXPECT_EQ(FromValues(1, 3, {3, kNaN, 1}).Min(), 1);
-  EXPECT_TRUE(std::isnan(FromValues(1, 3, {kNaN, 3, 1}).Min()));
-  EXPECT_EQ(FromValues(1, 3, {2, kNaN, -5}).Max(), 2);
-  EXPECT_TRUE(std::isnan(FromValues(1, 2, {kNaN, 9}).Max()));
-  EXPECT_EQ(FromValues(1, 4, {1, kInf, kNaN, -kInf}).NotFinite(), 3);
-}
-
-// OuterProduct reads as many elements as the target's shape asks for;
-// Diagonal gives the target the diagonal's shape.
-TEST(MatrixFills, OuterProductAndDiagonalShapes) {
-  Matrix square(2, 2);
-  square.OuterProduct(FromValues(1, 3, {1, 2, 99}), FromValues(3, 1, {3, 4, 99}));
-  EXPECT_EQ(square, FromValues(2, 2, {3, 4, 6, 8}));
-  Matrix wide = FromValues(2, 3, {1, 0, 0, 0, 2, 0});
-  Matrix diagonal(3, 3);
-  wide.Diagonal(diagonal);
-  EXPECT_EQ(diagonal, FromValues(1, 2, {1, 2}));
-}
-
-TEST(MatrixBlocks, SubMatrixSetSubMatrixAndInsertRows) {
+TEST(MatrixTest, BlocksProductsAndReductions) {
   Matrix m = FromValues(3, 3, {1, 2, 3, 4, 5, 6, 7, 8, 9});
-  EXPECT_EQ(m.SubMatrix(1, 0, 2, 2), FromValues(2, 2, {4, 5, 7, 8}));
-  m.SetSubMatrix(FromValues(1, 2, {-1, -2}), 2, 1);
-  EXPECT_EQ(m, FromValues(3, 3, {1, 2, 3, 4, 5, 6, 7, -1, -2}));
-  m.InsertRows(FromValues(1, 3, {0, 0, 1}));
-  EXPECT_EQ(m.SubMatrix(2, 0, 2, 3), FromValues(2, 3, {7, -1, -2, 0, 0, 1}));
+  EXPECT_EQ(Elements(m.SubMatrix(1, 0, 2, 2)), (V{4, 5, 7, 8}));
+  m.SetSubMatrix(Row({-1, -2}), 2, 1);
+  m.InsertRows(Row({0, 0, 1}));
+  m.InsertColumns(FromValues(4, 1, {1, 2, 3, 4}));
+  EXPECT_EQ(Elements(m.SubMatrix(2, 0, 2, 4)), (V{7, -1, -2, 3, 0, 0, 1, 4}));
+  Matrix a = FromValues(2, 2, {1, 2, 3, 4});
+  a *= a;  // in place, by itself
+  EXPECT_EQ(Elements(a), (V{7, 10, 15, 22}));
+  Matrix b = FromValues(2, 3, {1, 2, 3, 4, 5, 6}) * FromValues(3, 2, {1, 0, 0, 1, 1, 1});
+  EXPECT_EQ(Elements(b), (V{4, 5, 10, 11}));
+  EXPECT_EQ(Elements(Transpose(FromValues(2, 3, {1, 2, 3, 4, 5, 6}))), (V{1, 4, 2, 5, 3, 6}));
+  EXPECT_EQ(Dot(Row({1, 2, 3}), Row({4, 5, 6})), 32);
+  EXPECT_EQ(Dot(FromValues(2, 1, {1, 2}), FromValues(2, 1, {3, 4})), 11);
+  EXPECT_EQ(b.Trace() + b.ElementSum() + b.ElementProduct(), 15 + 30 + 2200);
+  // OuterProduct reads as many elements as the target's shape asks for;
+  // Diagonal gives the target the diagonal's shape.
+  Matrix square(2, 2), diagonal(3, 3);
+  square.OuterProduct(Row({1, 2, 99}), FromValues(3, 1, {3, 4, 99}));
+  EXPECT_EQ(Elements(square), (V{3, 4, 6, 8}));
+  FromValues(2, 3, {1, 0, 0, 0, 2, 0}).Diagonal(diagonal);
+  EXPECT_TRUE(SameBits(diagonal, Row({1, 2})));
+  // Ordered comparisons: a NaN first stays, a later one is passed over.
+  EXPECT_TRUE(std::isnan(Matrix(0, 5).Min()) && std::isnan(Matrix(0, 5).Max()));
+  EXPECT_EQ(Row({3, kNaN, 1}).Min(), 1);
+  EXPECT_TRUE(std::isnan(Row({kNaN, 3, 1}).Min()));
+  EXPECT_EQ(Row({2, kNaN, -5}).Max(), 2);
+  EXPECT_EQ(Row({1, kInf, kNaN, -kInf}).NotFinite(), 3);
+  // Equality is relative and shape-sensitive; a NaN never differs.
+  EXPECT_TRUE(Row({1.0}) == Row({1.0000001}));
+  EXPECT_FALSE(Row({1.0}) == Row({1.00001}));
+  EXPECT_FALSE(Row({0.0}) == Row({1e-300}));
+  EXPECT_FALSE(Matrix(1, 3, 1.0) == Matrix(3, 1, 1.0));
+  EXPECT_TRUE(Row({kNaN}) == Row({5.0}));
 }
 
-TEST(MatrixPrint, FifteenDigitsWithATrailingBlankAndFailedWrites) {
-  TextStream out;
-  EXPECT_TRUE(FromValues(2, 2, {1.0 / 3, 1e300, -0.0, 5}).Print(out.file, 0, 0, 2, 2));
-  EXPECT_EQ(out.Text(), "0.333333333333333 1e+300 \n-0 5 \n");
-  FILE* full = fopen("/dev/full", "w");
-  ASSERT_NE(full, nullptr);
-  setvbuf(full, nullptr, _IONBF, 0);
-  EXPECT_FALSE(Matrix(2, 2, 1.0).Print(full, 0, 0, 2, 2));
-  fclose(full);
+// L is lower triangular with L Lᵀ = A and det A; the inverse of L gives
+// A⁻¹ = L⁻ᵀ L⁻¹, as Gauss-Jordan elimination does.
+TEST(MatrixTest, CholeskyFactorInverseAndDeterminant) {
+  for (int n : {1, 3, 6}) {
+    Matrix a = SymmetricPositiveDefinite(n), l(a);
+    double det = 0;
+    ASSERT_TRUE(l.CholeskyDecomposition(&det));
+    for (int i = 0; i < n; ++i)
+      for (int j = i + 1; j < n; ++j) EXPECT_EQ(l(i, j), 0.0);
+    EXPECT_EQ(l * Transpose(l), a);
+    EXPECT_NEAR(det, a.Determinant(), 1e-9 * std::fabs(det));
+    ASSERT_TRUE(l.InvertLowerTriangular());
+    ExpectIdentity(Transpose(l) * l * a);
+    ExpectIdentity(a * a.Inverse());
+  }
+  // Only the lower triangle is read.
+  Matrix small = FromValues(2, 2, {4, 99, 2, 10});
+  double det = 0;
+  EXPECT_TRUE(small.CholeskyDecomposition(&det));
+  EXPECT_EQ(Elements(small), (V{2, 0, 1, 3}));
+  EXPECT_EQ(det, 36);
 }
 
-using MatrixDeathTest = ::testing::Test;
+TEST(MatrixTest, CholeskyNamedFailures) {
+  // A non-positive pivot is clamped to 0 and reported.
+  Matrix indefinite = FromValues(2, 2, {1, 2, 2, 1});
+  double det = -1;
+  EXPECT_FALSE(indefinite.CholeskyDecomposition(&det));
+  EXPECT_EQ(Elements(indefinite), (V{1, 0, 2, 0}));
+  EXPECT_EQ(det, 0);
+  // NaN passes the ordered test for a positive pivot.
+  Matrix nan = Row({kNaN});
+  EXPECT_TRUE(nan.CholeskyDecomposition(nullptr));
+  // A non-square matrix is refused untouched; an empty one has determinant 1.
+  Matrix wide = FromValues(2, 3, {1, 2, 3, 4, 5, 6}), empty(0, 0);
+  EXPECT_FALSE(wide.CholeskyDecomposition(&det));
+  EXPECT_EQ(Elements(wide), (V{1, 2, 3, 4, 5, 6}));
+  EXPECT_TRUE(empty.CholeskyDecomposition(&det));
+  EXPECT_EQ(det, 1.0);
+  EXPECT_FALSE(FromValues(2, 2, {0, 0, 1, 1}).InvertLowerTriangular());
+}
 
-TEST_F(MatrixDeathTest, ShapeMismatchesAndNegativeCountsAbortWithTheirMessage) {
-  Matrix row(1, 3, 1.0), column(3, 1, 1.0), square(3, 3, 1.0), block(2, 2);
-  EXPECT_DEATH(row += column, "^Matrix::operator\\+=: size mismatch\\.\n$");
-  EXPECT_DEATH(row -= column, "^Matrix::operator-=: size mismatch\\.\n$");
-  EXPECT_DEATH(square.SubMatrix(block, 2, 2), "^Matrix::SubMatrix: Region outside matrix\\.\n$");
-  EXPECT_DEATH(square.SetSubMatrix(block, -1, 0),
-               "^Matrix::SetSubMatrix: Region outside matrix\\.\n$");
-  EXPECT_DEATH(square.InsertRows(Matrix(1, 2)), "^Matrix::InsertRows: size mismatch\\.\n$");
-  EXPECT_EXIT(row += column, ::testing::KilledBySignal(SIGABRT), "");
-  EXPECT_DEATH(Matrix(-1, 2), "negative row or column count");
-  EXPECT_DEATH(square.Resize(1, -1, true), "negative row or column count");
+// Misuse is a programming error: the process ends with the message.
+TEST(MatrixDeathTest, MisuseAbortsWithItsMessage) {
+  Matrix row(1, 3, 1.0), column(3, 1, 1.0), square(3, 3, 1.0), block(2, 2), wide(2, 3, 1.0);
+  std::pair<std::function<void()>, const char*> const cases[] = {
+      {[&] { row += column; }, "^Matrix::operator\\+=: size mismatch\\.\n$"},
+      {[&] { row -= column; }, "^Matrix::operator-=: size mismatch\\.\n$"},
+      {[&] { wide *= wide; }, "^Matrix::operator\\*=: Size mismatch\\.\n$"},
+      {[&] { Dot(row, Matrix(1, 2, 1.0)); }, "^matrix::Dot: Size mismatch\\.\n$"},
+      {[&] { square.SubMatrix(block, 2, 2); }, "^Matrix::SubMatrix: Region outside matrix\\.\n$"},
+      {[&] { wide.SubMatrix(1, 0, 2, 1); }, "^Matrix::SubMatrix: Region outside matrix\\.\n$"},
+      {[&] { square.SetSubMatrix(block, -1, 0); }, "^Matrix::SetSubMatrix: Region outside"},
+      {[&] { square.InsertRows(Matrix(1, 2)); }, "^Matrix::InsertRows: size mismatch\\.\n$"},
+      {[&] { wide.InsertColumns(Matrix(1, 1)); }, "^Matrix::InsertColumns: size mismatch\\.\n$"},
+      {[&] { wide.Invert(); }, "^Matrix::Invert\\(\\): matrix is not square\\.\n$"},
+      {[&] { Matrix(-1, 2); }, "negative row or column count"},
+      {[&] { square.Resize(1, -1, true); }, "negative row or column count"},
+  };
+  for (auto const& c : cases) EXPECT_DEATH(c.first(), c.second);
 }
 
 }  // namespace

@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "mixture/helpers.h"
+#include "support/values.h"
 
 namespace {
 

@@ -1,93 +1,29 @@
-#include <gtest/gtest.h>
+#include "mixture/mixmodel.h"
 
-#include <cmath>
-#include <initializer_list>
-#include <limits>
-#include <utility>
-
-#include "mixture/helpers.h"
+#include "support/files.h"
 
 namespace {
 
-double const kNaN = std::numeric_limits<double>::quiet_NaN();
-
-// Diagonal 1-d components with the given weights; mean k is k.
-MixtureModel WithWeights(std::initializer_list<double> weights) {
+// One 2-d diagonal component, as a model and as its file.
+MixtureModel Example() {
   MixtureModel model;
-  for (double w : weights) AddComponent(model, MM_COV_DIAGONAL, w, {double(model.count)}, {1});
+  AddComponent(model, MM_COV_DIAGONAL, 1, {0.5, -1}, {2, 0.25});
   return model;
 }
+std::string const kHeader = "% Plain Matlab-readable\n", kExample = kHeader + "1 0\n1 0\n0.5 -1 \n1 0\n2 0.25 \n";
 
-}  // namespace
-
-TEST(MixtureModelTest, CopiesAreDeepAndEqualCountsAssignInPlace) {
-  MixtureModel target = WithWeights({1, 2});
-  MixtureModel source;
-  AddComponent(source, MM_COV_FULL, 0.3, {5}, {7});
-  AddComponent(source, MM_COV_DIAGONAL, 0.7, {6}, {8});
-  MixtureComponent* kept = target.components[0];
-  double* storage = kept->mean.data;
-  target = source;
-  EXPECT_TRUE(SameBits(target, source));
-  EXPECT_EQ(target.components[0], kept);
-  EXPECT_EQ(kept->mean.data, storage);
-  EXPECT_NE(target.components[1], source.components[1]);
-  // Self-assignment, through a reference so that the compiler lets it be.
-  MixtureModel const& itself = target;
-  target = itself;
-  EXPECT_TRUE(SameBits(target, source));
-
-  MixtureModel copy(source);
-  source.components[1]->mean.data[0] = 42;
-  EXPECT_EQ(copy.components[1]->mean.data[0], 6.0);
+std::string Written(MixtureModel const& model) {
+  TextStream out;
+  EXPECT_EQ(model.Write(out.file, MM_FF_PLAIN), MM_FILE_OK);
+  return out.Text();
 }
 
-TEST(MixtureModelTest, UnequalCountsReplaceAllComponents) {
-  MixtureModel target = WithWeights({1, 2, 3});
-  MixtureModel source;
-  AddComponent(source, MM_COV_DIAGONAL, 0.5, {1, 2}, {3, 4});
-  AddComponent(source, MM_COV_FULL, 0.5, {5, 6}, {1, 0, 0, 1});
-  target = source;
-  EXPECT_TRUE(SameBits(target, source));
-  EXPECT_NE(target.components[0], source.components[0]);
-  target = MixtureModel();
-  EXPECT_EQ(target.count, 0);
-  EXPECT_EQ(target.components, nullptr);
-}
-
-TEST(MixtureModelTest, MovesTakeTheComponentsAndLeaveTheSourceEmpty) {
-  MixtureModel source = WithWeights({1, 2});
-  MixtureComponent** array = source.components;
-  MixtureModel moved(std::move(source));
-  EXPECT_EQ(moved.components, array);
-  EXPECT_EQ(source.count, 0);
-  source = WithWeights({3});  // the emptied source takes components again
-  array = source.components;
-  moved = std::move(source);
-  EXPECT_EQ(moved.components, array);
-  EXPECT_EQ(source.count, 0);
-  EXPECT_EQ(source.components, nullptr);
-  MixtureModel equal = WithWeights({4});  // equal counts too
-  array = equal.components;
-  moved = std::move(equal);
-  EXPECT_EQ(moved.components, array);
-  EXPECT_EQ(moved.components[0]->weight, 4.0);
-}
-
-TEST(MixtureModelTest, RemoveClosesTheGapAndReleasesTheLastArray) {
-  MixtureModel model = WithWeights({1, 2, 3});
-  MixtureComponent* first = model.components[0];
-  MixtureComponent* third = model.components[2];
-  model.Remove(1);
-  ASSERT_EQ(model.count, 2);
-  EXPECT_EQ(model.components[0], first);
-  EXPECT_EQ(model.components[1], third);
-  model.Remove(0);
-  model.Remove(0);
-  EXPECT_EQ(model.count, 0);
-  EXPECT_EQ(model.components, nullptr);
-  AddComponent(model, MM_COV_DIAGONAL, 1, {0}, {1});  // an emptied model grows again
-  EXPECT_EQ(model.count, 1);
+// Reads text into model; returns the result code.
+int ReadText(MixtureModel& model, std::string const& text) {
+  MixtureModelFileFormat format = MM_FF_NONE;
+  int const result = model.Read(TextStream(text).file, format);
+  EXPECT_TRUE(result != MM_FILE_OK || format == MM_FF_PLAIN);
+  return result;
 }
 
 TEST(MixtureModelTest, RemoveSingularVisitsDownwardsAndCountsRemovals) {
@@ -105,29 +41,171 @@ TEST(MixtureModelTest, RemoveSingularVisitsDownwardsAndCountsRemovals) {
   for (int k = 0; k < 3; ++k) EXPECT_EQ(model.components[k], kept[k]);
 }
 
-TEST(MixtureModelTest, NormalizeWeightsScalesToOneOrGivesEqualWeights) {
-  MixtureModel model = WithWeights({1, 3});
-  model.NormalizeWeights();
-  EXPECT_EQ(model.components[0]->weight, 0.25);
-  EXPECT_EQ(model.components[1]->weight, 0.75);
-  // Zero, negative and NaN totals.
-  for (MixtureModel equal : {WithWeights({0, 0}), WithWeights({-1, 1}), WithWeights({0, kNaN})}) {
-    equal.NormalizeWeights();
-    EXPECT_EQ(equal.components[0]->weight, 0.5);
-    EXPECT_EQ(equal.components[1]->weight, 0.5);
+// A move takes the components, whatever the counts, and leaves the source
+// empty.
+TEST(MixtureModelTest, MovesCopyNothing) {
+  MixtureModel source = OneDimensional({0, 1}, {1, 1}), target = OneDimensional({2, 3}, {1, 1});
+  MixtureComponent** components = source.components;
+  MixtureModel moved(std::move(source));
+  EXPECT_EQ(moved.components, components);
+  EXPECT_EQ(source.count, 0);
+  target = std::move(moved);
+  EXPECT_EQ(target.components, components);
+  EXPECT_EQ(moved.components, nullptr);
+  EXPECT_EQ(target.components[1]->mean(0, 0), 1.0);
+}
+
+// A positive total scales the weights to one; a zero, negative or NaN total
+// gives equal weights. Only ordered smaller variances are raised, of a full
+// covariance only the diagonal.
+TEST(MixtureModelTest, NormalizeWeightsAndLimitVariances) {
+  for (auto weights : {std::vector<double>{1, 3}, {0, 0}, {-1, 1}, {0, kNaN}}) {
+    MixtureModel model = OneDimensional({0, 1}, {1, 1});
+    for (int k = 0; k < 2; ++k) model.components[k]->weight = weights[k];
+    model.NormalizeWeights();
+    EXPECT_EQ(model.components[0]->weight, weights[0] == 1 ? 0.25 : 0.5);
+    EXPECT_EQ(model.components[1]->weight, weights[0] == 1 ? 0.75 : 0.5);
+  }
+  MixtureModel model;
+  AddComponent(model, MM_COV_DIAGONAL, 0.5, {0, 0, 0}, {0.5, 5, kNaN});
+  AddComponent(model, MM_COV_FULL, 0.5, {0, 0, 0}, {0.5, 0.9, 0, 0.9, kNaN, 0, 0, 0, 2});
+  model.LimitVariances(Row({1, 2, 3}));
+  EXPECT_TRUE(SameBits(model.components[0]->covariance, Row({1, 5, kNaN})));
+  EXPECT_TRUE(SameBits(model.components[1]->covariance, FromValues(3, 3, {1, 0.9, 0, 0.9, kNaN, 0, 0, 0, 3})));
+  EXPECT_EQ(model.NotFinite(nullptr), 2);
+}
+
+// Single numbers are padded to the dimension; weights keep six digits, the
+// rest fifteen, which read back exactly; a copy is deep.
+TEST(ModelFileTest, WrittenByteForByteAndReadBackExactly) {
+  EXPECT_EQ(Written(Example()), kExample);
+  EXPECT_EQ(Written(MixtureModel()), kHeader + "0\n");
+  MixtureModel full = Example(), read = Example();
+  AddComponent(full, MM_COV_FULL, 1.0 / 3, {1.0 / 3, -2}, {1, 1e-20, 1e-20, 2});
+  EXPECT_EQ(Written(full), kHeader + "2 0\n1 0\n0.5 -1 \n1 0\n2 0.25 \n"
+                                     "0.333333 0\n0.333333333333333 -2 \n2 0\n1 1e-20 \n1e-20 2 \n");
+  full.components[1]->weight = 0.375;
+  full.components[1]->mean.data[0] = 0.125;
+  MixtureModel copy(full);
+  ASSERT_EQ(ReadText(read, Written(copy)), MM_FILE_OK);
+  full.components[1]->mean.data[0] = 42;
+  EXPECT_TRUE(SameBits(read, copy));
+  EXPECT_FALSE(SameBits(read, full));
+}
+
+TEST(ModelFileTest, NamedFilesAndTheirFailures) {
+  TempFile file;
+  MixtureModel model;
+  MixtureModelFileFormat format = MM_FF_NONE;
+  EXPECT_EQ(Example().Write(file.path.c_str(), MM_FF_NONE), MM_FILE_NO_FORMAT);
+  ASSERT_EQ(Example().Write(file.path.c_str(), MM_FF_PLAIN), MM_FILE_OK);
+  ASSERT_EQ(model.Read(file.path.c_str(), format), MM_FILE_OK);
+  EXPECT_TRUE(SameBits(model, Example()));
+  EXPECT_EQ(model.Read("/nonexistent-directory/model", format), MM_FILE_CANNOT_OPEN);
+  EXPECT_EQ(Example().Write("/nonexistent-directory/model", MM_FF_PLAIN), MM_FILE_CANNOT_OPEN);
+  EXPECT_EQ(Example().Write("/dev/full", MM_FF_PLAIN), MM_FILE_WRITE_FAILED);
+  // Unbuffered, the writes fail at once and the final flush has nothing left.
+  FILE* full = fopen("/dev/full", "w");
+  setvbuf(full, nullptr, _IONBF, 0);
+  EXPECT_EQ(MixtureModel().Write(full, MM_FF_PLAIN), MM_FILE_WRITE_FAILED);
+  fclose(full);
+}
+
+// No header or a comment instead, blank lines, commas, CR LF, tabs, short
+// weight lines, and a count and a type that are truncated. Any type but 1
+// is full.
+TEST(ModelFileTest, HandWrittenFormsAreAccepted) {
+  for (char const* text : {"1\n1\n0.5 -1\n1 0\n2 0.25\n",
+                           "% Plain Matlab-readable \n1.9\n1\n0.5, -1\r\n1.5 0\n\t2 0.25\n",
+                           "%comment\n\n# one\n1\n% diagonal\n1\n0.5 -1\n\n1 0\n2 0.25\n"}) {
+    MixtureModel read;
+    ASSERT_EQ(ReadText(read, text), MM_FILE_OK) << text;
+    EXPECT_TRUE(SameBits(read, Example())) << text;
+  }
+  for (char const* type : {"0", "2", "7", "-0.5"}) {
+    MixtureModel read;
+    ASSERT_EQ(ReadText(read, std::string("1\n1\n0.5 -1\n") + type + " 0\n2 0.5\n0.5 1\n"), MM_FILE_OK);
+    EXPECT_EQ(read.components[0]->type, MM_COV_FULL) << type;
+    EXPECT_EQ(read.components[0]->covariance(1, 0), 0.5) << type;
   }
 }
 
-TEST(MixtureModelTest, LimitVariancesRaisesOnlyOrderedSmallerVariances) {
-  MixtureModel model;
-  AddComponent(model, MM_COV_DIAGONAL, 0.5, {0, 0, 0}, {0.5, 5, kNaN});
-  AddComponent(model, MM_COV_FULL, 0.5, {0, 0, 0}, {0.5, 0.9, 0, 0.9, kNaN, 0, 0, 0, 7});
-  model.LimitVariances(Row({1, 2, 3}));
-  Matrix const& variances = model.components[0]->covariance;
-  EXPECT_EQ(variances.data[0], 1.0);
-  EXPECT_EQ(variances.data[1], 5.0);
-  EXPECT_TRUE(std::isnan(variances.data[2]));
-  // Only the diagonal of a full covariance.
-  Matrix const& full = model.components[1]->covariance;
-  EXPECT_TRUE(SameBits(full, FromValues(3, 3, {1, 0.9, 0, 0.9, kNaN, 0, 0, 0, 7})));
+// A bad count leaves the model as it was; a failure later keeps the
+// components read before it.
+TEST(ModelFileTest, MalformedFilesAreRejected) {
+  std::string const body = "\n1\n0.5 -1\n1 0\n2 0.25\n";  // one component after the count
+  std::string const start = "1\n1\n0.5 -1\n";             // count, weight and mean
+  std::string wide;  // a dimension whose d * d overflows an int
+  for (int j = 0; j < 46341; ++j) wide += "0 ";
+  for (std::string const& text : std::vector<std::string>{
+           "", kHeader, kHeader + "\n",
+           // Counts that are no usable int, or more than the file holds.
+           "NaN" + body, "inf" + body, "1e10" + body, "2147483648" + body, "-1" + body, "-3.5" + body,
+           "2147483647" + body,
+           // Types that are no usable int.
+           start + "nan 0\n2 0.25\n", start + "inf 0\n2 0.25\n", start + "1e300 0\n2 0.25\n",
+           start + "-2147483649 0\n2 0.25\n",
+           // A mean that is not a number.
+           "1\n1\n0.5 NaN\n1\n2 0.25\n",
+           // A mean shorter than its weight line; variances or a row shorter than the mean.
+           "1\n1 0\n0.5\n1\n2\n", start + "1 0\n2\n", start + "2 0\n2 0.5\n0.5\n",
+           // A type line, variances or a row longer than the mean.
+           start + "1 0 0\n2 0.25 0\n", start + "1 0\n2 0.25 7\n", start + "2 0\n2 0.5\n0.5 1 9\n",
+           // Components of different dimensions; a cut inside a full covariance.
+           "2" + body + "1\n0.5 -1 3\n1 0 0\n2 0.25 1\n", start + "2 0\n2 0.5\n",
+           "1\n1\n" + wide + "\n2" + wide.substr(1) + "\n"}) {
+    MixtureModel model = Example();
+    EXPECT_EQ(ReadText(model, text), MM_FILE_MALFORMED) << text.substr(0, 60);
+  }
+  MixtureModel model = Example();
+  EXPECT_EQ(ReadText(model, "-1" + body), MM_FILE_MALFORMED);
+  EXPECT_TRUE(SameBits(model, Example()));
+  EXPECT_EQ(ReadText(model, "2\n0.25\n1 2\n1 0\n3 4\n0.75\n5 6\n"), MM_FILE_MALFORMED);
+  ASSERT_EQ(model.count, 1);
+  EXPECT_EQ(model.components[0]->mean.data[1], 2.0);
 }
+
+// Without the header the count line of a pipe would be lost: refused, not
+// misread.
+TEST(ModelFileTest, PipeNeedsTheHeaderBecauseItCannotGoBack) {
+  for (bool header : {true, false}) {
+    FILE* pipe = popen(header ? "printf '%% Plain Matlab-readable\\n1\\n1\\n0.5\\n1\\n2\\n'"
+                              : "printf '1\\n1\\n0.5\\n1\\n2\\n'", "r");
+    MixtureModel model;
+    MixtureModelFileFormat format = MM_FF_NONE;
+    EXPECT_EQ(model.Read(pipe, format), header ? MM_FILE_OK : MM_FILE_MALFORMED);
+    pclose(pipe);
+  }
+}
+
+TEST(DistanceTest, MahalanobisInEachFormOfTheInverseCovariance) {
+  double const x[] = {2, 1, 7};  // the third value lies beyond every matrix
+  double const zero[] = {0, 0}, m[] = {1, 0};
+  // diag(4, 0.25) as inverse variances, as an inverted Cholesky factor whose
+  // upper triangle is never read, and as a full inverse.
+  Matrix factor = FromValues(2, 2, {0.5, 100, 0, 2}), full = FromValues(2, 2, {2, 1, 1, 2});
+  EXPECT_EQ(MahalanobisDiag2(x, zero, Row({0.25, 4})), 5.0);
+  EXPECT_EQ(MahalanobisChol2(x, zero, factor), 5.0);
+  EXPECT_EQ(MahalanobisChol(x, zero, factor), std::sqrt(5.0));
+  EXPECT_EQ(MahalanobisFull2(x, zero, FromValues(2, 2, {0.25, 0, 0, 4})), 5.0);
+  // The shape chooses: a row of inverse variances or a full inverse.
+  EXPECT_EQ(Mahalanobis2(x, m, full), 6.0);
+  EXPECT_EQ(Mahalanobis(x, m, full), std::sqrt(6.0));
+  EXPECT_EQ(Mahalanobis2(x, m, Row({2, 3})), 5.0);
+  EXPECT_EQ(Mahalanobis2(x + 1, Row({0.5})), 0.5);
+  // Covariance 4 2 / 2 10: e = (1, -3) gives (10 + 12 + 36) / 36.
+  factor = FromValues(2, 2, {4, 2, 2, 10});
+  ASSERT_TRUE(factor.CholeskyDecomposition(nullptr) && factor.InvertLowerTriangular());
+  double const y[] = {1.5, -2}, n[] = {0.5, 1};
+  EXPECT_NEAR(MahalanobisChol2(y, n, factor), 58.0 / 36, 1e-15);
+}
+
+// Densities are finite quotients or 0.
+TEST(DistanceTest, DensitiesAreFiniteOrZero) {
+  EXPECT_EQ(ProbabilityDensity(0, 1), 1.0);
+  EXPECT_EQ(ProbabilityDensity(2, 2), std::exp(-1.0) / 2);
+  for (double overflow : {ProbabilityDensity(2, 0), ProbabilityDensity(2000, 0), ProbabilityDensity(-2000, 1)})
+    EXPECT_EQ(overflow, 0.0);
+}
+
+}  // namespace

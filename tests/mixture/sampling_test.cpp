@@ -5,7 +5,7 @@
 #include <limits>
 #include <vector>
 
-#include "mixture/helpers.h"
+#include "support/values.h"
 
 namespace {
 

@@ -1,21 +1,11 @@
 // The block kernels against the scalar distances and sums they stand for,
-// on every kernel set this build and processor have; the sets a build has
-// and the one chosen at startup; and whole fits on the portable and the
-// AVX2 set giving the same model files where both exist.
-
-#include <gtest/gtest.h>
-
-#include <cstring>
-#include <random>
-#include <vector>
-
-#include "data/temp_file.h"
+// on every kernel set this processor has: so the sets agree with each other;
+// and which sets a build has.
 #include "training/blocks.h"
-#include "training/em.h"
-#include "training/kmeans.h"
-#include "training/training_fixtures.h"
 
-using namespace training_test;
+#include <random>
+
+#include "support/values.h"
 
 namespace {
 
@@ -29,28 +19,6 @@ class BlockKernelsTest : public testing::Test {
                                           ? std::vector<KernelSet>{KERNELS_PORTABLE, KERNELS_AVX2}
                                           : std::vector<KernelSet>{KERNELS_PORTABLE};
 };
-
-bool SameBits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
-
-// A whole fit on the given kernel set: Mahalanobis k-means, then EM.
-MixtureModel FitWith(KernelSet set, Data const& data, MixtureCovarianceMatrixType type,
-                     double* logLikelihood) {
-  SelectKernelSet(set);
-  MixtureModel model = StartingModel(data, 5, 0.2, {type});
-  MahalanobisKMeans(data, model, true, 3, true);
-  model.NormalizeWeights();
-  Matrix const floor(1, data.Dimension(), 1e-4);
-  *logLikelihood = ExpectationMaximization(model, data, floor, 6, false);
-  return model;
-}
-
-std::string File(MixtureModel const& model) {
-  TextStream file;
-  model.Write(file.file, MM_FF_PLAIN);
-  return file.Text();
-}
-
-}  // namespace
 
 TEST_F(BlockKernelsTest, KernelsRepeatTheScalarArithmeticBitForBit) {
   std::mt19937_64 generator(7);
@@ -66,8 +34,7 @@ TEST_F(BlockKernelsTest, KernelsRepeatTheScalarArithmeticBitForBit) {
       GatherBlock(vectors.data, 0, kBlockVectors, block.data());
       Matrix factor(d, d);
       for (int i = 0; i < d; ++i)
-        for (int j = 0; j < d; ++j)
-          factor(i, j) = j > i ? 1e300 : normal(generator) * (i == j ? 1e3 : 1);
+        for (int j = 0; j < d; ++j) factor(i, j) = j > i ? 1e300 : normal(generator) * (i == j ? 1e3 : 1);
       std::vector<double> centred(d * kBlockVectors), out(kBlockVectors);
       BlockCholeskyDistances(block.data(), d, &rows[d], factor.data, centred.data(), out.data());
       for (int n = 0; n < kBlockVectors; ++n)
@@ -92,6 +59,9 @@ TEST_F(BlockKernelsTest, KernelsRepeatTheScalarArithmeticBitForBit) {
   }
 }
 
+// The AVX2 set exists on x86-64 only, unless the build asks for the
+// portable set alone, and is chosen at startup exactly when the processor
+// has it.
 TEST_F(BlockKernelsTest, TheAvx2SetExistsOnX86WithoutThePortableOption) {
   EXPECT_TRUE(KernelSetBuilt(KERNELS_PORTABLE));
 #if defined(__x86_64__) && !defined(MIXFIT_PORTABLE)
@@ -111,20 +81,4 @@ TEST_F(BlockKernelsTest, TheAvx2SetExistsOnX86WithoutThePortableOption) {
 #endif
 }
 
-TEST_F(BlockKernelsTest, PortableAndAvx2FitsGiveTheSameModelFiles) {
-  if (!KernelSetBuilt(KERNELS_AVX2))
-    GTEST_SKIP() << "no AVX2 set in this build (not x86-64, or MIXFIT_PORTABLE)";
-  if (sets.size() < 2) GTEST_SKIP() << "no AVX2 on this processor";
-  // 1000 vectors: 15 full blocks and a partial one.
-  for (int d : {2, 5, 11}) {
-    DataSet set(d, ClusteredValues(1000, d, 4, 40 + d));
-    for (MixtureCovarianceMatrixType type : {MM_COV_DIAGONAL, MM_COV_FULL}) {
-      double Lp, La;
-      MixtureModel const portable = FitWith(KERNELS_PORTABLE, set.data, type, &Lp);
-      MixtureModel const avx2 = FitWith(KERNELS_AVX2, set.data, type, &La);
-      EXPECT_TRUE(SameBits(Lp, La)) << "d " << d;
-      EXPECT_TRUE(SameBits(portable, avx2)) << "d " << d << ", type " << type;
-      EXPECT_EQ(File(portable), File(avx2)) << "d " << d << ", type " << type;
-    }
-  }
-}
+}  // namespace

@@ -1,120 +1,124 @@
 #include "training/em.h"
 
-#include <gtest/gtest.h>
+#include <sstream>
 
-#include <cmath>
-
-#include "training/training_fixtures.h"
-
-using namespace training_test;
+#include "support/values.h"
 
 namespace {
 
-double const kNormaliser = 12.566370614359172;  // sqrt(4 * 1) * (2 pi)^1
-double const kLogAtMean = -0.9189385332046727;  // ln of a standard normal density at its mean
+MixtureCovarianceMatrixType const D = MM_COV_DIAGONAL, F = MM_COV_FULL;
 
-std::vector<double> Elements(Matrix const& m) {
-  return std::vector<double>(m.data, m.data + m.ElementCount());
-}
-
-}  // namespace
-
+// An unusable covariance (zero or negative variance, not positive definite)
+// gets normaliser 0 and a neutral inverse factor, so its density is 0.
 TEST(DeterminantInverseCacheTest, NormalisersAndInverseFactorsOrNeutralValues) {
   MixtureModel model;
-  AddComponent(model, MM_COV_DIAGONAL, 0.25, {0, 0}, {4, 1});
-  AddComponent(model, MM_COV_FULL, 0.25, {0, 0}, {4, 0, 0, 1});
-  AddComponent(model, MM_COV_DIAGONAL, 0.25, {0, 0}, {2, 0});    // zero variance
-  AddComponent(model, MM_COV_FULL, 0.25, {0, 0}, {1, 2, 2, 1});  // not positive definite
-  AddComponent(model, MM_COV_DIAGONAL, 0.25, {0, 0}, {-1, 2});   // negative determinant
+  std::vector<std::vector<double>> const covariances = {{4, 1}, {4, 0, 0, 1}, {2, 0}, {1, 2, 2, 1}, {-1, 2}};
+  for (auto const& covariance : covariances) AddComponent(model, covariance.size() == 2 ? D : F, 1, {0, 0}, covariance);
   DeterminantInverseCache cache;
   SetupDeterminantAndInverseMatrices(cache, model);
-  ASSERT_EQ(cache.size(), 5u);
-  std::vector<std::vector<double>> const inverses = {
-      {0.25, 1}, {0.5, 0, 0, 1}, {1, 1}, {1, 0, 0, 1}, {1, 1}};
+  std::vector<std::vector<double>> const inverses = {{0.25, 1}, {0.5, 0, 0, 1}, {1, 1}, {1, 0, 0, 1}, {1, 1}};
   for (int k = 0; k < 5; ++k) {
-    EXPECT_EQ(cache[k].first, k < 2 ? kNormaliser : 0.0) << k;
+    EXPECT_EQ(cache[k].first, k < 2 ? 12.566370614359172 : 0.0) << k;  // sqrt(4 * 1) * 2 pi
     EXPECT_EQ(Elements(cache[k].second), inverses[k]) << k;
   }
 }
 
-TEST(LogLikelihoodTest, UnexplainedVectorsAreFlooredAtTheSmallestNormalDouble) {
-  DataSet set(1, {0.0, 1000.0});
-  MixtureModel model;
-  AddComponent(model, MM_COV_DIAGONAL, 1.0, {0.0}, {1.0});
-  EXPECT_DOUBLE_EQ(emLogLikelihood(set.data, model), 0.5 * (kLogAtMean + kLogTiny));
-  EXPECT_DOUBLE_EQ(emLogLikelihood(set.data, MixtureModel()), kLogTiny);
-}
-
-TEST(EMStepTest, TwoVectorsBetweenTwoComponents) {
-  DataSet set(1, {0.0, 2.0});
-  MixtureModel model = OneDimensional({0.0, 2.0}, {1.0, 1.0});
-  MixtureModel updated(model);
-  emMonolithicEMStep(model, set.data, updated, true);
-  // Responsibilities r = 1 / (1 + e^-2) and 1 - r.
-  double const r = 1.0 / (1.0 + std::exp(-2.0));
-  MixtureComponent const& first = *updated.components[0];
-  MixtureComponent const& second = *updated.components[1];
-  EXPECT_NEAR(first.weight, 0.5, 1e-12);
-  EXPECT_NEAR(first.mean.data[0], 2 * (1 - r), 1e-15);
-  EXPECT_NEAR(first.covariance.data[0], 4 * (1 - r) - 4 * (1 - r) * (1 - r), 1e-15);
-  EXPECT_NEAR(second.mean.data[0], 2 * r, 1e-15);
-  EXPECT_NEAR(second.covariance.data[0], first.covariance.data[0], 1e-15);
-}
-
-TEST(EMStepTest, OneComponentGivesThePopulationMeanAndCovariance) {
-  // Mean (2, 1); covariance divided by N: 8/3 2/3 / 2/3 2/3.
-  DataSet set(2, {0, 0, 2, 2, 4, 1});
-  for (bool diagonal : {true, false}) {
-    MixtureModel model;
-    if (diagonal) AddComponent(model, MM_COV_DIAGONAL, 1.0, {1, 1}, {1, 1});
-    else AddComponent(model, MM_COV_FULL, 1.0, {1, 1}, {1, 0, 0, 1});
-    MixtureModel updated(model);
-    emMonolithicEMStep(model, set.data, updated, diagonal);
-    MixtureComponent const& c = *updated.components[0];
-    EXPECT_NEAR(c.weight, 1.0, 1e-15);
-    EXPECT_NEAR(c.mean.data[0], 2.0, 1e-14);
-    EXPECT_NEAR(c.mean.data[1], 1.0, 1e-14);
-    std::vector<double> expected = {8.0 / 3, 2.0 / 3, 2.0 / 3, 2.0 / 3};
-    if (diagonal) expected = {8.0 / 3, 2.0 / 3};
-    ASSERT_EQ(c.covariance.ElementCount(), static_cast<int>(expected.size()));
-    for (size_t i = 0; i < expected.size(); ++i)
-      EXPECT_NEAR(c.covariance.data[i], expected[i], 1e-14) << i;
-  }
-}
-
-TEST(EMStepTest, VectorThatEveryDensityMissesIsSharedEqually) {
-  DataSet set(1, {0.0, 1000.0});
-  MixtureModel model = OneDimensional({0.0, 1.0}, {1.0, 1.0});
-  MixtureModel updated(model);
-  double const L = emMonolithicEMStep(model, set.data, updated, true);
-  double const f0 = 0.5 / std::sqrt(6.283185307179586), f1 = f0 * std::exp(-0.5);
-  double const r0 = f0 / (f0 + f1);
-  EXPECT_NEAR(L, 0.5 * (std::log(f0 + f1) + kLogTiny), 1e-13);
+// Unexplained vectors count as the smallest normal double, as does every
+// vector of a model without components; such a vector is shared equally in
+// a step. A component whose covariance is unusable receives no vector.
+TEST(EMStepTest, UnexplainedVectorsAndUnusableCovariances) {
+  DataSet far(1, {0.0, 1000.0});
+  MixtureModel model = OneDimensional({0.0, 1.0}, {1.0, 1.0}), updated(model);
+  double const f0 = 0.5 / std::sqrt(6.283185307179586), f1 = f0 * std::exp(-0.5), r0 = f0 / (f0 + f1);
+  EXPECT_NEAR(emMonolithicEMStep(model, far.data, updated, true), 0.5 * (std::log(f0 + f1) + kLogTiny), 1e-13);
   EXPECT_NEAR(updated.components[0]->weight, (r0 + 0.5) / 2, 1e-15);
   EXPECT_NEAR(updated.components[1]->weight, (1 - r0 + 0.5) / 2, 1e-15);
   EXPECT_NEAR(updated.components[0]->mean.data[0], 500.0 / (r0 + 0.5), 1e-10);
-}
+  EXPECT_DOUBLE_EQ(emLogLikelihood(far.data, model), 0.5 * (std::log(f0 + f1) + kLogTiny));
+  EXPECT_EQ(emLogLikelihood(far.data, MixtureModel()), kLogTiny);
 
-TEST(EMStepTest, UnusableCovarianceReceivesNoResponsibility) {
-  DataSet set(1, {0.0, 1.0, 2.0});
-  MixtureModel model = OneDimensional({1.0, 1.0}, {1.0, 0.0});
-  MixtureModel updated(model);
-  emMonolithicEMStep(model, set.data, updated, true);
-  MixtureComponent const& dead = *updated.components[1];
-  EXPECT_EQ(dead.weight, kTiny / 3.0);
-  EXPECT_EQ(dead.mean.data[0], 0.0);
-  EXPECT_EQ(dead.covariance.data[0], 0.0);
+  DataSet near(1, {0.0, 1.0, 2.0});
+  model = OneDimensional({1.0, 1.0}, {1.0, 0.0});
+  emMonolithicEMStep(model, near.data, updated, true);
+  EXPECT_EQ(updated.components[1]->weight, kTiny / 3.0);
+  EXPECT_EQ(updated.components[1]->mean.data[0], 0.0);
+  EXPECT_EQ(updated.components[1]->covariance.data[0], 0.0);
   EXPECT_NEAR(updated.components[0]->weight, 1.0, 1e-15);
 }
 
-TEST(EMStepTest, FullCovariancesComeOutExactlySymmetric) {
-  DataSet set(5, ClusteredValues(100, 5, 2, 8));
-  MixtureModel model = StartingModel(set.data, 2, 0.5, {MM_COV_FULL});
-  MixtureModel updated(model);
-  emMonolithicEMStep(model, set.data, updated, false);
-  for (int k = 0; k < 2; ++k) {
-    Matrix const& c = updated.components[k]->covariance;
-    for (int i = 0; i < 5; ++i)
-      for (int j = 0; j < i; ++j) EXPECT_EQ(c(i, j), c(j, i));
+// Both loops trace one value per step, never decreasing, and return the model
+// of the last value and that value; a run repeats exactly.
+TEST(EMLoopTest, TraceRisesAndTheResultIsTheLastTracedModel) {
+  DataStorage faithful;
+  ASSERT_EQ(faithful.Read((std::string(MIXFIT_SOURCE_DIR) + "/examples/faithful.txt").c_str()), 0);
+  Data data(faithful);
+  data.Map(0, faithful.rows);
+  Matrix const floor = Row({1e-3, 1e-3});
+  MixtureModel start;
+  AddComponent(start, D, 0.5, {2, 55}, {1, 100});
+  AddComponent(start, F, 0.5, {4.5, 80}, {1, 0, 0, 100});
+  for (bool threshold : {false, true}) {
+    MixtureModel model(start), again(start);
+    testing::internal::CaptureStdout();
+    double const L = threshold ? ExpectationMaximization(model, data, floor, 1e-4, true)
+                               : ExpectationMaximization(model, data, floor, 7, true);
+    std::istringstream lines(testing::internal::GetCapturedStdout());
+    std::vector<double> trace;
+    for (double value; lines >> value;) trace.push_back(value);
+    EXPECT_FALSE(emNumericalProblems());
+    EXPECT_TRUE(threshold ? trace.size() > 2 : trace.size() == 7) << trace.size();
+    EXPECT_TRUE(std::is_sorted(trace.begin(), trace.end()));
+    EXPECT_EQ(L, emLogLikelihood(data, model));
+    EXPECT_NEAR(L, trace.back(), 1e-5 * std::fabs(L));
+    double const repeated = threshold ? ExpectationMaximization(again, data, floor, 1e-4, false)
+                                      : ExpectationMaximization(again, data, floor, 7, false);
+    EXPECT_TRUE(SameBits(L, repeated) && SameBits(again, model));
   }
 }
+
+// A decrease or a value that is not finite ends the loop with the model
+// before it and raises the flag, which the next run clears. Zero iterations
+// only floor the model and print nothing.
+TEST(EMLoopTest, DecreaseOrNonFiniteValueKeepsTheEarlierModelAndRaisesTheFlag) {
+  DataSet set(1, {-1.0, 1.0}), near(1, {0.0, 0.1}), far(1, {1e300});
+  MixtureModel falling, huge;
+  AddComponent(falling, D, 10.0, {0.0}, {1.0});  // weight 10 becomes 1: the value falls
+  AddComponent(huge, D, 1e308, {0.0}, {0.01});    // the first value is +infinity
+  for (bool threshold : {false, true}) {
+    MixtureModel model(falling);
+    double const L = threshold ? ExpectationMaximization(model, set.data, Row({0.1}), 0.0, false)
+                               : ExpectationMaximization(model, set.data, Row({0.1}), 5, false);
+    EXPECT_EQ(L, emLogLikelihood(set.data, falling));
+    EXPECT_TRUE(emNumericalProblems());
+    EXPECT_TRUE(SameBits(model, falling));
+  }
+  MixtureModel model = OneDimensional({0.5}, {1e-6});
+  testing::internal::CaptureStdout();
+  double const L = ExpectationMaximization(model, set.data, Row({0.5}), 0, true);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+  EXPECT_FALSE(emNumericalProblems());
+  EXPECT_EQ(model.components[0]->covariance.data[0], 0.5);
+  EXPECT_EQ(L, emLogLikelihood(set.data, model));
+  model = huge;
+  EXPECT_EQ(ExpectationMaximization(model, near.data, Row({0.001}), 4, false), kInf);
+  EXPECT_TRUE(emNumericalProblems());
+  EXPECT_TRUE(SameBits(model, huge));
+  // A vector whose square overflows leaves a NaN covariance and nothing
+  // explained: the value stays exactly the floor, which is no decrease.
+  model = OneDimensional({0.0}, {1.0});
+  EXPECT_EQ(ExpectationMaximization(model, far.data, Row({0.1}), 0.0, false), kLogTiny);
+  EXPECT_FALSE(emNumericalProblems());
+}
+
+// The improvement is relative to the current value unless it exceeds it;
+// equal values stop even at threshold 0, and so does 0 / 0.
+TEST(EMLoopTest, ImprovementAboveThreshold) {
+  struct Case { double previous, current, threshold; bool above; } cases[] = {
+      {-2.0, -1.999, 0.001, false}, {-2.0, -1.999, 0.0004, true}, {-0.5, 0.6, 1.0, true},
+      {-0.5, 0.6, 1.5, false},      {-1.0, -1.0, 0.0, false},     {0.0, 0.0, 0.0, false},
+      {-1.0, -0.999, 0.0, true}};
+  for (Case const& c : cases)
+    EXPECT_EQ(emImprovementAboveThreshold(c.previous, c.current, c.threshold), c.above) << c.previous << " " << c.current;
+}
+
+}  // namespace

@@ -1,12 +1,8 @@
 #include "training/kmeans.h"
 
-#include <gtest/gtest.h>
+#include <numeric>
 
-#include <cmath>
-
-#include "training/training_fixtures.h"
-
-using namespace training_test;
+#include "support/values.h"
 
 namespace {
 
@@ -14,47 +10,56 @@ double Mean(MixtureModel const& model, int k) { return model.components[k]->mean
 double Weight(MixtureModel const& model, int k) { return model.components[k]->weight; }
 double Variance(MixtureModel const& model, int k) { return model.components[k]->covariance.data[0]; }
 
-}  // namespace
-
+// Under variance 1 for every component both k-means assign alike.
 TEST(KMeansTest, OneDimensionalExamples) {
+  std::vector<double> hundred(100);  // two blocks of vectors
+  std::iota(hundred.begin(), hundred.end(), 0.0);
   struct Case {
     char const* rule;
     std::vector<double> data, start;
     int iterations;
     std::vector<double> means, weights;
-  };
-  for (Case const& c : std::vector<Case>{
-           {"converges to the averages", {0, 8, 9, 10, 11}, {0, 8}, 10, {0, 9.5}, {0.2, 0.8}},
-           {"one iteration", {0, 1, 10, 11}, {0, 1}, 1, {0, (1.0 / 3) * 22}, {0.25, 0.75}},
-           {"reassigns with the updated means", {0, 1, 10, 11}, {0, 1}, 3, {0.5, 10.5}, {0.5, 0.5}},
-           {"ties go to the lower index", {0, 1, 2}, {0, 2}, 1, {0.5, 2}, {2.0 / 3, 1.0 / 3}},
-           {"no vectors: mean kept, weight 0", {0, 1, 2}, {1, 100}, 5, {1, 100}, {1, 0}},
-           // 5 * (1 / 3) and 5 / 3 differ in the last bit.
-           {"reciprocal of the count", {1, 1, 3}, {0}, 1, {(1.0 / 3) * 5}, {1}},
-           {"zero iterations", {0, 1, 10, 11}, {0, 1}, 0, {0, 1}, {0.5, 0.5}}}) {
-    DataSet set(1, c.data);
-    MixtureModel model = OneDimensional(c.start, std::vector<double>(c.start.size(), 1.0));
-    KMeans(set.data, model, c.iterations, false);
-    for (size_t k = 0; k < c.start.size(); ++k) {
-      EXPECT_EQ(Mean(model, k), c.means[k]) << c.rule;
-      EXPECT_EQ(Weight(model, k), c.weights[k]) << c.rule;
-      EXPECT_EQ(Variance(model, k), 1.0) << c.rule;
+  } cases[] = {
+      {"converges to the averages", {0, 8, 9, 10, 11}, {0, 8}, 10, {0, 9.5}, {0.2, 0.8}},
+      {"one iteration", {0, 1, 10, 11}, {0, 1}, 1, {0, (1.0 / 3) * 22}, {0.25, 0.75}},
+      {"reassigns with the updated means", {0, 1, 10, 11}, {0, 1}, 3, {0.5, 10.5}, {0.5, 0.5}},
+      {"ties go to the lower index", {0, 1, 2}, {0, 2}, 1, {0.5, 2}, {2.0 / 3, 1.0 / 3}},
+      {"no vectors: mean kept, weight 0", {0, 1, 2}, {1, 100}, 5, {1, 100}, {1, 0}},
+      // 5 * (1 / 3) and 5 / 3 differ in the last bit.
+      {"reciprocal of the count", {1, 1, 3}, {0}, 1, {(1.0 / 3) * 5}, {1}},
+      {"zero iterations", {0, 1, 10, 11}, {0, 1}, 0, {0, 1}, {0.5, 0.5}},
+      {"every block", hundred, {0, 99}, 1, {(1.0 / 50) * 1225, (1.0 / 50) * 3725}, {0.5, 0.5}}};
+  for (Case const& c : cases) {
+    for (bool mahalanobis : {false, true}) {
+      DataSet set(1, c.data);
+      MixtureModel model = OneDimensional(c.start, std::vector<double>(c.start.size(), 1.0));
+      if (mahalanobis)
+        MahalanobisKMeans(set.data, model, true, c.iterations, false);
+      else
+        KMeans(set.data, model, c.iterations, false);
+      for (size_t k = 0; k < c.start.size(); ++k) {
+        EXPECT_EQ(Mean(model, k), c.means[k]) << c.rule << mahalanobis;
+        EXPECT_EQ(Weight(model, k), c.weights[k]) << c.rule << mahalanobis;
+        EXPECT_EQ(Variance(model, k), 1.0) << c.rule << mahalanobis;
+      }
     }
   }
 }
 
-TEST(MahalanobisKMeansTest, MetricsSharedOrOwn) {
+TEST(KMeansTest, NoComponentsNothingToDo) {
+  DataSet set(1, {0, 1});
+  MixtureModel none;
+  KMeans(set.data, none, 3, false);
+  MahalanobisKMeans(set.data, none, true, 3, true);
+  EXPECT_EQ(none.count, 0);
+}
+
+// Every component is measured with the first one's metric.
+TEST(MahalanobisKMeansTest, TheSharedMetricIsTheFirstComponents) {
   DataSet set(1, {4});
   MixtureModel shared = OneDimensional({0, 10}, {1, 100});
   MahalanobisKMeans(set.data, shared, true, 1, false);
-  EXPECT_EQ(Weight(shared, 0), 1.0);  // 16 against 36 under variance 1
-
-  MixtureModel own = OneDimensional({0, 10}, {1, 100});
-  MahalanobisKMeans(set.data, own, false, 1, false);
-  EXPECT_EQ(Weight(own, 1), 1.0);  // 16 / 1 against 36 / 100
-  EXPECT_EQ(Mean(own, 1), 4.0);
-  EXPECT_EQ(Mean(own, 0), 0.0);
-
+  EXPECT_EQ(Weight(shared, 0), 1.0);  // 16 against 36 under variance 1, not 36 / 100
   // Under a strongly correlated metric (1, 0) is nearer to (2, 1) than to
   // the origin, although the Euclidean distances say the opposite.
   DataSet point(2, {1, 0});
@@ -68,7 +73,7 @@ TEST(MahalanobisKMeansTest, MetricsSharedOrOwn) {
   EXPECT_EQ(Weight(euclidean, 0), 1.0);
 }
 
-TEST(MahalanobisKMeansTest, FinalStepEstimatesCovariancesAboutTheMeans) {
+TEST(MahalanobisKMeansTest, FinalStepEstimatesCovariancesOfTheMembers) {
   DataSet set(1, {0, 1, 10, 11});
   MixtureModel model = OneDimensional({0, 1, 100}, {1, 1, 1});
   MahalanobisKMeans(set.data, model, true, 3, true);
@@ -83,20 +88,23 @@ TEST(MahalanobisKMeansTest, FinalStepEstimatesCovariancesAboutTheMeans) {
   MahalanobisKMeans(line.data, full, true, 2, true);
   EXPECT_EQ(full.components[0]->mean.data[0], 1.5);
   EXPECT_TRUE(SameBits(full.components[0]->covariance, FromValues(2, 2, {1.25, 1.25, 1.25, 1.25})));
-}
 
-TEST(MahalanobisKMeansTest, FinalCovariancesAboutTheFinalMembersOwnMean) {
   // One iteration moves the means to -50, 26 (of 10, 14, 54) and 70 (of 60,
-  // 80); the final assignment then gives 54 to the third component. About
-  // the updated means the second variance would be 148 - 26^2 = -528.
-  DataSet set(1, {-50, 10, 14, 54, 60, 80});
-  MixtureModel model = OneDimensional({-50, 10, 100}, {1, 1, 1});
-  MahalanobisKMeans(set.data, model, true, 1, true);
-  EXPECT_EQ(Mean(model, 1), 26.0);  // means and weights stay the update's
+  // 80); the final assignment then gives 54 to the third component. The
+  // covariances are about the final members' own mean (about the updated
+  // means the second variance would be 148 - 26^2 = -528), while means and
+  // weights stay the update's.
+  DataSet moved(1, {-50, 10, 14, 54, 60, 80});
+  model = OneDimensional({-50, 10, 100}, {1, 1, 1});
+  MahalanobisKMeans(moved.data, model, true, 1, true);
+  EXPECT_EQ(Mean(model, 1), 26.0);
   EXPECT_EQ(Weight(model, 1), 0.5);
   EXPECT_EQ(Variance(model, 0), 0.0);
   EXPECT_EQ(Variance(model, 1), 4.0);  // of 10 and 14 about 12
   double const mean = (54.0 + 60 + 80) / 3;
-  EXPECT_NEAR(Variance(model, 2), ((54 - mean) * (54 - mean) + (60 - mean) * (60 - mean) +
-                                   (80 - mean) * (80 - mean)) / 3, 1e-9);
+  EXPECT_NEAR(Variance(model, 2),
+              ((54 - mean) * (54 - mean) + (60 - mean) * (60 - mean) + (80 - mean) * (80 - mean)) / 3,
+              1e-9);
 }
+
+}  // namespace

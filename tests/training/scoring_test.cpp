@@ -6,9 +6,8 @@
 #include <limits>
 #include <vector>
 
-#include "training/training_fixtures.h"
+#include "support/values.h"
 
-using namespace training_test;
 
 namespace {
 

@@ -12,9 +12,8 @@
 #include "matrix/threads.h"
 #include "training/em.h"
 #include "training/kmeans.h"
-#include "training/training_fixtures.h"
+#include "support/values.h"
 
-using namespace training_test;
 
 namespace {
 

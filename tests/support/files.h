@@ -1,0 +1,81 @@
+#ifndef MIXFIT_TESTS_SUPPORT_FILES_H
+#define MIXFIT_TESTS_SUPPORT_FILES_H
+
+// Files for tests: a named temporary file, an anonymous stream, and a
+// scratch directory per test.
+
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+
+#include "support/values.h"
+
+inline std::string ReadFile(std::string const& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+inline bool Exists(std::string const& path) {
+  struct stat status;
+  return stat(path.c_str(), &status) == 0;
+}
+
+// A file under the test temporary directory holding the given bytes; removed
+// when the object goes.
+struct TempFile {
+  explicit TempFile(std::string const& bytes = "") : path(testing::TempDir() + "mixfit_XXXXXX") {
+    FILE* file = fdopen(mkstemp(&path[0]), "wb");
+    fwrite(bytes.data(), 1, bytes.size(), file);
+    fclose(file);
+  }
+  ~TempFile() { remove(path.c_str()); }
+  TempFile(TempFile const&) = delete;
+  std::string Contents() const { return ReadFile(path); }
+  std::string path;
+};
+
+// An open stream holding the given bytes, to read from or to write to;
+// closed when the object goes.
+struct TextStream {
+  explicit TextStream(std::string const& bytes = "") : file(tmpfile()) {
+    fwrite(bytes.data(), 1, bytes.size(), file);
+    rewind(file);
+  }
+  ~TextStream() { fclose(file); }
+  TextStream(TextStream const&) = delete;
+  // Everything the stream holds.
+  std::string Text() const {
+    std::string bytes;
+    rewind(file);
+    for (int c; (c = fgetc(file)) != EOF;) bytes += static_cast<char>(c);
+    return bytes;
+  }
+  FILE* file;
+};
+
+// A fixture giving every test a directory of its own, removed with
+// everything in it.
+class ScratchDirectory : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/mixfit-test-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    directory_ = pattern;
+  }
+  void TearDown() override { ASSERT_EQ(system(("rm -rf " + directory_).c_str()), 0); }
+
+  std::string Path(std::string const& name) const { return directory_ + "/" + name; }
+
+  // Writes text, zero characters included, and returns the file's path.
+  std::string WriteFile(std::string const& name, std::string const& text) const {
+    std::ofstream(Path(name), std::ios::binary) << text;
+    return Path(name);
+  }
+
+  std::string directory_;
+};
+
+#endif
