@@ -12,7 +12,6 @@
 #include <vector>
 
 #include "cli/run_program.h"
-#include "mixture/mixmodel.h"
 #include "support/files.h"
 
 namespace {
@@ -54,28 +53,39 @@ std::string Out(const std::vector<std::string>& arguments, bool model_program = 
   return run.out;
 }
 
-TEST_F(ModelTest, ScoresAreMixfitsEvaluation) {
+TEST_F(ModelTest, ScoresAreMixfitsEvaluationAndClassesTheLargestPosteriors) {
   // Full and diagonal, and a floor that raises variances (the data variance).
   for (std::vector<std::string> c : std::vector<std::vector<std::string>>{
            {kFaithful, "faithful-full.model"},
            {kFaithful, "faithful-diagonal-trace.model"},
+           {kIris, "iris-full-iterations.model"},
            {kIris, "iris-no-update-threshold.model", "-v", "1"}}) {
     SCOPED_TRACE(c[1]);
-    std::vector<std::string> const floor(c.begin() + 2, c.end());
     std::string const model = kReference + c[1];
-    auto with_floor = [&](std::vector<std::string> words) {
-      words.insert(words.end(), floor.begin(), floor.end());
-      return words;
+    auto run = [&](std::vector<std::string> words, bool model_program = true) {
+      words.insert(words.end(), c.begin() + 2, c.end());
+      return Out(words, model_program);
     };
-    EXPECT_EQ(Out(with_floor({"score", "-m", model, "-i", c[0], "--average"})),
-              Out(with_floor({"-i", c[0], "-s", model, "-o", "x", "-I", "0"}), false));
-    std::vector<std::vector<double>> scores =
-        Table(Out(with_floor({"score", "-m", model, "-i", c[0]})));
-    std::map<std::string, double> info = Info(Out(with_floor({"info", "-m", model, "-i", c[0]})));
+    EXPECT_EQ(run({"score", "-m", model, "-i", c[0], "--average"}),
+              run({"-i", c[0], "-s", model, "-o", "x", "-I", "0"}, false));
+    std::vector<std::vector<double>> scores = Table(run({"score", "-m", model, "-i", c[0]}));
     double sum = 0.0;
     for (const std::vector<double>& row : scores) sum += row.at(0);
-    EXPECT_EQ(info["vectors"], scores.size());
-    EXPECT_NEAR(sum / scores.size(), info["average_log_likelihood"], 1e-12);
+    EXPECT_NEAR(sum / scores.size(),
+                Info(run({"info", "-m", model, "-i", c[0]}))["average_log_likelihood"], 1e-12);
+
+    std::vector<std::vector<double>> classes = Table(run({"classify", "-m", model, "-i", c[0]}));
+    std::vector<std::vector<double>> table = Table(run({"posteriors", "-m", model, "-i", c[0]}));
+    ASSERT_EQ(classes.size(), scores.size());
+    ASSERT_EQ(table.size(), scores.size());
+    for (size_t n = 0; n < table.size(); ++n) {
+      const std::vector<double>& row = table[n];
+      double total = 0.0;
+      for (double p : row) total += p;
+      EXPECT_NEAR(total, 1.0, 1e-12) << n;
+      auto largest = std::max_element(row.begin(), row.end());
+      EXPECT_EQ(classes[n], std::vector<double>({largest - row.begin() + 1.0, *largest})) << n;
+    }
   }
 }
 
@@ -106,24 +116,6 @@ TEST_F(ModelTest, InfoAndDistancesWorkedOutByHand) {
   EXPECT_EQ(Out({"distances", "-m", model}), "0 0.5\n0.5 0\n");
 }
 
-TEST_F(ModelTest, ClassesAreTheLargestPosteriors) {
-  for (std::string model : {"iris-full-iterations.model", "iris-no-update-threshold.model"}) {
-    SCOPED_TRACE(model);
-    model = kReference + model;
-    std::vector<std::vector<double>> classes = Table(Out({"classify", "-m", model, "-i", kIris}));
-    std::vector<std::vector<double>> table = Table(Out({"posteriors", "-m", model, "-i", kIris}));
-    ASSERT_EQ(classes.size(), 150u);
-    ASSERT_EQ(table.size(), 150u);
-    for (size_t n = 0; n < table.size(); ++n) {
-      const std::vector<double>& row = table[n];
-      ASSERT_EQ(row.size(), 3u);
-      EXPECT_NEAR(row[0] + row[1] + row[2], 1.0, 1e-12) << n;
-      auto largest = std::max_element(row.begin(), row.end());
-      EXPECT_EQ(classes[n], std::vector<double>({largest - row.begin() + 1.0, *largest})) << n;
-    }
-  }
-}
-
 // Weights 0.3 and 0.7, means (0, 0) and (5, 3), covariances 1 0.5 / 0.5 2
 // and 0.5 -0.2 / -0.2 0.3.
 const char kTwoFull[] = "2 0\n0.3 0\n0 0\n2 0\n1 0.5\n0.5 2\n0.7 0\n5 3\n2 0\n0.5 -0.2\n-0.2 0.3\n";
@@ -143,23 +135,23 @@ TEST_F(ModelTest, DrawnVectorsFollowTheModel) {
   ASSERT_EQ(rows.size(), 100000u) << labelled.err;
   for (int k = 0; k < 2; ++k) {
     SCOPED_TRACE(k);
-    std::vector<std::vector<double>> x;
+    double n = 0, sum[2] = {0, 0}, products[2][2] = {{0, 0}, {0, 0}};
     for (const std::vector<double>& row : rows)
-      if (row[0] == k + 1) x.push_back({row[1], row[2]});
-    double const n = x.size();
+      if (row[0] == k + 1) {
+        ++n;
+        for (int i = 0; i < 2; ++i) {
+          sum[i] += row[1 + i];
+          for (int j = 0; j < 2; ++j) products[i][j] += row[1 + i] * row[1 + j];
+        }
+      }
     EXPECT_NEAR(n / rows.size(), kWeights[k], 5 * std::sqrt(0.21 / rows.size()));
     double const(&S)[2][2] = kCovariances[k];
-    double mean[2] = {0, 0};
     for (int i = 0; i < 2; ++i) {
-      for (const std::vector<double>& v : x) mean[i] += v[i] / n;
-      EXPECT_NEAR(mean[i], kMeans[k][i], 5 * std::sqrt(S[i][i] / n)) << i;
-      for (int j = 0; j <= i; ++j) {
-        double covariance = 0.0;
-        for (const std::vector<double>& v : x)
-          covariance += (v[i] - mean[i]) * (v[j] - mean[j]) / n;
-        EXPECT_NEAR(covariance, S[i][j],
-                    5 * std::sqrt((S[i][i] * S[j][j] + S[i][j] * S[i][j]) / n));
-      }
+      EXPECT_NEAR(sum[i] / n, kMeans[k][i], 5 * std::sqrt(S[i][i] / n)) << i;
+      for (int j = 0; j <= i; ++j)
+        EXPECT_NEAR(products[i][j] / n - sum[i] * sum[j] / (n * n), S[i][j],
+                    5 * std::sqrt((S[i][i] * S[j][j] + S[i][j] * S[i][j]) / n))
+            << i << j;
     }
   }
   // The same seed draws the same vectors, with or without the labels.
@@ -178,17 +170,16 @@ TEST_F(ModelTest, DrawnVectorsFollowTheModel) {
   std::string const fitted = Path("fitted.txt");
   ProgramResult fit = RunMixfit(
       {"-i", WriteFile("draws.txt", again.out), "-o", fitted, "-c", "2", "-f", "-r", "3"}, seed);
-  MixtureModel found;
-  MixtureModelFileFormat format;
-  ASSERT_EQ(found.Read(fitted.c_str(), format), MM_FILE_OK) << fit.err;
-  ASSERT_EQ(found.count, 2);
-  int const first = found.components[0]->mean(0, 0) < found.components[1]->mean(0, 0) ? 0 : 1;
+  // A heading and the count, then per component its weight, mean, type and covariance.
+  std::vector<std::vector<double>> m = Table(ReadFile(fitted));
+  ASSERT_EQ(m.size(), 12u) << fit.err;
+  int const first = m[3][0] < m[8][0] ? 2 : 7;
   for (int k = 0; k < 2; ++k) {
-    MixtureComponent const& c = *found.components[k == 0 ? first : 1 - first];
-    EXPECT_NEAR(c.weight, kWeights[k], 0.01) << k;
+    int const r = k == 0 ? first : 9 - first;
+    EXPECT_NEAR(m[r][0], kWeights[k], 0.01) << k;
     for (int i = 0; i < 2; ++i) {
-      EXPECT_NEAR(c.mean(0, i), kMeans[k][i], 0.03) << k << i;
-      for (int j = 0; j < 2; ++j) EXPECT_NEAR(c.covariance(i, j), kCovariances[k][i][j], 0.05);
+      EXPECT_NEAR(m[r + 1][i], kMeans[k][i], 0.03) << k << i;
+      for (int j = 0; j < 2; ++j) EXPECT_NEAR(m[r + 3 + i][j], kCovariances[k][i][j], 0.05);
     }
   }
 }
@@ -207,7 +198,6 @@ TEST_F(ModelTest, SelectKNamesTheLowestBicAndKeepsItsModel) {
   int best = 1;
   for (int k = 1; k <= 4; ++k) {
     ASSERT_GE(table[k].size(), 5u);
-    EXPECT_EQ(table[k][0], k);
     if (table[k][3] < table[best][3]) best = k;
   }
   EXPECT_NE(run.out.find("Lowest BIC: K = " + std::to_string(best) + "; its model is in " + kept),
@@ -235,28 +225,22 @@ TEST_F(ModelTest, RefusalsWriteNothing) {
   std::string const wide = WriteFile("wide.txt", "1 2 3\n3 4 5\n5 7 8\n");
   std::string const broken = WriteFile("broken.txt", "2\n1\n0 0\n");
   std::string const missing = Path("missing.txt"), out = Path("out.txt");
-  std::string const unreadable = "\nError reading input solution: ";
-  std::string const mismatch = "Error: the model has dimension 2, the data dimension 3.\n";
   struct Case {
-    std::vector<std::string> arguments;
     int status;
+    std::vector<std::string> arguments;
     std::string err;  // its start
   } const cases[] = {
-      {{"score", "-m", missing, "-i", data}, 3, unreadable + missing + "\n"},
-      {{"info", "-m", broken}, 3, unreadable + broken + "\n"},
-      {{"classify", "-m", model, "-i", missing},
-       2,
-       "\nError reading input data file: " + missing + "\n"},
-      {{"posteriors", "-m", model, "-i", wide}, 3, mismatch},
-      {{"info", "-m", model, "-i", wide}, 3, mismatch},
-      {{"Score", "-m", model}, 1, "Error: unknown command: Score\n\nUsage: mixfit-model COMMAND"},
-      {{"score", "-m", model}, 1, "Error: missing compulsory option(s).\n\nmixfit-model score: "},
-      {{"score", "-m", model, "-i", data, "-n", "3"},
-       1,
+      {3, {"score", "-m", missing, "-i", data}, "\nError reading input solution: " + missing},
+      {3, {"info", "-m", broken}, "\nError reading input solution: " + broken},
+      {2, {"classify", "-m", model, "-i", missing}, "\nError reading input data file: " + missing},
+      {3,
+       {"posteriors", "-m", model, "-i", wide},
+       "Error: the model has dimension 2, the data dimension 3.\n"},
+      {1, {"Score", "-m", model}, "Error: unknown command: Score\n\nUsage: mixfit-model COMMAND"},
+      {1, {"score", "-m", model}, "Error: missing compulsory option(s).\n\nmixfit-model score: "},
+      {1,
+       {"score", "-m", model, "-i", data, "-n", "3"},
        "Error: unknown option: -n\n\nmixfit-model score: "},
-      {{"sample", "-m", model, "-n", "0"},
-       1,
-       "Error: too small integer value (0 < 1)\n\nmixfit-model sample: "},
   };
   std::string const before = ReadFile(data) + ReadFile(model);
   for (const Case& c : cases) {

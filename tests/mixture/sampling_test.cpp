@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <utility>
 #include <vector>
 
 #include "support/values.h"
@@ -9,41 +10,31 @@
 namespace {
 
 MixtureCovarianceMatrixType const D = MM_COV_DIAGONAL, F = MM_COV_FULL;
+using Component = std::pair<MixtureCovarianceMatrixType, std::vector<double>>;
 
-// Components of the given types and covariances, with equal weights and every mean at the origin.
-MixtureModel ModelOf(
-    std::vector<std::pair<MixtureCovarianceMatrixType, std::vector<double>>> const& components) {
+// PrepareSampler's answer for components of the given covariances, means at the origin.
+int Refused(std::vector<Component> const& components) {
   MixtureModel model;
-  for (auto const& c : components)
-    AddComponent(model, c.first, 1.0 / components.size(), {0.0, 0.0}, c.second);
-  return model;
+  for (Component const& c : components) AddComponent(model, c.first, 0.5, {0.0, 0.0}, c.second);
+  Sampler sampler;
+  return PrepareSampler(sampler, model);
 }
 
 }  // namespace
 
 TEST(PrepareSamplerTest, NamesTheFirstComponentThatIsNotPositiveDefinite) {
-  std::pair<MixtureCovarianceMatrixType, std::vector<double>> const good = {F, {4, 2, 2, 5}};
-  struct Case {
-    MixtureModel model;
-    int refused;
-  } const cases[] = {
-      {ModelOf({good, {D, {1, 2}}}), kEveryComponentDrawable},
-      {ModelOf({good, {D, {1, 0}}}), 1},
-      {ModelOf({{D, {1, 2}}, {D, {kNaN, 1}}}), 1},
-      {ModelOf({good, good, {F, {1, 1, 1, 1}}}), 2},
-      {ModelOf({{F, {1, 0, 0, kNaN}}, good}), 0},
-      {ModelOf({good, {D, {-1, 2}}, {F, {1, 2, 2, 1}}}), 1},
-  };
-  for (Case const& c : cases) {
-    Sampler sampler;
-    EXPECT_EQ(PrepareSampler(sampler, c.model), c.refused) << &c - cases;
-  }
+  Component const good = {F, {4, 2, 2, 5}};
+  EXPECT_EQ(Refused({good, {D, {1, 2}}}), kEveryComponentDrawable);
+  EXPECT_EQ(Refused({good, {D, {1, 0}}}), 1);
+  EXPECT_EQ(Refused({{D, {1, 2}}, {D, {kNaN, 1}}}), 1);
+  EXPECT_EQ(Refused({good, good, {F, {1, 1, 1, 1}}}), 2);
+  EXPECT_EQ(Refused({{F, {1, 0, 0, kNaN}}, good}), 0);
+  EXPECT_EQ(Refused({good, {D, {-1, 2}}, {F, {1, 2, 2, 1}}}), 1);
 }
 
 TEST(SamplerTest, ComponentsByCumulativeWeightNeverOneWithout) {
-  MixtureModel model = ModelOf({{D, {1, 1}}, {D, {1, 1}}, {D, {1, 1}}, {D, {1, 1}}});
-  double const weights[] = {0.25, 0.0, 0.5, 0.25};
-  for (int k = 0; k < 4; ++k) model.components[k]->weight = weights[k];
+  MixtureModel model;
+  for (double weight : {0.25, 0.0, 0.5, 0.25}) AddComponent(model, D, weight, {0.0}, {1.0});
   Sampler sampler;
   ASSERT_EQ(PrepareSampler(sampler, model), kEveryComponentDrawable);
   // u = 1 lies beyond the range, as rounding could bring u * total to the
