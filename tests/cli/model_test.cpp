@@ -49,6 +49,7 @@ std::map<std::string, double> Info(const std::string& text) {
   return values;
 }
 
+// The output of a run that must succeed.
 std::string Out(const std::vector<std::string>& arguments, bool model_program = true) {
   ProgramResult run = model_program ? RunMixfitModel(arguments) : RunMixfit(arguments);
   EXPECT_EQ(run.status, 0) << run.err;
