@@ -56,7 +56,6 @@ ProgramResult RunProgram(const char* program, const std::vector<std::string>& ar
       if (Clock::now() - start > std::chrono::seconds(kRunTimeLimitSeconds)) kill(pid, SIGKILL);
       usleep(pause);
     }
-    result.seconds = std::chrono::duration<double>(Clock::now() - start).count();
     result.peak_kb = usage.ru_maxrss;
     result.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : -1;
     result.signal = WIFSIGNALED(wait_status) ? WTERMSIG(wait_status) : -1;

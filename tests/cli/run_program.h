@@ -6,11 +6,9 @@
 
 // What a finished child process left behind.
 struct ProgramResult {
-  int status = 127;  // exit status, or -1 when a signal ended the process
-  int signal = -1;   // the signal that ended the process, or -1
+  int status = 127, signal = -1;  // exit status or -1; the signal that ended it or -1
   std::string out, err;
-  double seconds = 0.0;  // wall-clock time of the run
-  long peak_kb = 0;      // largest resident set of the process, in kB
+  long peak_kb = 0;  // largest resident set of the process, in kB
 };
 
 // A process still running after this many seconds is killed.

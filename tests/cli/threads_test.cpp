@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <random>
 #include <regex>
 
 #include "cli/run_program.h"
@@ -16,16 +15,9 @@ namespace {
 using ThreadsTest = ScratchDirectory;
 
 TEST_F(ThreadsTest, SameBytesAtEveryThreadCount) {
-  std::mt19937 generator(31);  // 8000 vectors of dimension 4 around three centres
-  std::normal_distribution<double> normal(0.0, 1.0);
-  std::string text;
-  for (int n = 0; n < 32000; ++n) {
-    char number[32];
-    snprintf(number, sizeof number, "%.6f%c",
-             3.0 * (n / 4 % 3) * (n % 2 ? 1 : -1) + normal(generator), n % 4 == 3 ? '\n' : ' ');
-    text += number;
-  }
-  std::string const data = WriteFile("clusters.txt", text), start = Path("start.model"),
+  DataSet set(4, ClusteredValues(8000, 4, 3, 31));  // six significant digits in the file
+  ASSERT_EQ(set.storage.Write(Path("clusters.txt").c_str()), 0);
+  std::string const data = Path("clusters.txt"), start = Path("start.model"),
                     model = Path("model.txt");
   ASSERT_EQ(
       RunMixfit({"-i", data, "-o", start, "-c", "3", "-f", "-I", "3"}, {{"MIXFIT_SEED=9"}}).status,

@@ -74,8 +74,12 @@ TEST(ReadVectorTest, NumbersEqualStrtod) {
       "2.2250738585072011e-308 2.2250738585072012e-308 4.9406564584124654e-324 "
       "2.4703282292062327e-324 2.4703282292062328e-324 -1e-324 1e99999999999999999999 "
       "1e-99999999999999999999 0e99999 0x1.fffffffffffffp1023 0x1p-1074 0x1p-1075 0X1P+3 -0x.8");
-  std::vector<std::string> numbers;
-  for (std::string number; edges >> number;) numbers.push_back(number);
+  int incomplete, error;
+  auto same = [&](std::string const& number) {
+    return SameBits(Numbers(number + "\n", incomplete, error).at(0),
+                    strtod(number.c_str(), nullptr));
+  };
+  for (std::string number; edges >> number;) ASSERT_TRUE(same(number)) << number;
   std::mt19937 generator(20240601);
   for (int i = 0; i < 40000; ++i) {
     std::string number = generator() % 2 ? "-" : "";
@@ -93,13 +97,8 @@ TEST(ReadVectorTest, NumbersEqualStrtod) {
       int const exponent = i % 4 == 3 ? int(generator() % 1400) - 700 : int(generator() % 61) - 30;
       if (i % 4 == 3 || generator() % 2) number += "e" + std::to_string(exponent);
     }
-    numbers.push_back(number);
+    ASSERT_TRUE(same(number)) << number;
   }
-  int incomplete, error;
-  for (std::string const& number : numbers)
-    ASSERT_TRUE(
-        SameBits(Numbers(number + "\n", incomplete, error).at(0), strtod(number.c_str(), nullptr)))
-        << number;
 }
 
 }  // namespace

@@ -26,8 +26,7 @@ TEST(SameBitsTest, SplitSumsAtEveryThreadCount) {
       SetThreadCount(threads);
       moments.push_back(DataMean(set.data));
       moments.push_back(DataCovariance(set.data, moments.back()));
-      models.push_back(start);
-      models.push_back(start);
+      models.insert(models.end(), 2, start);
       MixtureModel &step = models[models.size() - 2], &fit = models.back();
       values.push_back({emLogLikelihood(set.data, start),
                         emMonolithicEMStep(start, set.data, step, shape.types == std::vector{D})});
