@@ -23,13 +23,11 @@ ProgramResult RunProgram(const char* program, const std::vector<std::string>& ar
     for (const std::string& own : settings.environment) replaced |= own.rfind(name, 0) == 0;
     if (!replaced) environment.push_back(text);
   }
-  auto pointers = [](std::vector<std::string>& texts) {
-    std::vector<char*> pointers;
-    for (std::string& text : texts) pointers.push_back(&text[0]);
-    pointers.push_back(nullptr);
-    return pointers;
-  };
-  std::vector<char*> argv = pointers(words), envp = pointers(environment);
+  std::vector<char*> argv, envp;
+  for (auto [texts, pointers] : {std::pair(&words, &argv), std::pair(&environment, &envp)}) {
+    for (std::string& text : *texts) pointers->push_back(&text[0]);
+    pointers->push_back(nullptr);
+  }
   FILE *out = tmpfile(), *err = tmpfile();
   ProgramResult result;
   pid_t pid = out && err ? fork() : -1;
