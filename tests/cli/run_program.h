@@ -6,37 +6,30 @@
 
 // What a finished child process left behind.
 struct ProgramResult {
-  int status;  // exit status, or -1 when a signal ended the process
-  int signal;  // the signal that ended the process, or -1
-  std::string out;
-  std::string err;
-  double seconds = 0.0;  // wall-clock time of the run
-  long peak_kb = 0;      // largest resident set of the process, in kB
+  int status = 127, signal = -1;  // exit status or -1; the signal that ended it or -1
+  std::string out, err;
+  long peak_kb = 0;  // largest resident set of the process, in kB
 };
 
-// No run may take longer: a process still running after this many seconds
-// is killed (and so ends by a signal).
+// A process still running after this many seconds is killed.
 const int kRunTimeLimitSeconds = 300;
 
-// How the child is started besides its arguments.
 struct RunSettings {
-  // "NAME=value" entries that replace or add to the test's environment.
-  std::vector<std::string> environment;
-  // An address-space limit set in the child (setrlimit), or 0 for none.
-  long long address_space_bytes = 0;
+  std::vector<std::string> environment;  // "NAME=value", replacing or adding
+  long long address_space_bytes = 0;     // RLIMIT_AS of the child, 0 for none
 };
 
-// Runs the program at path with the given arguments and returns its exit
-// status and everything it wrote. No shell is involved, so arguments reach
-// the program exactly as given; stdin is /dev/null. If the program cannot be
-// started the result has status 127 and the reason in err.
+// Runs path with the arguments (no shell; stdin is /dev/null). Status 127
+// with the reason in err when it cannot start.
 ProgramResult RunProgram(const char* path, const std::vector<std::string>& arguments,
                          const RunSettings& settings = {});
-
-// RunProgram for the mixfit and the mixfit-model binaries of this build.
-ProgramResult RunMixfit(const std::vector<std::string>& arguments,
-                        const RunSettings& settings = {});
-ProgramResult RunMixfitModel(const std::vector<std::string>& arguments,
-                             const RunSettings& settings = {});
+inline ProgramResult RunMixfit(const std::vector<std::string>& arguments,
+                               const RunSettings& settings = {}) {
+  return RunProgram(MIXFIT_BINARY, arguments, settings);
+}
+inline ProgramResult RunMixfitModel(const std::vector<std::string>& arguments,
+                                    const RunSettings& settings = {}) {
+  return RunProgram(MIXFIT_MODEL_BINARY, arguments, settings);
+}
 
 #endif

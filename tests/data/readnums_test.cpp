@@ -15,28 +15,30 @@ std::vector<double> Numbers(std::string const& text, int& incomplete, int& error
   return values ? std::vector<double>(values, values + length) : std::vector<double>();
 }
 
-// The same as text: the numbers, then "incomplete" when so flagged, or "error".
+// The same as text: the numbers, then "?" when incomplete; or "error".
 std::string Read(std::string const& text) {
   int incomplete, error;
   std::ostringstream out;
   for (double value : Numbers(text, incomplete, error)) out << value << " ";
-  return error ? "error" : out.str() + (incomplete ? "incomplete" : "");
+  return error ? "error" : out.str() + (incomplete ? "?" : "");
 }
 
 // A stray character where a number must stand would otherwise be read as a
 // phantom 0, so it is an error; comments exist only as whole lines. Values
 // that are not finite, in any spelling, make the line incomplete.
 TEST(ReadVectorTest, SeparatorsPercentErrorsAndNonFiniteValues) {
-  std::vector<std::pair<std::string, std::string>> const cases = {
-      {"1, 2,\t3\r\n", "1 2 3 "}, {"  1\t2 \t 3  ", "1 2 3 "}, {"1,\t2,\v3,\f\n", "1 2 3 "},
-      {"1 2\n", "1 2 incomplete"}, {"1 2 3 4\n", "1 2 3 4 "}, {"50% 25% 1%,\n", "0.5 0.25 0.01 "},
-      {"% c\n\n \t\r\n# c\n1 2 3\n", "1 2 3 "}, {"\n# c\n", ""}, {"1e-999 2 3\n", "0 2 3 "},
-      {"1 NaN 3\n", "1 nan 3 incomplete"}, {"1 inf 3\n", "1 inf 3 incomplete"},
-      {"1 -INFINITY 3\n", "1 -inf 3 incomplete"}, {"1 1e999% -1e999\n", "1 inf -inf incomplete"},
-      {"1,2 3\n", "error"}, {"1;2;3\n", "error"}, {"1 2 3 # note\n", "error"}, {"1 , 2\n", "error"},
-      {"5 %\n", "error"}, {"1 2 ,\n", "error"}, {"1,, 2\n", "error"}, {"1%% 2\n", "error"},
-      {"1 two 3\n", "error"}, {"- 1\n", "error"}, {"1e 2\n", "error"}, {std::string("1 \0 2\n", 6), "error"}};
-  for (auto const& c : cases) EXPECT_EQ(Read(c.first), c.second) << c.first;
+  char const lines[] =
+      "1, 2,\t3\r\n|  1\t2 \t 3  |1,\t2,\v3,\f\n|1 2\n|1 2 3 4\n|50% 25% 1%,\n|"
+      "% c\n\n \t\r\n# c\n1 2 3\n|\n# c\n|1e-999 2 3\n|1 NaN 3\n|1 inf 3\n|1 -INFINITY 3\n|"
+      "1 1e999% -1e999\n|1,2 3\n|1;2;3\n|1 2 3 # note\n|1 , 2\n|5 %\n|1 2 ,\n|1,, 2\n|1%% 2\n|"
+      "1 two 3\n|- 1\n|1e 2\n|1 \0 2\n|";
+  std::istringstream in(std::string(lines, sizeof lines - 1));
+  std::string all;
+  for (std::string line; std::getline(in, line, '|');) all += Read(line) + "|";
+  EXPECT_EQ(all,
+            "1 2 3 |1 2 3 |1 2 3 |1 2 ?|1 2 3 4 |0.5 0.25 0.01 |1 2 3 ||0 2 3 |1 nan 3 ?|1 inf 3 ?|"
+            "1 -inf 3 ?|1 inf -inf ?|error|error|error|error|error|error|error|error|error|error|"
+            "error|error|");
   std::string line;
   for (int i = 0; i < 100000; ++i) line += std::to_string(i) + (i % 2 ? ", " : "\t");
   int incomplete, error;
@@ -47,18 +49,15 @@ TEST(ReadVectorTest, SeparatorsPercentErrorsAndNonFiniteValues) {
 // also the last line without a line feed and lines holding zero characters
 // (fgets cannot tell them from its terminator).
 TEST(ReadTextFileLineTest, LinesOfAnyLengthComeBackWhole) {
-  std::string zero("ab\0cd\n", 6), zero_at_end("xyz\0", 4);
+  std::string const zero("ab\0cd\n", 6), zero_at_end("xyz\0", 4);
   for (size_t length : {1u, 1022u, 1023u, 1024u, 2047u, 2048u, 5000u, 1u << 20}) {
-    std::string line = std::string(length, 'a') + "\n", last(length, '7');
+    std::string const line = std::string(length, 'a') + "\n", last(length, '7');
     TextStream stream(line + zero + last + "\n" + zero_at_end);
     ResetLineCounter(0);
-    EXPECT_EQ(ReadTextFileLine(stream.file), line) << length;
-    EXPECT_EQ(LastLineLength(), static_cast<int>(length + 1));
-    char* text = ReadTextFileLine(stream.file);
-    EXPECT_EQ(std::string(text, LastLineLength()), zero);
-    EXPECT_EQ(ReadTextFileLine(stream.file), last + "\n");
-    text = ReadTextFileLine(stream.file);
-    EXPECT_EQ(std::string(text, LastLineLength()), zero_at_end);
+    for (std::string const& expected : {line, zero, last + "\n", zero_at_end}) {
+      char const* text = ReadTextFileLine(stream.file);
+      EXPECT_EQ(std::string(text, LastLineLength()), expected) << length;
+    }
     EXPECT_EQ(ReadTextFileLine(stream.file), nullptr);
     EXPECT_EQ(CurrentLineNumber(), 4);
     EXPECT_EQ(ReadTextFileLine(TextStream(last).file), last);
@@ -69,52 +68,37 @@ TEST(ReadTextFileLineTest, LinesOfAnyLengthComeBackWhole) {
 // reader converts it without strtod: short and long mantissas, exponents
 // that overflow, underflow or give subnormals, and hexadecimal.
 TEST(ReadVectorTest, NumbersEqualStrtod) {
-  std::mt19937 generator(20240601);
-  std::vector<std::string> numbers = {
-      "-0",   "9007199254740993",     "1e23", "0x1p-3", "4.35", "+1.5", "-.5", "1.e2",
-      "2E-1", "123456789012345678901"};
-  // The largest double and beyond, the smallest normal, the subnormals and
-  // below, exponents past any int, hexadecimal at the edges.
-  for (const char* edge :
-       {"1.7976931348623157e308", "1.7976931348623158e308", "1.7976931348623159e308", "1e+308",
-        "1e309", "2.2250738585072011e-308", "2.2250738585072012e-308", "4.9406564584124654e-324",
-        "2.4703282292062327e-324", "2.4703282292062328e-324", "-1e-324", "1e99999999999999999999",
-        "1e-99999999999999999999", "0e99999", "0x1.fffffffffffffp1023", "0x1p-1074", "0x1p-1075",
-        "0X1P+3", "-0x.8"})
-    numbers.push_back(edge);
-  auto digits = [&](int count) {
-    std::string text;
-    for (int d = 0; d < count; ++d) text += static_cast<char>('0' + generator() % 10);
-    return text;
+  std::istringstream edges(  // the largest double and beyond, the subnormals and below
+      "-0 9007199254740993 1e23 0x1p-3 4.35 +1.5 -.5 1.e2 2E-1 123456789012345678901 "
+      "1.7976931348623157e308 1.7976931348623158e308 1.7976931348623159e308 1e+308 1e309 "
+      "2.2250738585072011e-308 2.2250738585072012e-308 4.9406564584124654e-324 "
+      "2.4703282292062327e-324 2.4703282292062328e-324 -1e-324 1e99999999999999999999 "
+      "1e-99999999999999999999 0e99999 0x1.fffffffffffffp1023 0x1p-1074 0x1p-1075 0X1P+3 -0x.8");
+  int incomplete, error;
+  auto same = [&](std::string const& number) {
+    return SameBits(Numbers(number + "\n", incomplete, error).at(0),
+                    strtod(number.c_str(), nullptr));
   };
+  for (std::string number; edges >> number;) ASSERT_TRUE(same(number)) << number;
+  std::mt19937 generator(20240601);
   for (int i = 0; i < 40000; ++i) {
     std::string number = generator() % 2 ? "-" : "";
-    if (i % 8 == 7) {
-      // Hexadecimal, with a binary exponent now and then.
+    if (i % 8 == 7) {  // hexadecimal, with a binary exponent now and then
       number += "0x";
       for (int d = 1 + generator() % 16; d > 0; --d)
         number += "0123456789abcdefABCDEF"[generator() % 22];
-      if (generator() % 2)
-        number += "p" + std::to_string(static_cast<int>(generator() % 2200) - 1100);
-      numbers.push_back(number);
-      continue;
+      if (generator() % 2) number += "p" + std::to_string(int(generator() % 2200) - 1100);
+    } else {  // mostly up to 20 digits within e+-30, else up to 800, from underflow to overflow
+      int const count = 1 + (i % 8 == 6 ? generator() % 800 : generator() % 20);
+      int const point = generator() % (count + 1);
+      std::string mantissa;
+      for (int d = 0; d < count; ++d) mantissa += char('0' + generator() % 10);
+      number += mantissa.substr(0, point) + (point > 0 ? "." : "") + mantissa.substr(point);
+      int const exponent = i % 4 == 3 ? int(generator() % 1400) - 700 : int(generator() % 61) - 30;
+      if (i % 4 == 3 || generator() % 2) number += "e" + std::to_string(exponent);
     }
-    // Up to 20 digits mostly, up to 800 now and then; exponents within
-    // +-30 mostly, else anywhere from underflow below the subnormals to
-    // overflow.
-    int const count = 1 + (i % 8 == 6 ? generator() % 800 : generator() % 20);
-    int const point = generator() % (count + 1);
-    std::string const mantissa = digits(count);
-    number += mantissa.substr(0, point) + (point > 0 ? "." : "") + mantissa.substr(point);
-    int const exponent = i % 4 == 3 ? static_cast<int>(generator() % 1400) - 700
-                                    : static_cast<int>(generator() % 61) - 30;
-    if (i % 4 == 3 || generator() % 2) number += "e" + std::to_string(exponent);
-    numbers.push_back(number);
+    ASSERT_TRUE(same(number)) << number;
   }
-  int incomplete, error;
-  for (std::string const& number : numbers)
-    ASSERT_TRUE(SameBits(Numbers(number + "\n", incomplete, error).at(0), strtod(number.c_str(), nullptr)))
-        << number;
 }
 
 }  // namespace
