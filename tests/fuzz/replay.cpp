@@ -32,7 +32,9 @@ int main(int argc, char** argv) {
     std::ifstream in(path, std::ios::binary);
     std::vector<uint8_t> bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
     fprintf(stderr, "replaying %s (%zu bytes)\n", path.c_str(), bytes.size());
-    LLVMFuzzerTestOneInput(bytes.data(), bytes.size());
+    // As the fuzzer does, an empty input still comes with a valid pointer.
+    uint8_t const none = 0;
+    LLVMFuzzerTestOneInput(bytes.empty() ? &none : bytes.data(), bytes.size());
   }
   printf("%zu inputs replayed\n", inputs.size());
   return 0;
