@@ -22,7 +22,10 @@ static double* ReadBinary(char const* prefix, long N, int d) {
   double* data = (double*)malloc(sizeof(double) * N * d);
   size_t got = fread(data, sizeof(double), (size_t)(N * d), file);
   fclose(file);
-  if (got != (size_t)(N * d)) { free(data); return NULL; }
+  if (got != (size_t)(N * d)) {
+    free(data);
+    return NULL;
+  }
   return data;
 }
 
@@ -34,7 +37,11 @@ static long* ReadStart(char const* prefix, int K) {
   if (!file) return NULL;
   long* index = (long*)malloc(sizeof(long) * K);
   for (int k = 0; k < K; ++k)
-    if (fscanf(file, "%ld", &index[k]) != 1) { fclose(file); free(index); return NULL; }
+    if (fscanf(file, "%ld", &index[k]) != 1) {
+      fclose(file);
+      free(index);
+      return NULL;
+    }
   fclose(file);
   return index;
 }

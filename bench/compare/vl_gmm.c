@@ -22,8 +22,8 @@ static int CountIterations(char const* format, ...) {
   return 0;
 }
 
-static double TimeEm(double const* x, long N, int d, int K, double const* means,
-                     double const* vars, int iterations, int* made) {
+static double TimeEm(double const* x, long N, int d, int K, double const* means, double const* vars,
+                     int iterations, int* made) {
   VlGMM* gmm = vl_gmm_new(VL_TYPE_DOUBLE, d, K);
   double* priors = (double*)malloc(sizeof(double) * K);
   for (int k = 0; k < K; ++k) priors[k] = 1.0 / K;

@@ -25,10 +25,10 @@ enum LineVerdict {
 class DataStream {
  public:
   FILE* file;
-  bool owns_file;       // opened by name here, so closed here
-  FILE* messages;       // null: no messages
-  Matrix vector;        // one row: the vector last delivered; columns = dimension
-  bool finished;        // end of input, or closed
+  bool owns_file;  // opened by name here, so closed here
+  FILE* messages;  // null: no messages
+  Matrix vector;   // one row: the vector last delivered; columns = dimension
+  bool finished;   // end of input, or closed
   int error_count;
   int max_errors;
   int incomplete_count;

@@ -53,22 +53,22 @@ ExitStatus Fit(FitOptions const& options) {
   ExitStatus status = ExitStatus::kSuccess;
   DataRequest const request = {options.input,          options.full,    options.count,
                                options.relative_floor, options.verbose, options.Trains()};
-  if (!Completes("reading the data", [&] { status = ReadData(request, storage, data, statistics); }))
+  if (!Completes("reading the data",
+                 [&] { status = ReadData(request, storage, data, statistics); }))
     return DataError(options.input);
   if (status != ExitStatus::kSuccess) return status;
 
   MixtureModel best;
   double best_likelihood = 0.0;
-  if (options.solution != nullptr &&
-      !Completes("reading the initial solution",
-                 [&] { status = ReadSolution(options.solution, data, statistics, best); }))
+  if (options.solution != nullptr && !Completes("reading the initial solution", [&] {
+        status = ReadSolution(options.solution, data, statistics, best);
+      }))
     return ExitStatus::kSolutionError;
   if (status != ExitStatus::kSuccess) return status;
 
   if (!Completes("training", [&] {
         if (options.solution != nullptr) {
-          best_likelihood =
-              TrainOrEvaluate(best, data, statistics.minimum_variances, options.plan);
+          best_likelihood = TrainOrEvaluate(best, data, statistics.minimum_variances, options.plan);
           return;
         }
         CheckAndWarn(data, options.count);

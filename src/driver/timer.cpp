@@ -64,8 +64,8 @@ bool operator<(const Time& a, const Time& b) {
 Time Now() {
   struct rusage usage;
   if (getrusage(RUSAGE_SELF, &usage) != 0) return Time(0, 0);
-  unsigned long seconds =
-      static_cast<unsigned long>(usage.ru_utime.tv_sec) + static_cast<unsigned long>(usage.ru_stime.tv_sec);
+  unsigned long seconds = static_cast<unsigned long>(usage.ru_utime.tv_sec) +
+                          static_cast<unsigned long>(usage.ru_stime.tv_sec);
   unsigned long nanoseconds = static_cast<unsigned long>(usage.ru_utime.tv_usec) * 1000ul +
                               static_cast<unsigned long>(usage.ru_stime.tv_usec) * 1000ul;
   if (nanoseconds > 999999999ul) {

@@ -215,7 +215,8 @@ void Matrix::OuterProduct(Matrix const& a, Matrix const& b) {
 
 void Matrix::Diagonal(Matrix& target) const {
   int n = rows < columns ? rows : columns;
-  bool fits = (target.rows == n && target.columns == 1) || (target.columns == n && target.rows == 1);
+  bool fits =
+      (target.rows == n && target.columns == 1) || (target.columns == n && target.rows == 1);
   if (!fits) target.Resize(1, n, false);
   for (int k = 0; k < n; ++k) target.data[k] = data[k * columns + k];
 }

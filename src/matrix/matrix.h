@@ -119,7 +119,10 @@ struct ColumnIterator {
   int stride;
 
   double& operator*() const { return *element; }
-  ColumnIterator& operator++() { element += stride; return *this; }
+  ColumnIterator& operator++() {
+    element += stride;
+    return *this;
+  }
   bool operator==(ColumnIterator const& other) const { return element == other.element; }
   bool operator!=(ColumnIterator const& other) const { return element != other.element; }
 };
@@ -129,7 +132,10 @@ struct ConstColumnIterator {
   int stride;
 
   double const& operator*() const { return *element; }
-  ConstColumnIterator& operator++() { element += stride; return *this; }
+  ConstColumnIterator& operator++() {
+    element += stride;
+    return *this;
+  }
   bool operator==(ConstColumnIterator const& other) const { return element == other.element; }
   bool operator!=(ConstColumnIterator const& other) const { return element != other.element; }
 };

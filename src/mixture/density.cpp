@@ -71,9 +71,7 @@ double Mahalanobis2(double const* y, Matrix const& A) {
   return sum;
 }
 
-double Mahalanobis(double const* y, Matrix const& A) {
-  return std::sqrt(Mahalanobis2(y, A));
-}
+double Mahalanobis(double const* y, Matrix const& A) { return std::sqrt(Mahalanobis2(y, A)); }
 
 double ProbabilityDensity(double squared_distance, double normaliser) {
   double const p = std::exp(-0.5 * squared_distance) / normaliser;

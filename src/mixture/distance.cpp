@@ -1,9 +1,8 @@
-#include "mixture/mixmodel.h"
-
 #include <cfloat>
 #include <cmath>
 
 #include "mixture/density.h"
+#include "mixture/mixmodel.h"
 
 double MixtureComponent::BhattacharyyaDistance(MixtureComponent const& other, double determinant,
                                                double otherDeterminant, bool withWeights) const {

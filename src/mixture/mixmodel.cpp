@@ -12,7 +12,9 @@ MixtureComponent::MixtureComponent(MixtureCovarianceMatrixType type, int d, bool
     : type(type),
       weight(0.0),
       mean(1, d),
-      covariance(type == MM_COV_DIAGONAL ? 1 : type == MM_COV_FULL ? d : 0,
+      covariance(type == MM_COV_DIAGONAL ? 1
+                 : type == MM_COV_FULL   ? d
+                                         : 0,
                  type == MM_COV_DIAGONAL || type == MM_COV_FULL ? d : 0) {
   if (zero) {
     mean.Fill(0.0);

@@ -1,9 +1,8 @@
-#include "mixture/mixmodel.h"
-
 #include <algorithm>
 #include <cstring>
 
 #include "data/readnums.h"
+#include "mixture/mixmodel.h"
 
 char const* const MM_FF_PLAIN_string = "% Plain Matlab-readable";
 
@@ -18,9 +17,7 @@ void EndRow(FILE* file, int zeros) {
 }
 
 // True when value converts to int by truncation without leaving int's range.
-bool TruncatesToInt(double value) {
-  return value > -2147483649.0 && value < 2147483648.0;
-}
+bool TruncatesToInt(double value) { return value > -2147483649.0 && value < 2147483648.0; }
 
 // Reads the next line of numbers into values, chaining the expected length.
 // False on end of input, a syntax error and, unless shortAllowed, a line

@@ -120,7 +120,8 @@ OptRecord& AppendValue(int type, const char* caller) {
 const OptRecord& FindByLetter(char letter, int index, const char* getter) {
   for (const OptRecord& record : Opts)
     if (record.value_index == index && SameLetter(record.letter, letter)) return record;
-  if (letter == 0) ProgrammingError("%s: no option without letter has value index %i\n", getter, index);
+  if (letter == 0)
+    ProgrammingError("%s: no option without letter has value index %i\n", getter, index);
   ProgrammingError("%s: no option -%c has value index %i\n", getter, letter, index);
 }
 
@@ -128,7 +129,8 @@ const OptRecord& FindByName(const char* name, int index, const char* getter) {
   for (const OptRecord& record : Opts)
     if (record.value_index == index && record.name && name && SameName(record.name.get(), name))
       return record;
-  ProgrammingError("%s: no option --%s has value index %i\n", getter, name ? name : "(null)", index);
+  ProgrammingError("%s: no option --%s has value index %i\n", getter, name ? name : "(null)",
+                   index);
 }
 
 }  // namespace
@@ -175,7 +177,8 @@ void optAddValueString(const char* default_value) {
 
 void optAddValueEnum(int default_index, int count, const char* const names[]) {
   if (count < 1 || default_index < 0 || default_index >= count)
-    ProgrammingError("optAddValueEnum: default index %i outside 0 to %i\n", default_index, count - 1);
+    ProgrammingError("optAddValueEnum: default index %i outside 0 to %i\n", default_index,
+                     count - 1);
   OptRecord& record = AppendValue(OPT_ENUM, "optAddValueEnum");
   record.enum_names.assign(names, names + count);
   record.string_value = CopyText(names[default_index]);
@@ -202,12 +205,10 @@ void FreeOptions() { std::vector<OptRecord>().swap(Opts); }
 // ---------------------------------------------------------------------------
 // Getters: each reads one field of the first matching record.
 
-#define OPT_GETTER(Type, getter, field)                                        \
-  Type getter(char letter, int index) {                                        \
-    return FindByLetter(letter, index, #getter).field;                         \
-  }                                                                            \
-  Type getter##Str(const char* name, int index) {                              \
-    return FindByName(name, index, #getter "Str").field;                       \
+#define OPT_GETTER(Type, getter, field)                                                      \
+  Type getter(char letter, int index) { return FindByLetter(letter, index, #getter).field; } \
+  Type getter##Str(const char* name, int index) {                                            \
+    return FindByName(name, index, #getter "Str").field;                                     \
   }
 
 OPT_GETTER(int, optBool, bool_value)
@@ -275,9 +276,11 @@ int StoreToken(OptRecord& record, const char* token, FILE* errors) {
       record.int_value = value;
       if (record.int_minimum == record.int_maximum) return 0;
       if (value < record.int_minimum)
-        return Fail(errors, 21, "Error: too small integer value (%i < %i)\n", value, record.int_minimum);
+        return Fail(errors, 21, "Error: too small integer value (%i < %i)\n", value,
+                    record.int_minimum);
       if (value > record.int_maximum)
-        return Fail(errors, 22, "Error: too large integer value (%i > %i)\n", value, record.int_maximum);
+        return Fail(errors, 22, "Error: too large integer value (%i > %i)\n", value,
+                    record.int_maximum);
       return 0;
     }
     case OPT_DOUBLE: {
@@ -287,9 +290,11 @@ int StoreToken(OptRecord& record, const char* token, FILE* errors) {
       record.double_value = value;
       if (record.double_minimum == record.double_maximum) return 0;
       if (value < record.double_minimum)
-        return Fail(errors, 31, "Error: too small double value (%g < %g)\n", value, record.double_minimum);
+        return Fail(errors, 31, "Error: too small double value (%g < %g)\n", value,
+                    record.double_minimum);
       if (value > record.double_maximum)
-        return Fail(errors, 32, "Error: too large double value (%g > %g)\n", value, record.double_maximum);
+        return Fail(errors, 32, "Error: too large double value (%g > %g)\n", value,
+                    record.double_maximum);
       return 0;
     }
     case OPT_ENUM:
@@ -373,7 +378,8 @@ int optGivenOption(char letter, const char* name, int argc, const char* const ar
   for (int i = 1; i < argc; ++i) {
     const char* argument = argv[i];
     size_t length = std::strlen(argument);
-    if (letter != 0 && length == 2 && argument[0] == '-' && SameLetter(argument[1], letter)) return 1;
+    if (letter != 0 && length == 2 && argument[0] == '-' && SameLetter(argument[1], letter))
+      return 1;
     if (name != nullptr && length >= 3 && argument[0] == '-' && argument[1] == '-' &&
         SameName(argument + 2, name))
       return 1;
@@ -391,7 +397,8 @@ int optParseCommandLine(int argc, const char* const argv[], FILE* errors) {
   int i = 1;
   while (i < argc) {
     const char* argument = argv[i];
-    if (argument[0] != '-') return Fail(errors, 2, "Error: option must start with - (short) or -- (long).\n");
+    if (argument[0] != '-')
+      return Fail(errors, 2, "Error: option must start with - (short) or -- (long).\n");
     if (argument[1] == '\0') return Fail(errors, 3, "Error: you must give option after - or --\n");
     long option = FindOption(argument);
     if (option < 0) return Fail(errors, 4, "Error: unknown option: %s\n", argument);
@@ -423,12 +430,18 @@ namespace {
 
 const char* TypeWord(int type) {
   switch (type) {
-    case OPT_BOOL: return "bool";
-    case OPT_INTEGER: return "integer";
-    case OPT_DOUBLE: return "double";
-    case OPT_ENUM: return "enum";
-    case OPT_STRING: return "string";
-    default: return "";
+    case OPT_BOOL:
+      return "bool";
+    case OPT_INTEGER:
+      return "integer";
+    case OPT_DOUBLE:
+      return "double";
+    case OPT_ENUM:
+      return "enum";
+    case OPT_STRING:
+      return "string";
+    default:
+      return "";
   }
 }
 

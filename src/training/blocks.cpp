@@ -170,8 +170,8 @@ MIXFIT_INLINE void MomentsBody(double* acc, int components, int width, double co
 // smallest subnormal double. Checked once at startup, see UnderflowSkip.
 double const kExpUnderflow = -745.2;
 
-MIXFIT_INLINE void WeightedDensitiesBody(double const* distances, double weight,
-                                         double normaliser, double floor, double* out) {
+MIXFIT_INLINE void WeightedDensitiesBody(double const* distances, double weight, double normaliser,
+                                         double floor, double* out) {
   double e[B];
   Lanes const half = Splat(-0.5);
   Lanes lowest = Splat(HUGE_VAL);
@@ -218,30 +218,29 @@ MIXFIT_INLINE void NormaliseBody(double* p, int components, double const* sums,
   }
 }
 
-#define MIXFIT_KERNEL_SET(suffix, attributes)                                                 \
-  attributes void DiagonalDistances##suffix(double const* block, int d, double const* mean,   \
-                                            double const* inverse, double* out) {             \
-    DiagonalDistancesBody(block, d, mean, inverse, out);                                      \
-  }                                                                                           \
-  attributes void CholeskyDistances##suffix(double const* block, int d, double const* mean,   \
-                                            double const* factor, double* centred,            \
-                                            double* out) {                                    \
-    CholeskyDistancesBody(block, d, mean, factor, centred, out);                              \
-  }                                                                                           \
-  attributes void Moments##suffix(double* acc, int components, int width, double const* p,    \
-                                  double const* s, int count) {                               \
-    MomentsBody(acc, components, width, p, s, count);                                         \
-  }                                                                                           \
-  attributes void WeightedDensities##suffix(double const* distances, double weight,           \
-                                            double normaliser, double floor, double* out) {   \
-    WeightedDensitiesBody(distances, weight, normaliser, floor, out);                         \
-  }                                                                                           \
-  attributes void ColumnSums##suffix(double const* p, int components, double* sums) {        \
-    ColumnSumsBody(p, components, sums);                                                      \
-  }                                                                                           \
-  attributes void Normalise##suffix(double* p, int components, double const* sums,           \
-                                    double const* explained, double share) {                  \
-    NormaliseBody(p, components, sums, explained, share);                                     \
+#define MIXFIT_KERNEL_SET(suffix, attributes)                                                     \
+  attributes void DiagonalDistances##suffix(double const* block, int d, double const* mean,       \
+                                            double const* inverse, double* out) {                 \
+    DiagonalDistancesBody(block, d, mean, inverse, out);                                          \
+  }                                                                                               \
+  attributes void CholeskyDistances##suffix(double const* block, int d, double const* mean,       \
+                                            double const* factor, double* centred, double* out) { \
+    CholeskyDistancesBody(block, d, mean, factor, centred, out);                                  \
+  }                                                                                               \
+  attributes void Moments##suffix(double* acc, int components, int width, double const* p,        \
+                                  double const* s, int count) {                                   \
+    MomentsBody(acc, components, width, p, s, count);                                             \
+  }                                                                                               \
+  attributes void WeightedDensities##suffix(double const* distances, double weight,               \
+                                            double normaliser, double floor, double* out) {       \
+    WeightedDensitiesBody(distances, weight, normaliser, floor, out);                             \
+  }                                                                                               \
+  attributes void ColumnSums##suffix(double const* p, int components, double* sums) {             \
+    ColumnSumsBody(p, components, sums);                                                          \
+  }                                                                                               \
+  attributes void Normalise##suffix(double* p, int components, double const* sums,                \
+                                    double const* explained, double share) {                      \
+    NormaliseBody(p, components, sums, explained, share);                                         \
   }
 
 // The AVX2 set and its run-time choice exist on x86-64 only, and not in a
@@ -265,13 +264,12 @@ struct Kernels {
   void (*normalise)(double*, int, double const*, double const*, double);
 };
 
-Kernels const kPortable = {KERNELS_PORTABLE,         DiagonalDistancesPortable,
-                           CholeskyDistancesPortable, MomentsPortable,
-                           WeightedDensitiesPortable, ColumnSumsPortable,
+Kernels const kPortable = {KERNELS_PORTABLE, DiagonalDistancesPortable, CholeskyDistancesPortable,
+                           MomentsPortable,  WeightedDensitiesPortable, ColumnSumsPortable,
                            NormalisePortable};
 #ifdef MIXFIT_AVX2_KERNELS
-Kernels const kAvx2 = {KERNELS_AVX2,          DiagonalDistancesAvx2, CholeskyDistancesAvx2,
-                       MomentsAvx2,           WeightedDensitiesAvx2, ColumnSumsAvx2,
+Kernels const kAvx2 = {KERNELS_AVX2, DiagonalDistancesAvx2, CholeskyDistancesAvx2,
+                       MomentsAvx2,  WeightedDensitiesAvx2, ColumnSumsAvx2,
                        NormaliseAvx2};
 #endif
 
@@ -331,13 +329,13 @@ void GatherBlock(Data const& data, size_t first, int count, double* block) {
     for (int n = count; n < B; ++n) block[j * B + n] = 0.0;
 }
 
-void BlockDiagonalDistances(double const* block, int d, double const* mean,
-                            double const* inverse, double* out) {
+void BlockDiagonalDistances(double const* block, int d, double const* mean, double const* inverse,
+                            double* out) {
   Active->diagonal(block, d, mean, inverse, out);
 }
 
-void BlockCholeskyDistances(double const* block, int d, double const* mean,
-                            double const* factor, double* centred, double* out) {
+void BlockCholeskyDistances(double const* block, int d, double const* mean, double const* factor,
+                            double* centred, double* out) {
   Active->cholesky(block, d, mean, factor, centred, out);
 }
 

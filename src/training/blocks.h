@@ -49,14 +49,14 @@ void GatherBlock(Data const& data, size_t first, int count, double* block);
 // out[n] := the sum over j < d of (x_j - mean_j)^2 * inverse_j for every
 // column n of block: MahalanobisDiag2, or the squared Euclidean distance when
 // inverse holds ones.
-void BlockDiagonalDistances(double const* block, int d, double const* mean,
-                            double const* inverse, double* out);
+void BlockDiagonalDistances(double const* block, int d, double const* mean, double const* inverse,
+                            double* out);
 
 // out[n] := the sum over i of t_i^2, t_i = the sum over j <= i of
 // factor(i, j) * (x_j - mean_j), for every column n of block: MahalanobisChol2
 // with the d x d row-major lower factor. centred is scratch of the block's size.
-void BlockCholeskyDistances(double const* block, int d, double const* mean,
-                            double const* factor, double* centred, double* out);
+void BlockCholeskyDistances(double const* block, int d, double const* mean, double const* factor,
+                            double* centred, double* out);
 
 // The squared distances of the block's vectors to component c under its
 // inverse factor: BlockDiagonalDistances for the diagonal type, otherwise
@@ -67,8 +67,7 @@ void BlockComponentDistances(double const* block, int d, MixtureComponent const&
 // out[n] := weight * ProbabilityDensity(distances[n], normaliser) for every
 // column n of a block. The exponential is the C library's; only where its
 // argument is so low that the C library's result is 0 is the call skipped.
-void BlockWeightedDensities(double const* distances, double weight, double normaliser,
-                            double* out);
+void BlockWeightedDensities(double const* distances, double weight, double normaliser, double* out);
 
 // sums[n] := p(0, n) + p(1, n) + ... + p(components - 1, n), added in this
 // order from 0.0, for every column n of the components x kBlockVectors p.
@@ -83,8 +82,8 @@ void BlockNormalise(double* p, int components, double const* sums, double const*
 // acc(k, w) += p(n, k) * s(n, w) for n = 0 ... count - 1 in this order, for
 // every k < components and w < width: each accumulator adds the terms of the
 // vectors in data order. acc is components x width, p components x
-// kBlockVectors (column n for vector n), s count x width, all row-major; components must be a multiple of 4 and
-// width a multiple of 8.
+// kBlockVectors (column n for vector n), s count x width, all row-major; components must be a
+// multiple of 4 and width a multiple of 8.
 void BlockMoments(double* acc, int components, int width, double const* p, double const* s,
                   int count);
 

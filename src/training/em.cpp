@@ -382,9 +382,7 @@ double emMonolithicEMStep(MixtureModel const& model, Data const& data, MixtureMo
     // component explains is shared equally.
     ParallelFor(
         blocks,
-        [&](int b, int thread) {
-          BlockExpectation(w, w.threads[thread], data, chunk, b, model);
-        },
+        [&](int b, int thread) { BlockExpectation(w, w.threads[thread], data, chunk, b, model); },
         passes.workers);
 
     // Accumulation, split by sums: part 0 adds the log densities, every

@@ -1,6 +1,5 @@
 #include "training/scoring.h"
 
-
 void ScoreVectors(Data const& data, MixtureModel const& model, EMWorkspace& workspace,
                   double* logDensities, double* responsibilities) {
   emExpectation(data, model, workspace, logDensities, responsibilities);

@@ -19,8 +19,12 @@ const bool kThreadSanitizer = false;
 
 namespace {
 
-std::string DataError(const std::string& path) { return "\nError reading input data file: " + path + "\n\n"; }
-std::string SolutionError(const std::string& path) { return "\nError reading input solution: " + path + "\n"; }
+std::string DataError(const std::string& path) {
+  return "\nError reading input data file: " + path + "\n\n";
+}
+std::string SolutionError(const std::string& path) {
+  return "\nError reading input solution: " + path + "\n";
+}
 
 class FitTest : public ScratchDirectory {
  protected:
@@ -55,11 +59,13 @@ class FitTest : public ScratchDirectory {
 
 TEST_F(FitTest, EveryFailureEndsWithItsStatusAndMessage) {
   std::string data = WriteFile("data.txt", "1 2\n3 4\n5 7\n"), given = Path("given.txt");
-  std::string link = Path("link.txt"), missing = Path("missing.txt"), nowhere = Path("no/such/model.txt");
+  std::string link = Path("link.txt"), missing = Path("missing.txt"),
+              nowhere = Path("no/such/model.txt");
   ASSERT_EQ(RunMixfit({"-i", data, "-o", given}).status, 0);
   ASSERT_EQ(symlink(data.c_str(), link.c_str()), 0);
   std::string faulty = WriteFile("faulty.txt", "1 2\n1;2\n1;2\n1;2\n1;2\n1;2\n3 4\n");
-  std::string empty = WriteFile("empty.txt", ""), comments = WriteFile("comments.txt", "% a\n# b\n\n");
+  std::string empty = WriteFile("empty.txt", ""),
+              comments = WriteFile("comments.txt", "% a\n# b\n\n");
   std::string duplicates = WriteFile("duplicates.txt", "1 1\n1 1\n2 2\n3 3\n2 2\n");
   std::string constant = WriteFile("constant.txt", "5 -1\n5 -2\n5 -1\n5 -3\n");
   std::string tiny = WriteFile("tiny.txt", "1 1e-200\n2 2e-200\n3 4e-200\n");  // squares underflow
@@ -81,17 +87,27 @@ TEST_F(FitTest, EveryFailureEndsWithItsStatusAndMessage) {
   std::string large = "Data values are too large: their squares or variances are not finite.\n";
   std::string no_variance = " of the data has no variance, so no density can be fitted.\n";
   std::string over = "The output file is the input data file.\n\nError writing output to: ";
-  struct Case { std::vector<std::string> arguments; int status; std::string message, seed = ""; } cases[] = {
+  struct Case {
+    std::vector<std::string> arguments;
+    int status;
+    std::string message, seed = "";
+  } cases[] = {
       {{"--help", "-c", "0"}, 1, usage},
-      {{"-i", data, "-t", "0.000015"}, 1, "Error: too small double value (1.5e-05 < 1.52588e-05)\n" + usage},
+      {{"-i", data, "-t", "0.000015"},
+       1,
+       "Error: too small double value (1.5e-05 < 1.52588e-05)\n" + usage},
       {{"-i", data, "-v", "1.5"}, 1, "Error: too large double value (1.5 > 1)\n" + usage},
-      {{"-i", data, "-c", "1000001"}, 1, "Error: too large integer value (1000001 > 1000000)\n" + usage},
+      {{"-i", data, "-c", "1000001"},
+       1,
+       "Error: too large integer value (1000001 > 1000000)\n" + usage},
       {{"-i", data, "-r", "0"}, 1, "Error: too small integer value (0 < 1)\n" + usage},
       {{"-i", data, "-r", "5,101"}, 1, "Error: too large integer value (101 > 100)\n" + usage},
       {{"-i", data, "-r", "5,5,maybe"}, 1, "Error: bad boolean value: maybe\n" + usage},
       {{"-i", data, "-I", "--", "-1"}, 1, "Error: too small integer value (-1 < 0)\n" + usage},
       {{"-i", data, "-h"}, 1, "Error: unknown option: -h\n" + usage},  // help has no letter
-      {{"-i", data, "-v", "nan"}, 1, "Error: bad double value: nan\n" + usage},  // beyond the parser
+      {{"-i", data, "-v", "nan"},
+       1,
+       "Error: bad double value: nan\n" + usage},  // beyond the parser
       {{"-i", data, "-t", "--", "-NAN"}, 1, "Error: bad double value: -nan\n" + usage},
       {{"-i", data, "-s", given, "-c", "1"}, 1, usage},
       {{"-i", data, "-s", given, "-r", "2"}, 1, usage},
@@ -101,19 +117,26 @@ TEST_F(FitTest, EveryFailureEndsWithItsStatusAndMessage) {
       {{"-i", data}, 1, "Error: bad value of MIXFIT_SEED: abc\n", "abc"},
       {{"-i", data}, 1, "Error: bad value of MIXFIT_SEED: 4294967296\n", "4294967296"},
       // The bounds themselves are accepted, so these go on to the data.
-      {{"-i", missing, "-v", "0.0000152587890625", "-c", "1000000", "-I", "0"}, 2, DataError(missing)},
+      {{"-i", missing, "-v", "0.0000152587890625", "-c", "1000000", "-I", "0"},
+       2,
+       DataError(missing)},
       {{"-i", missing, "-t", "1", "-r", "1000000,0,no", "-v", "1"}, 2, DataError(missing)},
       {{"-I", "1000", "-i", missing, "-r", "1,100,1"}, 2, DataError(missing)},  // i and I differ
       {{"--input", missing, "-f", "-t", "0.0000152587890625"}, 2, DataError(missing)},
       {{"-i", "/dev/zero"}, 2, DataError("/dev/zero")},  // an endless line
       {{"-i", directory_}, 2, DataError(directory_)},
       // The reader gives up at the fifth faulty line.
-      {{"-i", faulty}, 2, "Error in line 2.\nError in line 3.\nError in line 4.\nError in line 5.\n"
-                          "Error in line 6.\nToo many errors, exiting.\n" + DataError(faulty)},
+      {{"-i", faulty},
+       2,
+       "Error in line 2.\nError in line 3.\nError in line 4.\nError in line 5.\n"
+       "Error in line 6.\nToo many errors, exiting.\n" +
+           DataError(faulty)},
       {{"-i", overflows[0]}, 2, large + DataError(overflows[0])},
       {{"-i", overflows[1], "-f"}, 2, large + DataError(overflows[1])},
       {{"-i", overflows[2], "-f"}, 2, large + DataError(overflows[2])},
-      {{"-i", columns, "-f"}, 2, "Dimension 46341 is too large for full covariance matrices.\n" + DataError(columns)},
+      {{"-i", columns, "-f"},
+       2,
+       "Dimension 46341 is too large for full covariance matrices.\n" + DataError(columns)},
       {{"-i", constant}, 2, "Column 1" + no_variance + DataError(constant)},
       {{"-i", constant, "-f", "-I", "0"}, 2, "Column 1" + no_variance + DataError(constant)},
       {{"-i", constant, "-s", given}, 2, "Column 1" + no_variance + DataError(constant)},
@@ -131,7 +154,8 @@ TEST_F(FitTest, EveryFailureEndsWithItsStatusAndMessage) {
       {{"-i", data, "-o", data}, 4, over + data + "\n"},
       {{"-i", data, "-o", link, "-c", "2"}, 4, over + link + "\n"},
       {{"-i", empty}, 5, "\nError: more components than unique points (0).\n"},
-      {{"-i", comments}, 5,
+      {{"-i", comments},
+       5,
        "\nWarning: probably too few data vectors (0) or too many components (1)\n"
        "  for data of dimensionality 0.\n  Data / components ratio is 0.000000.\n\n"
        "\nError: more components than unique points (0).\n"},
@@ -178,9 +202,10 @@ TEST_F(FitTest, OutOfMemory) {
   for (int row = 0; row < 60; ++row, many += "\n")
     for (int j = 0; j < 2000; ++j) many += std::to_string((row * 13 + j) % 97) + " ";
   std::string wide_data = WriteFile("wide.txt", wide), many_data = WriteFile("many.txt", many);
-  ExpectFailure({"-i", wide_data, "-f"}, 2, "Out of memory while reading the data.\n" + DataError(wide_data), {},
+  ExpectFailure({"-i", wide_data, "-f"}, 2,
+                "Out of memory while reading the data.\n" + DataError(wide_data), {}, 1LL << 30);
+  ExpectFailure({"-i", many_data, "-f", "-c", "50"}, 2, "Out of memory while training.\n", {},
                 1LL << 30);
-  ExpectFailure({"-i", many_data, "-f", "-c", "50"}, 2, "Out of memory while training.\n", {}, 1LL << 30);
 }
 
 }  // namespace

@@ -37,7 +37,9 @@ TEST_F(ReferenceTest, RunsGiveTheRecordedBytes) {
   const std::string start = kReference + "faithful-full.model";
   const Recorded runs[] = {
       {"faithful-full", "1", {"-i", faithful, "-c", "2", "-f", "-r", "5", "--verbose"}},
-      {"faithful-diagonal-trace", "2", {"-i", faithful, "-c", "3", "-r", "3", "--verbose", "--verbose"}},
+      {"faithful-diagonal-trace",
+       "2",
+       {"-i", faithful, "-c", "3", "-r", "3", "--verbose", "--verbose"}},
       {"iris-full-iterations", "3", {"-i", iris, "-c", "3", "-f", "-I", "20"}},
       {"iris-kmeans-only", "4", {"-i", iris, "-c", "3", "-r", "2,20", "-I", "0", "--verbose"}},
       {"iris-no-update-threshold", "5", {"-i", iris, "-c", "3", "-r", "2,5,no", "-t", "1e-3"}},

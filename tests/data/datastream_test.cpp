@@ -20,19 +20,22 @@ TEST(DataStreamTest, FaultyLinesAreReportedAndTheFifthOfAKindStops) {
        "Vector in line 3 is too short (2, should be 3).\n"
        "Vector in line 5 is too short (2, should be 3).\n"
        "Vector in line 7 is too long (should be 3).\n",
-       true, 8},
+       true,
+       8},
       {"1 nan\n1 2\n3 NaN\n4 1e999\n5 6\n7 inf 8\n",
        {{1, 2}, {5, 6}},
        "Vector in line 1 has a value that is not finite.\n"
        "Vector in line 3 has a value that is not finite.\n"
        "Vector in line 4 has a value that is not finite.\n"
        "Vector in line 6 is too long (should be 2).\n",
-       true, 6},
+       true,
+       6},
       {std::string("1 2\n1;2\n3 4\n1 , 2\n1 ") + '\0' + " 2\n\n1,2\n5 %\n7 8\n",
        {{1, 2}, {3, 4}},
        "Error in line 2.\nError in line 4.\nError in line 5.\nError in line 7.\n"
        "Error in line 8.\nToo many errors, exiting.\n",
-       false, 8},
+       false,
+       8},
       {"1 2\n1\n2\n3\n4 NaN\n5 6 7\n8 9\n",
        {{1, 2}},
        "Vector in line 2 is too short (1, should be 2).\n"
@@ -41,7 +44,8 @@ TEST(DataStreamTest, FaultyLinesAreReportedAndTheFifthOfAKindStops) {
        "Vector in line 5 has a value that is not finite.\n"
        "Vector in line 6 is too long (should be 2).\n"
        "Too many incomplete vectors, exiting.\n",
-       false, 6},
+       false,
+       6},
       {"1 2\nx\n1\nx\n1\nx\n1\nx\n1\n3 4\n", {{1, 2}, {3, 4}}, nullptr, true, 10},
   };
   for (Case const& c : cases) {
@@ -57,7 +61,7 @@ TEST(DataStreamTest, FaultyLinesAreReportedAndTheFifthOfAKindStops) {
     }
     EXPECT_EQ(stream.finished, c.finished) << c.text;
     EXPECT_EQ(CurrentLineNumber(), c.lines_read) << c.text;  // nothing read past a stop
-    EXPECT_TRUE(!c.finished || !stream.Get());  // nothing more after the end
+    EXPECT_TRUE(!c.finished || !stream.Get());               // nothing more after the end
   }
 }
 

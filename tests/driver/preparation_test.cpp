@@ -43,11 +43,15 @@ TEST(PreparationTest, InitialCovarianceAndFloorScaleTheData) {
 // The first column whose values are all equal or whose variance is not
 // positive (underflow), or -1.
 TEST(PreparationTest, ColumnWithoutVariance) {
-  struct Case { std::vector<double> values; int column; } cases[] = {
+  struct Case {
+    std::vector<double> values;
+    int column;
+  } cases[] = {
       {{1, 5, 2, 5, 3, 5}, 1}, {{1, 1e-200, 2, 2e-200}, 1}, {{7, 1, 7, 1}, 0}, {{1, 2, 3, 4}, -1}};
   for (Case const& c : cases) {
     DataSet set(2, c.values);
-    EXPECT_EQ(ColumnWithoutVariance(set.data, PrepareStatistics(set.data, false, 1, 0.5, 0)), c.column);
+    EXPECT_EQ(ColumnWithoutVariance(set.data, PrepareStatistics(set.data, false, 1, 0.5, 0)),
+              c.column);
   }
 }
 

@@ -64,8 +64,8 @@ class OutputText {
   abort();
 }
 
-#define FUZZ_CHECK(condition) \
-  do {                        \
+#define FUZZ_CHECK(condition)                  \
+  do {                                         \
     if (!(condition)) FuzzFailure(#condition); \
   } while (0)
 

@@ -50,9 +50,7 @@ extern "C" int LLVMFuzzerTestOneInput(uint8_t const* bytes, size_t size) {
 
   std::string text = Written(model);
   MixtureModel again;
-  {
-    FUZZ_CHECK(again.Read(InputBytes(text).file, format) == MM_FILE_OK);
-  }
+  { FUZZ_CHECK(again.Read(InputBytes(text).file, format) == MM_FILE_OK); }
   FUZZ_CHECK(again.count == model.count);
   for (int k = 0; k < model.count; ++k) {
     MixtureComponent const& a = *model.components[k];

@@ -3,13 +3,14 @@
 // help check, the parser and the checks of combinations with the program's
 // option table, and every value the program reads must then lie within its
 // bounds. The table is process-wide, so every input starts from a new one.
+#include "options/options.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
 
 #include "driver/commandline.h"
 #include "fuzz_support.h"
-#include "options/options.h"
 
 namespace {
 

@@ -30,7 +30,8 @@ int main(int argc, char** argv) {
   std::sort(inputs.begin(), inputs.end());
   for (auto const& path : inputs) {
     std::ifstream in(path, std::ios::binary);
-    std::vector<uint8_t> bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    std::vector<uint8_t> bytes{std::istreambuf_iterator<char>(in),
+                               std::istreambuf_iterator<char>()};
     fprintf(stderr, "replaying %s (%zu bytes)\n", path.c_str(), bytes.size());
     // As the fuzzer does, an empty input still comes with a valid pointer.
     uint8_t const none = 0;

@@ -10,7 +10,8 @@ MixtureModel Example() {
   AddComponent(model, MM_COV_DIAGONAL, 1, {0.5, -1}, {2, 0.25});
   return model;
 }
-std::string const kHeader = "% Plain Matlab-readable\n", kExample = kHeader + "1 0\n1 0\n0.5 -1 \n1 0\n2 0.25 \n";
+std::string const kHeader = "% Plain Matlab-readable\n",
+                  kExample = kHeader + "1 0\n1 0\n0.5 -1 \n1 0\n2 0.25 \n";
 
 std::string Written(MixtureModel const& model) {
   TextStream out;
@@ -71,7 +72,8 @@ TEST(MixtureModelTest, NormalizeWeightsAndLimitVariances) {
   AddComponent(model, MM_COV_FULL, 0.5, {0, 0, 0}, {0.5, 0.9, 0, 0.9, kNaN, 0, 0, 0, 2});
   model.LimitVariances(Row({1, 2, 3}));
   EXPECT_TRUE(SameBits(model.components[0]->covariance, Row({1, 5, kNaN})));
-  EXPECT_TRUE(SameBits(model.components[1]->covariance, FromValues(3, 3, {1, 0.9, 0, 0.9, kNaN, 0, 0, 0, 3})));
+  EXPECT_TRUE(SameBits(model.components[1]->covariance,
+                       FromValues(3, 3, {1, 0.9, 0, 0.9, kNaN, 0, 0, 0, 3})));
   EXPECT_EQ(model.NotFinite(nullptr), 2);
 }
 
@@ -82,8 +84,9 @@ TEST(ModelFileTest, WrittenByteForByteAndReadBackExactly) {
   EXPECT_EQ(Written(MixtureModel()), kHeader + "0\n");
   MixtureModel full = Example(), read = Example();
   AddComponent(full, MM_COV_FULL, 1.0 / 3, {1.0 / 3, -2}, {1, 1e-20, 1e-20, 2});
-  EXPECT_EQ(Written(full), kHeader + "2 0\n1 0\n0.5 -1 \n1 0\n2 0.25 \n"
-                                     "0.333333 0\n0.333333333333333 -2 \n2 0\n1 1e-20 \n1e-20 2 \n");
+  EXPECT_EQ(Written(full), kHeader +
+                               "2 0\n1 0\n0.5 -1 \n1 0\n2 0.25 \n"
+                               "0.333333 0\n0.333333333333333 -2 \n2 0\n1 1e-20 \n1e-20 2 \n");
   full.components[1]->weight = 0.375;
   full.components[1]->mean.data[0] = 0.125;
   MixtureModel copy(full);
@@ -124,7 +127,8 @@ TEST(ModelFileTest, HandWrittenFormsAreAccepted) {
   }
   for (char const* type : {"0", "2", "7", "-0.5"}) {
     MixtureModel read;
-    ASSERT_EQ(ReadText(read, std::string("1\n1\n0.5 -1\n") + type + " 0\n2 0.5\n0.5 1\n"), MM_FILE_OK);
+    ASSERT_EQ(ReadText(read, std::string("1\n1\n0.5 -1\n") + type + " 0\n2 0.5\n0.5 1\n"),
+              MM_FILE_OK);
     EXPECT_EQ(read.components[0]->type, MM_COV_FULL) << type;
     EXPECT_EQ(read.components[0]->covariance(1, 0), 0.5) << type;
   }
@@ -140,8 +144,8 @@ TEST(ModelFileTest, MalformedFilesAreRejected) {
   for (std::string const& text : std::vector<std::string>{
            "", kHeader, kHeader + "\n",
            // Counts that are no usable int, or more than the file holds.
-           "NaN" + body, "inf" + body, "1e10" + body, "2147483648" + body, "-1" + body, "-3.5" + body,
-           "2147483647" + body,
+           "NaN" + body, "inf" + body, "1e10" + body, "2147483648" + body, "-1" + body,
+           "-3.5" + body, "2147483647" + body,
            // Types that are no usable int.
            start + "nan 0\n2 0.25\n", start + "inf 0\n2 0.25\n", start + "1e300 0\n2 0.25\n",
            start + "-2147483649 0\n2 0.25\n",
@@ -170,7 +174,8 @@ TEST(ModelFileTest, MalformedFilesAreRejected) {
 TEST(ModelFileTest, PipeNeedsTheHeaderBecauseItCannotGoBack) {
   for (bool header : {true, false}) {
     FILE* pipe = popen(header ? "printf '%% Plain Matlab-readable\\n1\\n1\\n0.5\\n1\\n2\\n'"
-                              : "printf '1\\n1\\n0.5\\n1\\n2\\n'", "r");
+                              : "printf '1\\n1\\n0.5\\n1\\n2\\n'",
+                       "r");
     MixtureModel model;
     MixtureModelFileFormat format = MM_FF_NONE;
     EXPECT_EQ(model.Read(pipe, format), header ? MM_FILE_OK : MM_FILE_MALFORMED);
@@ -204,7 +209,8 @@ TEST(DistanceTest, MahalanobisInEachFormOfTheInverseCovariance) {
 TEST(DistanceTest, DensitiesAreFiniteOrZero) {
   EXPECT_EQ(ProbabilityDensity(0, 1), 1.0);
   EXPECT_EQ(ProbabilityDensity(2, 2), std::exp(-1.0) / 2);
-  for (double overflow : {ProbabilityDensity(2, 0), ProbabilityDensity(2000, 0), ProbabilityDensity(-2000, 1)})
+  for (double overflow :
+       {ProbabilityDensity(2, 0), ProbabilityDensity(2000, 0), ProbabilityDensity(-2000, 1)})
     EXPECT_EQ(overflow, 0.0);
 }
 

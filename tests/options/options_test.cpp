@@ -10,14 +10,23 @@ const char* const kColours[] = {"red", "green", "blue"};
 
 // One option of every value type, one option a line; -z is the last of the table.
 void DeclareTable() {
-  optAdd('n', "numbers"); optAddValueInteger(1, 0, 0); optAddValueInteger(2, 0, 0); optAddValueInteger(3, 0, 0);
+  optAdd('n', "numbers");
+  optAddValueInteger(1, 0, 0);
+  optAddValueInteger(2, 0, 0);
+  optAddValueInteger(3, 0, 0);
   optAddFlag('q', "quiet", 0);
-  optAdd('c', "count"); optAddValueInteger(1, 1, 1000);
-  optAdd('t', "threshold"); optAddValueDouble(0.5, 0.25, 1.0);
-  optAdd('b', "bool"); optAddValueBool(0);
-  optAdd('e', "colour"); optAddValueEnum(0, 3, kColours);
-  optAdd('s', "start"); optAddValueString(nullptr);
-  optAdd('z', "zeta"); optAddValueInteger(0, 0, 0);
+  optAdd('c', "count");
+  optAddValueInteger(1, 1, 1000);
+  optAdd('t', "threshold");
+  optAddValueDouble(0.5, 0.25, 1.0);
+  optAdd('b', "bool");
+  optAddValueBool(0);
+  optAdd('e', "colour");
+  optAddValueEnum(0, 3, kColours);
+  optAdd('s', "start");
+  optAddValueString(nullptr);
+  optAdd('z', "zeta");
+  optAddValueInteger(0, 0, 0);
 }
 
 std::vector<int> Numbers() { return {optInt('n', 1), optInt('n', 2), optInt('n', 3)}; }
@@ -32,7 +41,8 @@ class OptionsTest : public ::testing::Test {
   int ParseDeclared(std::vector<const char*> arguments) {
     arguments.insert(arguments.begin(), "prog");
     TextStream stream;
-    int code = optParseCommandLine(static_cast<int>(arguments.size()), arguments.data(), stream.file);
+    int code =
+        optParseCommandLine(static_cast<int>(arguments.size()), arguments.data(), stream.file);
     messages = stream.Text();
     return code;
   }
@@ -48,7 +58,10 @@ class OptionsTest : public ::testing::Test {
 };
 
 TEST_F(OptionsTest, ValuesSplitOnCommasAndWhiteSpace) {
-  struct Case { std::vector<const char*> arguments; std::vector<int> numbers; } cases[] = {
+  struct Case {
+    std::vector<const char*> arguments;
+    std::vector<int> numbers;
+  } cases[] = {
       {{}, {1, 2, 3}},
       {{"-n", "7,8,9"}, {7, 8, 9}},
       {{"--numbers", " \t10\n11\v12\r"}, {10, 11, 12}},
@@ -73,7 +86,7 @@ TEST_F(OptionsTest, ConvertedValuesAndFlags) {
   EXPECT_EQ(Parse({"-t", "0.75", "-e", "BLUE", "-s", token.c_str()}), 0);
   token[0] = 'X';
   EXPECT_EQ(optDouble('t', 1), 0.75);
-  EXPECT_STREQ(optEnum('e', 1), "blue");  // the declared name, any case matches
+  EXPECT_STREQ(optEnum('e', 1), "blue");         // the declared name, any case matches
   EXPECT_STREQ(optString('s', 1), "model.txt");  // a copy
   std::pair<const char*, int> const spellings[] = {{"1", 1}, {"yes", 1}, {"TRUE", 1},
                                                    {"0", 0}, {"No", 0},  {"false", 0}};
@@ -95,7 +108,11 @@ TEST_F(OptionsTest, ConvertedValuesAndFlags) {
 }
 
 TEST_F(OptionsTest, ErrorCodesAndMessages) {
-  struct Case { std::vector<const char*> arguments; int code; const char* message; } cases[] = {
+  struct Case {
+    std::vector<const char*> arguments;
+    int code;
+    const char* message;
+  } cases[] = {
       {{"n"}, 2, "Error: option must start with - (short) or -- (long).\n"},
       {{"-"}, 3, "Error: you must give option after - or --\n"},
       {{"-x"}, 4, "Error: unknown option: -x\n"},
@@ -123,7 +140,9 @@ TEST_F(OptionsTest, ErrorCodesAndMessages) {
 }
 
 TEST_F(OptionsTest, CompulsoryValues) {
-  optAdd('i', "input"); optAddValueString(nullptr); optCompulsory();
+  optAdd('i', "input");
+  optAddValueString(nullptr);
+  optCompulsory();
   optAddFlag('q', "quiet", 0);
   EXPECT_EQ(ParseDeclared({}), 1);
   EXPECT_EQ(messages, "Error: you must give the compulsory options.\n");
@@ -134,8 +153,10 @@ TEST_F(OptionsTest, CompulsoryValues) {
 }
 
 TEST_F(OptionsTest, LookupsTakeTheFirstMatchAndTextsStayPut) {
-  optAdd('a', ""); optAddValueString("first");
-  optAdd('a', "second"); optAddValueInteger(2, 0, 0);
+  optAdd('a', "");
+  optAddValueString("first");
+  optAdd('a', "second");
+  optAddValueInteger(2, 0, 0);
   const char* first = optString('a', 1);
   EXPECT_EQ(optIntStr("second", 1), 2);
   EXPECT_DEATH(optInt('a', 2), "optInt: no option -a has value index 2");

@@ -127,8 +127,8 @@ inline MixtureModel StartingModel(Data const& data, int K, double spread,
     MixtureCovarianceMatrixType const type = types[k % types.size()];
     std::vector<double> const centre(data.Vector(k), data.Vector(k) + data.Dimension());
     MixtureComponent& c = AddComponent(model, type, 1.0 / K, centre, {});
-    c.covariance = spread * (type == MM_COV_DIAGONAL ? DataVariances(data, mean)
-                                                     : DataCovariance(data, mean));
+    c.covariance =
+        spread * (type == MM_COV_DIAGONAL ? DataVariances(data, mean) : DataCovariance(data, mean));
   }
   return model;
 }

@@ -34,7 +34,8 @@ TEST_F(BlockKernelsTest, KernelsRepeatTheScalarArithmeticBitForBit) {
       GatherBlock(vectors.data, 0, kBlockVectors, block.data());
       Matrix factor(d, d);
       for (int i = 0; i < d; ++i)
-        for (int j = 0; j < d; ++j) factor(i, j) = j > i ? 1e300 : normal(generator) * (i == j ? 1e3 : 1);
+        for (int j = 0; j < d; ++j)
+          factor(i, j) = j > i ? 1e300 : normal(generator) * (i == j ? 1e3 : 1);
       std::vector<double> centred(d * kBlockVectors), out(kBlockVectors);
       BlockCholeskyDistances(block.data(), d, &rows[d], factor.data, centred.data(), out.data());
       for (int n = 0; n < kBlockVectors; ++n)

@@ -12,11 +12,14 @@ MixtureCovarianceMatrixType const D = MM_COV_DIAGONAL, F = MM_COV_FULL;
 // gets normaliser 0 and a neutral inverse factor, so its density is 0.
 TEST(DeterminantInverseCacheTest, NormalisersAndInverseFactorsOrNeutralValues) {
   MixtureModel model;
-  std::vector<std::vector<double>> const covariances = {{4, 1}, {4, 0, 0, 1}, {2, 0}, {1, 2, 2, 1}, {-1, 2}};
-  for (auto const& covariance : covariances) AddComponent(model, covariance.size() == 2 ? D : F, 1, {0, 0}, covariance);
+  std::vector<std::vector<double>> const covariances = {
+      {4, 1}, {4, 0, 0, 1}, {2, 0}, {1, 2, 2, 1}, {-1, 2}};
+  for (auto const& covariance : covariances)
+    AddComponent(model, covariance.size() == 2 ? D : F, 1, {0, 0}, covariance);
   DeterminantInverseCache cache;
   SetupDeterminantAndInverseMatrices(cache, model);
-  std::vector<std::vector<double>> const inverses = {{0.25, 1}, {0.5, 0, 0, 1}, {1, 1}, {1, 0, 0, 1}, {1, 1}};
+  std::vector<std::vector<double>> const inverses = {
+      {0.25, 1}, {0.5, 0, 0, 1}, {1, 1}, {1, 0, 0, 1}, {1, 1}};
   for (int k = 0; k < 5; ++k) {
     EXPECT_EQ(cache[k].first, k < 2 ? 12.566370614359172 : 0.0) << k;  // sqrt(4 * 1) * 2 pi
     EXPECT_EQ(Elements(cache[k].second), inverses[k]) << k;
@@ -29,8 +32,10 @@ TEST(DeterminantInverseCacheTest, NormalisersAndInverseFactorsOrNeutralValues) {
 TEST(EMStepTest, UnexplainedVectorsAndUnusableCovariances) {
   DataSet far(1, {0.0, 1000.0});
   MixtureModel model = OneDimensional({0.0, 1.0}, {1.0, 1.0}), updated(model);
-  double const f0 = 0.5 / std::sqrt(6.283185307179586), f1 = f0 * std::exp(-0.5), r0 = f0 / (f0 + f1);
-  EXPECT_NEAR(emMonolithicEMStep(model, far.data, updated, true), 0.5 * (std::log(f0 + f1) + kLogTiny), 1e-13);
+  double const f0 = 0.5 / std::sqrt(6.283185307179586), f1 = f0 * std::exp(-0.5),
+               r0 = f0 / (f0 + f1);
+  EXPECT_NEAR(emMonolithicEMStep(model, far.data, updated, true),
+              0.5 * (std::log(f0 + f1) + kLogTiny), 1e-13);
   EXPECT_NEAR(updated.components[0]->weight, (r0 + 0.5) / 2, 1e-15);
   EXPECT_NEAR(updated.components[1]->weight, (1 - r0 + 0.5) / 2, 1e-15);
   EXPECT_NEAR(updated.components[0]->mean.data[0], 500.0 / (r0 + 0.5), 1e-10);
@@ -83,7 +88,7 @@ TEST(EMLoopTest, DecreaseOrNonFiniteValueKeepsTheEarlierModelAndRaisesTheFlag) {
   DataSet set(1, {-1.0, 1.0}), near(1, {0.0, 0.1}), far(1, {1e300});
   MixtureModel falling, huge;
   AddComponent(falling, D, 10.0, {0.0}, {1.0});  // weight 10 becomes 1: the value falls
-  AddComponent(huge, D, 1e308, {0.0}, {0.01});    // the first value is +infinity
+  AddComponent(huge, D, 1e308, {0.0}, {0.01});   // the first value is +infinity
   for (bool threshold : {false, true}) {
     MixtureModel model(falling);
     double const L = threshold ? ExpectationMaximization(model, set.data, Row({0.1}), 0.0, false)
@@ -113,12 +118,15 @@ TEST(EMLoopTest, DecreaseOrNonFiniteValueKeepsTheEarlierModelAndRaisesTheFlag) {
 // The improvement is relative to the current value unless it exceeds it;
 // equal values stop even at threshold 0, and so does 0 / 0.
 TEST(EMLoopTest, ImprovementAboveThreshold) {
-  struct Case { double previous, current, threshold; bool above; } cases[] = {
-      {-2.0, -1.999, 0.001, false}, {-2.0, -1.999, 0.0004, true}, {-0.5, 0.6, 1.0, true},
-      {-0.5, 0.6, 1.5, false},      {-1.0, -1.0, 0.0, false},     {0.0, 0.0, 0.0, false},
-      {-1.0, -0.999, 0.0, true}};
+  struct Case {
+    double previous, current, threshold;
+    bool above;
+  } cases[] = {{-2.0, -1.999, 0.001, false}, {-2.0, -1.999, 0.0004, true}, {-0.5, 0.6, 1.0, true},
+               {-0.5, 0.6, 1.5, false},      {-1.0, -1.0, 0.0, false},     {0.0, 0.0, 0.0, false},
+               {-1.0, -0.999, 0.0, true}};
   for (Case const& c : cases)
-    EXPECT_EQ(emImprovementAboveThreshold(c.previous, c.current, c.threshold), c.above) << c.previous << " " << c.current;
+    EXPECT_EQ(emImprovementAboveThreshold(c.previous, c.current, c.threshold), c.above)
+        << c.previous << " " << c.current;
 }
 
 }  // namespace

@@ -8,7 +8,9 @@ namespace {
 
 double Mean(MixtureModel const& model, int k) { return model.components[k]->mean.data[0]; }
 double Weight(MixtureModel const& model, int k) { return model.components[k]->weight; }
-double Variance(MixtureModel const& model, int k) { return model.components[k]->covariance.data[0]; }
+double Variance(MixtureModel const& model, int k) {
+  return model.components[k]->covariance.data[0];
+}
 
 // Under variance 1 for every component both k-means assign alike.
 TEST(KMeansTest, OneDimensionalExamples) {
@@ -102,9 +104,10 @@ TEST(MahalanobisKMeansTest, FinalStepEstimatesCovariancesOfTheMembers) {
   EXPECT_EQ(Variance(model, 0), 0.0);
   EXPECT_EQ(Variance(model, 1), 4.0);  // of 10 and 14 about 12
   double const mean = (54.0 + 60 + 80) / 3;
-  EXPECT_NEAR(Variance(model, 2),
-              ((54 - mean) * (54 - mean) + (60 - mean) * (60 - mean) + (80 - mean) * (80 - mean)) / 3,
-              1e-9);
+  EXPECT_NEAR(
+      Variance(model, 2),
+      ((54 - mean) * (54 - mean) + (60 - mean) * (60 - mean) + (80 - mean) * (80 - mean)) / 3,
+      1e-9);
 }
 
 }  // namespace
