@@ -103,7 +103,7 @@ void Score(Inputs const& inputs, std::vector<double>& logs, std::vector<double>*
     table = responsibilities->data();
   }
   EMWorkspace workspace;
-  ScoreVectors(inputs.data, inputs.model, workspace, logs.data(), table);
+  emExpectation(inputs.data, inputs.model, workspace, logs.data(), table);
 }
 
 double Average(std::vector<double> const& logs) {

@@ -1,10 +1,5 @@
 #include "training/scoring.h"
 
-void ScoreVectors(Data const& data, MixtureModel const& model, EMWorkspace& workspace,
-                  double* logDensities, double* responsibilities) {
-  emExpectation(data, model, workspace, logDensities, responsibilities);
-}
-
 double SumInOrder(double const* values, size_t count) {
   double sum = 0.0;
   for (size_t n = 0; n < count; ++n) sum += values[n];

@@ -6,7 +6,7 @@
 
 #include "support/values.h"
 
-TEST(ScoreVectorsTest, TheSameBitsAsTheLogLikelihoodAndTheEMStep) {
+TEST(EmExpectationTest, TheSameBitsAsTheLogLikelihoodAndTheEMStep) {
   // 149 clustered vectors and one far from every component, which no
   // component explains: three blocks, the last one partial.
   std::vector<double> values = ClusteredValues(149, 3, 3, 5);
@@ -21,7 +21,7 @@ TEST(ScoreVectorsTest, TheSameBitsAsTheLogLikelihoodAndTheEMStep) {
     MixtureModel model = StartingModel(clustered.data, K, 0.3, types);
     EMWorkspace workspace;
     std::vector<double> logs(N), responsibilities(N * K);
-    ScoreVectors(set.data, model, workspace, logs.data(), responsibilities.data());
+    emExpectation(set.data, model, workspace, logs.data(), responsibilities.data());
     EXPECT_EQ(SumInOrder(logs.data(), N) / N, emLogLikelihood(set.data, model));
     // The step's weights are the sums of its responsibilities, in row order, over N.
     MixtureModel updated(model);
