@@ -3,12 +3,15 @@
 #include <cmath>
 #include <cstring>
 
+#include "training/exp_avx2.h"
+
 // The kernels are written once, on four-lane vectors of doubles, as inline
 // bodies; each is compiled into a portable function (two SSE2 halves per
 // vector on x86-64, two NEON halves on aarch64, whatever the target has
 // elsewhere) and, on x86-64, into an AVX2 one as well. Additions and
 // multiplications stay separate operations (no fused multiply-add), so every
-// set gives the same bits.
+// set gives the same bits. The one exception, the AVX2 set's exp, gives the
+// C library's bits by construction and is checked against it at startup.
 
 // Helpers that return vectors are always inlined, so no vector ever crosses
 // a call and the ABI note about AVX vectors does not apply.
@@ -170,8 +173,10 @@ MIXFIT_INLINE void MomentsBody(double* acc, int components, int width, double co
 // smallest subnormal double. Checked once at startup, see UnderflowSkip.
 double const kExpUnderflow = -745.2;
 
+// vectorExp: exp by VectorExp, which gives the C library's bits where it is
+// used; otherwise the C library's exp itself.
 MIXFIT_INLINE void WeightedDensitiesBody(double const* distances, double weight, double normaliser,
-                                         double floor, double* out) {
+                                         double floor, bool vectorExp, double* out) {
   double e[B];
   Lanes const half = Splat(-0.5);
   Lanes lowest = Splat(HUGE_VAL);
@@ -180,9 +185,11 @@ MIXFIT_INLINE void WeightedDensitiesBody(double const* distances, double weight,
     Store(e + n, argument);
     lowest = argument < lowest ? argument : lowest;
   }
-  // Usually no argument is below the floor: then exp is called without a
-  // test per vector.
-  if (lowest[0] >= floor && lowest[1] >= floor && lowest[2] >= floor && lowest[3] >= floor) {
+  if (vectorExp) {
+    VectorExp(e, B, floor);
+  } else if (lowest[0] >= floor && lowest[1] >= floor && lowest[2] >= floor && lowest[3] >= floor) {
+    // Usually no argument is below the floor: then exp is called without a
+    // test per vector.
     for (int n = 0; n < B; ++n) e[n] = std::exp(e[n]);
   } else {
     for (int n = 0; n < B; ++n) e[n] = e[n] < floor ? 0.0 : std::exp(e[n]);
@@ -233,7 +240,7 @@ MIXFIT_INLINE void NormaliseBody(double* p, int components, double const* sums,
   }                                                                                               \
   attributes void WeightedDensities##suffix(double const* distances, double weight,               \
                                             double normaliser, double floor, double* out) {       \
-    WeightedDensitiesBody(distances, weight, normaliser, floor, out);                             \
+    WeightedDensitiesBody(distances, weight, normaliser, floor, false, out);                      \
   }                                                                                               \
   attributes void ColumnSums##suffix(double const* p, int components, double* sums) {             \
     ColumnSumsBody(p, components, sums);                                                          \
@@ -252,6 +259,13 @@ MIXFIT_INLINE void NormaliseBody(double* p, int components, double const* sums,
 MIXFIT_KERNEL_SET(Portable, )
 #ifdef MIXFIT_AVX2_KERNELS
 MIXFIT_KERNEL_SET(Avx2, __attribute__((target("avx2"))))
+// The densities of the AVX2 set where VectorExp gives the C library's bits.
+__attribute__((target("avx2"))) void WeightedDensitiesAvx2VectorExp(double const* distances,
+                                                                    double weight,
+                                                                    double normaliser, double floor,
+                                                                    double* out) {
+  WeightedDensitiesBody(distances, weight, normaliser, floor, true, out);
+}
 #endif
 
 struct Kernels {
@@ -268,9 +282,14 @@ Kernels const kPortable = {KERNELS_PORTABLE, DiagonalDistancesPortable, Cholesky
                            MomentsPortable,  WeightedDensitiesPortable, ColumnSumsPortable,
                            NormalisePortable};
 #ifdef MIXFIT_AVX2_KERNELS
-Kernels const kAvx2 = {KERNELS_AVX2, DiagonalDistancesAvx2, CholeskyDistancesAvx2,
-                       MomentsAvx2,  WeightedDensitiesAvx2, ColumnSumsAvx2,
-                       NormaliseAvx2};
+Kernels const kAvx2 = {
+    KERNELS_AVX2,
+    DiagonalDistancesAvx2,
+    CholeskyDistancesAvx2,
+    MomentsAvx2,
+    VectorExpMatchesLibrary() ? WeightedDensitiesAvx2VectorExp : WeightedDensitiesAvx2,
+    ColumnSumsAvx2,
+    NormaliseAvx2};
 #endif
 
 // The argument below which exp is not called: kExpUnderflow when the C

@@ -65,8 +65,9 @@ void BlockComponentDistances(double const* block, int d, MixtureComponent const&
                              Matrix const& factor, double* centred, double* out);
 
 // out[n] := weight * ProbabilityDensity(distances[n], normaliser) for every
-// column n of a block. The exponential is the C library's; only where its
-// argument is so low that the C library's result is 0 is the call skipped.
+// column n of a block. The exponential is the C library's, or in the AVX2
+// set VectorExp where that gives the same bits; only where its argument is
+// so low that the C library's result is 0 is the call skipped.
 void BlockWeightedDensities(double const* distances, double weight, double normaliser, double* out);
 
 // sums[n] := p(0, n) + p(1, n) + ... + p(components - 1, n), added in this
