@@ -96,8 +96,14 @@ alignas(64) uint64_t const kTable[128][2] = {
 };
 
 // The library's main path, operation for operation: a difference in a
-// single rounding would change the last bit of some results.
-__attribute__((target("avx2,fma"))) inline __m256d ExpMainPath(__m256d x) {
+// single rounding would change the last bit of some results. The result is
+// scale + scale * tmp, with scale the bits sbits.
+struct Reduced {
+  __m256i sbits;
+  __m256d tmp;
+};
+
+__attribute__((target("avx2,fma"))) inline Reduced ExpReduce(__m256d x) {
   __m256d kd = _mm256_fmadd_pd(x, _mm256_set1_pd(kInvLn2N), _mm256_set1_pd(kShift));
   __m256i const ki = _mm256_castpd_si256(kd);
   kd = _mm256_sub_pd(kd, _mm256_set1_pd(kShift));
@@ -108,14 +114,37 @@ __attribute__((target("avx2,fma"))) inline __m256d ExpMainPath(__m256d x) {
   long long const* table = reinterpret_cast<long long const*>(kTable[0]);
   __m256d const tail = _mm256_castsi256_pd(_mm256_i64gather_epi64(table, index, 8));
   __m256i const top = _mm256_slli_epi64(ki, 45);
-  __m256d const scale =
-      _mm256_castsi256_pd(_mm256_add_epi64(_mm256_i64gather_epi64(table + 1, index, 8), top));
+  __m256i const sbits = _mm256_add_epi64(_mm256_i64gather_epi64(table + 1, index, 8), top);
   __m256d const r2 = _mm256_mul_pd(r, r);
   __m256d const low = _mm256_fmadd_pd(r, _mm256_set1_pd(kC3), _mm256_set1_pd(kC2));
   __m256d const high = _mm256_fmadd_pd(r, _mm256_set1_pd(kC5), _mm256_set1_pd(kC4));
   __m256d tmp = _mm256_fmadd_pd(low, r2, _mm256_add_pd(tail, r));
   tmp = _mm256_fmadd_pd(_mm256_mul_pd(r2, r2), high, tmp);
-  return _mm256_fmadd_pd(scale, tmp, scale);
+  return {sbits, tmp};
+}
+
+__attribute__((target("avx2,fma"))) inline __m256d ExpMainPath(Reduced const& e) {
+  __m256d const scale = _mm256_castsi256_pd(e.sbits);
+  return _mm256_fmadd_pd(scale, e.tmp, scale);
+}
+
+// The library's path for -1024 < x <= -512, where 2^(k >> 7) may be
+// subnormal: the scale is raised by 2^1022 and the result lowered again,
+// rounded first to the precision left at its size when below 2^-1022. No
+// operation is fused here, as in the library.
+__attribute__((target("avx2,fma"))) inline __m256d ExpLowPath(Reduced const& e) {
+  __m256d const one = _mm256_set1_pd(1.0);
+  __m256d const scale =
+      _mm256_castsi256_pd(_mm256_add_epi64(e.sbits, _mm256_set1_epi64x(1022ll << 52)));
+  __m256d const product = _mm256_mul_pd(scale, e.tmp);
+  __m256d const y = _mm256_add_pd(scale, product);
+  __m256d const hi = _mm256_add_pd(one, y);
+  __m256d lo = _mm256_add_pd(_mm256_sub_pd(scale, y), product);
+  lo = _mm256_add_pd(_mm256_add_pd(_mm256_sub_pd(one, hi), y), lo);
+  // (hi + lo) - 1 is never -0 when rounding to nearest.
+  __m256d const rounded = _mm256_sub_pd(_mm256_add_pd(hi, lo), one);
+  __m256d const small = _mm256_cmp_pd(y, one, _CMP_LT_OQ);
+  return _mm256_mul_pd(_mm256_blendv_pd(y, rounded, small), _mm256_set1_pd(0x1p-1022));
 }
 
 bool HasAvx2AndFma() {
@@ -204,6 +233,8 @@ bool VectorExpMatchesLibrary() {
 #ifdef MIXFIT_VECTOR_EXP
 __attribute__((target("avx2,fma"))) void VectorExp(double* x, int count, double floor) {
   __m256d const tiny = _mm256_set1_pd(0x1p-54), large = _mm256_set1_pd(512.0);
+  __m256d const lowest = _mm256_set1_pd(-1024.0), negativeLarge = _mm256_set1_pd(-512.0);
+  __m256d const below = _mm256_set1_pd(floor);
   __m256d const magnitude = _mm256_castsi256_pd(_mm256_set1_epi64x(0x7fffffffffffffff));
   for (int n = 0; n < count; n += 4) {
     __m256d const v = _mm256_loadu_pd(x + n);
@@ -211,14 +242,23 @@ __attribute__((target("avx2,fma"))) void VectorExp(double* x, int count, double 
     // The lanes the library's main path takes; NaN compares false.
     __m256d const main =
         _mm256_and_pd(_mm256_cmp_pd(a, tiny, _CMP_GE_OQ), _mm256_cmp_pd(a, large, _CMP_LT_OQ));
-    int const others = ~_mm256_movemask_pd(main) & 15;
-    _mm256_storeu_pd(x + n, ExpMainPath(v));
-    if (others == 0) continue;
-    for (int lane = 0; lane < 4; ++lane) {
-      if (!(others >> lane & 1)) continue;
-      double const argument = v[lane];
-      x[n + lane] = argument < floor ? 0.0 : std::exp(argument);
+    Reduced const e = ExpReduce(v);
+    if (_mm256_movemask_pd(main) == 15) {
+      _mm256_storeu_pd(x + n, ExpMainPath(e));
+      continue;
     }
+    // Far from a component the argument is often below -512: the library's
+    // path there is vectorised too, and below the floor the result is 0.
+    __m256d const low = _mm256_and_pd(_mm256_cmp_pd(v, lowest, _CMP_GT_OQ),
+                                      _mm256_cmp_pd(v, negativeLarge, _CMP_LE_OQ));
+    __m256d const zero = _mm256_cmp_pd(v, below, _CMP_LT_OQ);
+    __m256d y = _mm256_blendv_pd(ExpMainPath(e), ExpLowPath(e), low);
+    y = _mm256_andnot_pd(zero, y);
+    _mm256_storeu_pd(x + n, y);
+    int const others = ~_mm256_movemask_pd(_mm256_or_pd(_mm256_or_pd(main, low), zero)) & 15;
+    if (others == 0) continue;
+    for (int lane = 0; lane < 4; ++lane)
+      if (others >> lane & 1) x[n + lane] = std::exp(v[lane]);
   }
 }
 #else

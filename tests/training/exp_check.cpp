@@ -1,7 +1,9 @@
 // Compares VectorExp with the C library's exp bit for bit: the edges of its
-// main path once, then `count` arguments (10^7 unless given), most of them
-// in the range the densities use, [-745.2, 0], some in (0, 709.8] and some
-// of random magnitude from 2^-60 to 2^10. Prints the counts and the times;
+// paths once, then `count` arguments (10^7 unless given), most of them in
+// the range the densities use, [-745.2, 0], some in (0, 709.8], some in
+// [-1045.2, -745.2] and some of random magnitude from 2^-60 to 2^10.
+// Prints the counts (the "main path" lanes are those with 2^-54 <= |x| <
+// 512, the rest of -1024 < x <= -512 the "low path" ones) and the times;
 // exits with 1 when any result differs, 77 (skipped) when the build or the
 // processor lacks the function.
 #include <chrono>
@@ -27,10 +29,14 @@ uint64_t Next(uint64_t& state) {
 double Uniform(uint64_t& state) { return static_cast<double>(Next(state) >> 11) * 0x1p-53; }
 
 double Argument(uint64_t& state, uint64_t i) {
-  switch (i % 8) {
+  switch (i % 16) {
     case 0:
+    case 1:
       return 709.8 * Uniform(state);
-    case 1: {
+    case 2:
+      return -745.2 - 300.0 * Uniform(state);
+    case 3:
+    case 4: {
       uint64_t const bits = Next(state);
       double const m = 1.0 + static_cast<double>(bits >> 12) * 0x1p-52;
       double const x = std::ldexp(m, static_cast<int>(bits % 70) - 60);
@@ -61,7 +67,7 @@ std::vector<double> Edges() {
                            -745.2,
                            1e300,
                            -1e300};
-  for (double e : {0x1p-54, 512.0, 1.0}) {
+  for (double e : {0x1p-54, 512.0, 1024.0, 1.0}) {
     for (double s : {e, -e}) {
       double a = s, b = s;
       for (int i = 0; i < 8; ++i) {
@@ -84,7 +90,7 @@ std::vector<double> Edges() {
 }
 
 struct Tally {
-  uint64_t compared = 0, mainPath = 0, different = 0;
+  uint64_t compared = 0, mainPath = 0, lowPath = 0, different = 0;
   double vectorSeconds = 0, librarySeconds = 0;
 };
 
@@ -103,6 +109,7 @@ void Compare(std::vector<double> const& x, std::vector<double>& y, std::vector<d
   for (size_t i = 0; i < x.size(); ++i) {
     double const a = std::fabs(x[i]);
     tally.mainPath += a >= 0x1p-54 && a < 512.0;
+    tally.lowPath += x[i] > -1024.0 && x[i] <= -512.0;
     if (std::memcmp(&y[i], &z[i], sizeof(double)) != 0) {
       if (tally.different < 10)
         std::printf("differs: exp(%a) = %a, VectorExp gives %a\n", x[i], z[i], y[i]);
@@ -137,10 +144,11 @@ int main(int argc, char** argv) {
   }
   double const seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-  std::printf("edges: %" PRIu64 " compared, %" PRIu64 " on the main path, %" PRIu64 " different\n",
-              edges.compared, edges.mainPath, edges.different);
-  std::printf("random: %" PRIu64 " compared, %" PRIu64 " on the main path, %" PRIu64 " different\n",
-              tally.compared, tally.mainPath, tally.different);
+  for (Tally const* t : {&edges, &tally})
+    std::printf("%s: %" PRIu64 " compared, %" PRIu64 " on the main path, %" PRIu64
+                " on the low path, %" PRIu64 " different\n",
+                t == &edges ? "edges" : "random", t->compared, t->mainPath, t->lowPath,
+                t->different);
   std::printf("%.1f s; per argument %.2f ns VectorExp, %.2f ns the C library's exp\n", seconds,
               1e9 * tally.vectorSeconds / tally.compared,
               1e9 * tally.librarySeconds / tally.compared);
