@@ -25,4 +25,10 @@ bool VectorExpMatchesLibrary();
 // which must be below -512. Only where VectorExpSupported().
 void VectorExp(double* x, int count, double floor);
 
+// The lanes VectorExp takes at a time: 8 where the processor has AVX-512F
+// (the same operations on wider registers), else 4. Setting 4 lets tests
+// check the narrower path too; false when the processor lacks the width.
+int VectorExpLanes();
+bool SetVectorExpLanes(int lanes);
+
 #endif

@@ -119,15 +119,9 @@ void Compare(std::vector<double> const& x, std::vector<double>& y, std::vector<d
   tally.compared += x.size();
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  uint64_t const count = argc > 1 ? std::strtoull(argv[1], nullptr, 10) : 10000000;
-  if (!VectorExpSupported()) {
-    std::printf("VectorExp: not in this build or not on this processor\n");
-    return 77;
-  }
-  std::printf("startup check: %s\n", VectorExpMatchesLibrary() ? "equal" : "DIFFERENT");
+// Compares the lanes-wide path on the edges and count random arguments;
+// the number of results that differ.
+uint64_t CheckWidth(int lanes, uint64_t count) {
   auto const started = std::chrono::steady_clock::now();
   std::vector<double> x = Edges(), y(x.size()), z(x.size());
   Tally edges;
@@ -145,12 +139,29 @@ int main(int argc, char** argv) {
   double const seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
   for (Tally const* t : {&edges, &tally})
-    std::printf("%s: %" PRIu64 " compared, %" PRIu64 " on the main path, %" PRIu64
+    std::printf("%d lanes, %s: %" PRIu64 " compared, %" PRIu64 " on the main path, %" PRIu64
                 " on the low path, %" PRIu64 " different\n",
-                t == &edges ? "edges" : "random", t->compared, t->mainPath, t->lowPath,
+                lanes, t == &edges ? "edges" : "random", t->compared, t->mainPath, t->lowPath,
                 t->different);
-  std::printf("%.1f s; per argument %.2f ns VectorExp, %.2f ns the C library's exp\n", seconds,
-              1e9 * tally.vectorSeconds / tally.compared,
+  std::printf("%d lanes: %.1f s; per argument %.2f ns VectorExp, %.2f ns the C library's exp\n",
+              lanes, seconds, 1e9 * tally.vectorSeconds / tally.compared,
               1e9 * tally.librarySeconds / tally.compared);
-  return edges.different + tally.different == 0 && VectorExpMatchesLibrary() ? 0 : 1;
+  return edges.different + tally.different;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  uint64_t const count = argc > 1 ? std::strtoull(argv[1], nullptr, 10) : 10000000;
+  if (!VectorExpSupported()) {
+    std::printf("VectorExp: not in this build or not on this processor\n");
+    return 77;
+  }
+  std::printf("startup check (%d lanes): %s\n", VectorExpLanes(),
+              VectorExpMatchesLibrary() ? "equal" : "DIFFERENT");
+  uint64_t different = 0;
+  // Both widths the processor has, the wider one first.
+  for (int lanes : {8, 4})
+    if (SetVectorExpLanes(lanes)) different += CheckWidth(lanes, count);
+  return different == 0 && VectorExpMatchesLibrary() ? 0 : 1;
 }
