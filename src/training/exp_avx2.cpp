@@ -219,8 +219,12 @@ bool HasAvx512() {
   return __builtin_cpu_supports("avx512f");
 }
 
-// The lanes VectorExp takes at a time.
-int Width = HasAvx512() ? 8 : 4;
+// The lanes VectorExp takes at a time, decided at the first use: the kernel
+// sets' startup check may run before this file's globals are initialised.
+int& Width() {
+  static int width = HasAvx512() ? 8 : 4;
+  return width;
+}
 
 #endif
 
@@ -374,17 +378,17 @@ __attribute__((target("avx512f"))) void VectorExp8(double* x, int count, double 
 }  // namespace
 
 void VectorExp(double* x, int count, double floor) {
-  if (Width == 8)
+  if (Width() == 8)
     VectorExp8(x, count, floor);
   else
     VectorExp4(x, count, floor);
 }
 
-int VectorExpLanes() { return Width; }
+int VectorExpLanes() { return Width(); }
 
 bool SetVectorExpLanes(int lanes) {
   if (lanes != 4 && !(lanes == 8 && HasAvx512())) return false;
-  Width = lanes;
+  Width() = lanes;
   return true;
 }
 #else
