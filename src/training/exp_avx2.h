@@ -1,12 +1,12 @@
 #ifndef MIXFIT_TRAINING_EXP_AVX2_H
 #define MIXFIT_TRAINING_EXP_AVX2_H
 
-// exp four arguments at a time with AVX2 and FMA, giving the bits of the C
-// library's exp where that is glibc's variant for processors with FMA and
-// AVX2: the same table-driven algorithm, the same operations, fused where
-// that variant fuses them, on its main path and on its path for -1024 < x
-// <= -512. The other arguments (|x| < 2^-54, x >= 512, x <= -1024, NaN) go
-// to the C library's exp one by one.
+// exp four arguments at a time with AVX2 and FMA (eight with AVX-512F),
+// giving the bits of the C library's exp where that is glibc's variant for
+// processors with FMA and AVX2: the same table-driven algorithm, the same
+// operations, fused where that variant fuses them, on its main path and on
+// its path for -1024 < x <= -512. The other arguments (|x| < 2^-54, x >=
+// 512, x <= -1024, NaN) go to the C library's exp one by one.
 //
 // Results must not depend on the processor or the build, so the densities
 // use it only where VectorExpMatchesLibrary() says it was found to give the
