@@ -13,7 +13,7 @@ ExitStatus DataError(const char* input) {
 ExitStatus ReadData(DataRequest const& request, DataStorage& storage, Data& data,
                     DataStatistics& statistics) {
   const char* input = request.input;
-  if (storage.Read(input) != DATA_FILE_OK) return DataError(input);
+  if (storage.ReadShare(input) != DATA_FILE_OK) return DataError(input);
   if (storage.rows > 0) data.Map(0, static_cast<uint32_t>(storage.rows));
   // Data that can be read but not fitted fail as unreadable data, with the
   // reason first.

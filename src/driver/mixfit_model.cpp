@@ -6,6 +6,7 @@
 #include "driver/modelcommands.h"
 #include "driver/modeloptions.h"
 #include "driver/seed.h"
+#include "matrix/ranks.h"
 #include "options/options.h"
 
 namespace {
@@ -45,4 +46,10 @@ ExitStatus Run(int argc, char* argv[]) {
 
 }  // namespace
 
-int main(int argc, char* argv[]) { return static_cast<int>(Run(argc, argv)); }
+// Under mpirun the first process does the whole command and the others
+// wait for its status: the model commands read their data whole.
+int main(int argc, char* argv[]) {
+  StartRanks(&argc, &argv, false);
+  if (!Speaks()) return EndRanks(0);
+  return EndRanks(static_cast<int>(Run(argc, argv)));
+}

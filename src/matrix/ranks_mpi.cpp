@@ -1,0 +1,128 @@
+// The build with MPI: the processes started together by mpirun or srun.
+// Only the main thread communicates, outside the parallel passes.
+#include <mpi.h>
+
+#include <algorithm>
+#include <climits>
+#include <cstdio>
+
+#include "matrix/ranks.h"
+
+namespace {
+
+bool Started = false;
+MPI_Comm Work = MPI_COMM_SELF;  // the processes that share the data
+int WorkRank = 0, WorkSize = 1, WorldRank = 0;
+
+// The values that one exchange of AddInRankOrder moves per rank, so that
+// rank 0 holds at most this many per rank at once.
+size_t const kPiece = size_t(1) << 20;
+
+// Each rank's count as the int that MPI takes, and the offsets of the parts.
+void Layout(std::vector<int> const& counts, std::vector<int>& offsets) {
+  offsets.assign(counts.size(), 0);
+  for (size_t r = 1; r < counts.size(); ++r) offsets[r] = offsets[r - 1] + counts[r - 1];
+}
+
+}  // namespace
+
+void StartRanks(int* argc, char*** argv, bool share) {
+  int provided;
+  MPI_Init_thread(argc, argv, MPI_THREAD_FUNNELED, &provided);
+  Started = true;
+  MPI_Comm_rank(MPI_COMM_WORLD, &WorldRank);
+  Work = share ? MPI_COMM_WORLD : MPI_COMM_SELF;
+  MPI_Comm_rank(Work, &WorkRank);
+  MPI_Comm_size(Work, &WorkSize);
+  if (WorldRank != 0) {
+    // Messages and results come once, from the first process.
+    if (!freopen("/dev/null", "w", stdout) || !freopen("/dev/null", "w", stderr)) return;
+  }
+}
+
+int EndRanks(int status) {
+  if (!Started) return status;
+  int size;
+  MPI_Comm_size(MPI_COMM_WORLD, &size);
+  std::vector<int> all(size);
+  MPI_Allgather(&status, 1, MPI_INT, all.data(), 1, MPI_INT, MPI_COMM_WORLD);
+  int agreed = 0;
+  for (int s : all)
+    if (agreed == 0) agreed = s;
+  fflush(stdout);
+  MPI_Finalize();
+  Started = false;
+  return agreed;
+}
+
+int RankIndex() { return WorkRank; }
+
+int RankCount() { return WorkSize; }
+
+bool Speaks() { return WorldRank == 0; }
+
+void AddInRankOrder(double* values, size_t count) {
+  if (WorkSize == 1) return;
+  std::vector<double> parts(WorkRank == 0 ? kPiece * WorkSize : 0);
+  for (size_t at = 0; at < count; at += kPiece) {
+    int const n = static_cast<int>(std::min(kPiece, count - at));
+    MPI_Gather(values + at, n, MPI_DOUBLE, parts.data(), n, MPI_DOUBLE, 0, Work);
+    if (WorkRank == 0)
+      for (int r = 1; r < WorkSize; ++r)
+        for (int i = 0; i < n; ++i) values[at + i] += parts[static_cast<size_t>(r) * n + i];
+    MPI_Bcast(values + at, n, MPI_DOUBLE, 0, Work);
+  }
+}
+
+std::vector<double> GatherFromAll(double const* values, size_t count) {
+  std::vector<double> all(count * WorkSize);
+  MPI_Allgather(values, static_cast<int>(count), MPI_DOUBLE, all.data(), static_cast<int>(count),
+                MPI_DOUBLE, Work);
+  return all;
+}
+
+std::vector<double> GatherVaryingFromAll(double const* values, size_t count,
+                                         std::vector<size_t>* counts) {
+  int const mine = static_cast<int>(count);
+  std::vector<int> sizes(WorkSize), offsets;
+  MPI_Allgather(&mine, 1, MPI_INT, sizes.data(), 1, MPI_INT, Work);
+  Layout(sizes, offsets);
+  std::vector<double> all(static_cast<size_t>(offsets.back()) + sizes.back());
+  MPI_Allgatherv(values, mine, MPI_DOUBLE, all.data(), sizes.data(), offsets.data(), MPI_DOUBLE,
+                 Work);
+  if (counts) counts->assign(sizes.begin(), sizes.end());
+  return all;
+}
+
+std::vector<char> GatherTextAtFirst(char const* text, size_t size) {
+  int const mine = static_cast<int>(std::min<size_t>(size, INT_MAX / 4 / WorkSize));
+  std::vector<int> sizes(WorkSize), offsets;
+  MPI_Gather(&mine, 1, MPI_INT, sizes.data(), 1, MPI_INT, 0, Work);
+  Layout(sizes, offsets);
+  std::vector<char> all(WorkRank == 0 ? static_cast<size_t>(offsets.back()) + sizes.back() : 0);
+  MPI_Gatherv(text, mine, MPI_CHAR, all.data(), sizes.data(), offsets.data(), MPI_CHAR, 0, Work);
+  return all;
+}
+
+int AgreeStatus(int status) {
+  if (WorkSize == 1) return status;
+  std::vector<int> all(WorkSize);
+  MPI_Allgather(&status, 1, MPI_INT, all.data(), 1, MPI_INT, Work);
+  for (int s : all)
+    if (s != 0) return s;
+  return 0;
+}
+
+void BroadcastFromFirst(void* data, size_t size) {
+  if (WorkSize > 1) MPI_Bcast(data, static_cast<int>(size), MPI_BYTE, 0, Work);
+}
+
+void ScatterFromFirst(double const* values, std::vector<size_t> const& offsets,
+                      std::vector<double>& part) {
+  std::vector<int> sizes(WorkSize), starts;
+  for (int r = 0; r < WorkSize; ++r) sizes[r] = static_cast<int>(offsets[r + 1] - offsets[r]);
+  Layout(sizes, starts);
+  part.resize(sizes[WorkRank]);
+  MPI_Scatterv(values, sizes.data(), starts.data(), MPI_DOUBLE, part.data(), sizes[WorkRank],
+               MPI_DOUBLE, 0, Work);
+}
