@@ -74,7 +74,11 @@ void AddInRankOrder(double* values, size_t count) {
   }
 }
 
+// Until StartRanks, and for a process working alone, there is one rank and
+// nothing to exchange: callers such as the tests never start MPI.
+
 std::vector<double> GatherFromAll(double const* values, size_t count) {
+  if (WorkSize == 1) return std::vector<double>(values, values + count);
   std::vector<double> all(count * WorkSize);
   MPI_Allgather(values, static_cast<int>(count), MPI_DOUBLE, all.data(), static_cast<int>(count),
                 MPI_DOUBLE, Work);
@@ -83,6 +87,10 @@ std::vector<double> GatherFromAll(double const* values, size_t count) {
 
 std::vector<double> GatherVaryingFromAll(double const* values, size_t count,
                                          std::vector<size_t>* counts) {
+  if (WorkSize == 1) {
+    if (counts) counts->assign(1, count);
+    return std::vector<double>(values, values + count);
+  }
   int const mine = static_cast<int>(count);
   std::vector<int> sizes(WorkSize), offsets;
   MPI_Allgather(&mine, 1, MPI_INT, sizes.data(), 1, MPI_INT, Work);
@@ -95,6 +103,7 @@ std::vector<double> GatherVaryingFromAll(double const* values, size_t count,
 }
 
 std::vector<char> GatherTextAtFirst(char const* text, size_t size) {
+  if (WorkSize == 1) return std::vector<char>(text, text + size);
   int const mine = static_cast<int>(std::min<size_t>(size, INT_MAX / 4 / WorkSize));
   std::vector<int> sizes(WorkSize), offsets;
   MPI_Gather(&mine, 1, MPI_INT, sizes.data(), 1, MPI_INT, 0, Work);
@@ -119,6 +128,10 @@ void BroadcastFromFirst(void* data, size_t size) {
 
 void ScatterFromFirst(double const* values, std::vector<size_t> const& offsets,
                       std::vector<double>& part) {
+  if (WorkSize == 1) {
+    part.assign(values + offsets[0], values + offsets[1]);
+    return;
+  }
   std::vector<int> sizes(WorkSize), starts;
   for (int r = 0; r < WorkSize; ++r) sizes[r] = static_cast<int>(offsets[r + 1] - offsets[r]);
   Layout(sizes, starts);
