@@ -169,6 +169,40 @@ TEST_F(RanksTest, FaultyLinesAsInOneProcess) {
   }
 }
 
+// Failures decided after the data are shared out: every rank ends with the
+// status and rank 0 alone reports, as one process does; no model is left.
+TEST_F(RanksTest, FailuresAsInOneProcess) {
+  std::string const data = WriteFile("data.txt", "1 2\n3 4\n5 7\n2 9\n"), model = Path("model.txt"),
+                    given = Path("given.txt");
+  ASSERT_EQ(RunMixfit({"-i", data, "-o", given, "-c", "1"}, Settings()).status, 0);
+  std::string const duplicates = WriteFile("duplicates.txt", "1 1\n1 1\n2 2\n3 3\n2 2\n1 1\n");
+  std::string const constant = WriteFile("constant.txt", "5 -1\n5 -2\n5 -1\n5 -3\n5 -4\n");
+  std::string const other = WriteFile("other.txt", "1 2 3\n4 5 6\n7 8 10\n");
+  std::string const empty = WriteFile("empty.txt", "% nothing\n");
+  std::vector<std::string> const cases[] = {
+      {"-i", duplicates, "-o", model, "-c", "4"},     // too few distinct points
+      {"-i", constant, "-o", model, "-c", "2"},       // a column without variance
+      {"-i", empty, "-o", model, "-c", "1"},          // no vector
+      {"-i", Path("missing.txt"), "-o", model},       // no file
+      {"-i", other, "-o", model, "-s", given},        // a model of another dimension
+      {"-i", data, "-o", Path("no/such/model.txt")},  // output that can't be written
+      {"-i", data, "-o", data, "-c", "1"},            // output onto the input
+  };
+  for (std::vector<std::string> const& arguments : cases) {
+    ProgramResult const alone = RunMixfit(arguments, Settings({"MIXFIT_SEED=4"}));
+    ASSERT_NE(alone.status, 0) << testing::PrintToString(arguments);
+    for (int ranks : {2, 4}) {
+      ProgramResult const run = RunRanks(ranks, arguments, {"MIXFIT_SEED=4"});
+      std::string const what =
+          std::to_string(ranks) + " ranks, " + testing::PrintToString(arguments);
+      EXPECT_EQ(run.status, alone.status) << what;
+      EXPECT_EQ(run.err, alone.err) << what;
+      EXPECT_EQ(run.out, alone.out) << what;
+      EXPECT_FALSE(Exists(model)) << what;
+    }
+  }
+}
+
 // An input that cannot be seeked is read by rank 0 and handed out: the
 // same fit as from the file.
 TEST_F(RanksTest, PipeHandedOut) {
