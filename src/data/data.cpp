@@ -379,9 +379,9 @@ bool ReadFailureInjected() {
 #endif
 }
 
-// The outcome that every rank agrees on: DATA_FILE_FAILED when any rank
-// reports it, else result.
-int AgreedResult(int result) { return AgreeStatus(result); }
+// Outcomes of a rank's read besides the DataFileResults, for the ranks to
+// agree on: memory ran out, or the share exceeds what a storage holds.
+int const kOutOfMemory = 100, kTooLarge = 101;
 
 // Judges the lines of a share in order, as one process would from line
 // `offset` on, with stream's counters and dimension as they stand there.
@@ -422,9 +422,15 @@ int DataStorage::ReadShare(const char* name) {
 
   if (!facts[1]) {
     // Read by rank 0 alone, then handed out in nearly equal parts.
-    int result = RankIndex() == 0 ? Read(file) : DATA_FILE_OK;
+    int result = DATA_FILE_OK;
+    try {
+      if (RankIndex() == 0) result = Read(file);
+    } catch (std::bad_alloc const&) {
+      result = kOutOfMemory;
+    }
     if (file) fclose(file);
-    result = AgreedResult(result);
+    result = AgreeStatus(result);
+    if (result == kOutOfMemory) throw std::bad_alloc();
     if (result != DATA_FILE_OK) return result;
     int shape[2] = {rows, columns};
     BroadcastFromFirst(shape, sizeof shape);
@@ -442,19 +448,28 @@ int DataStorage::ReadShare(const char* name) {
   // Each rank reads the lines that start in its part of the bytes.
   if (RankIndex() != 0) file = fopen(name, "r");
   Share share;
-  bool read = file != nullptr && !ReadFailureInjected();
-  if (read) {
+  int outcome = file != nullptr && !ReadFailureInjected() ? DATA_FILE_OK : DATA_FILE_FAILED;
+  try {
     struct stat status;
     off_t begin = 0, end = 0;
-    read = fstat(fileno(file), &status) == 0;
-    off_t const size = status.st_size;
+    bool const read = outcome == DATA_FILE_OK && fstat(fileno(file), &status) == 0;
+    off_t const size = read ? status.st_size : 0;
     int const r = RankIndex(), R = RankCount();
-    read = read && LineStartFrom(file, size / R * r + size % R * r / R, size, &begin) &&
-           LineStartFrom(file, size / R * (r + 1) + size % R * (r + 1) / R, size, &end) &&
-           ParseShare(file, begin, end, share);
+    if (read && LineStartFrom(file, size / R * r + size % R * r / R, size, &begin) &&
+        LineStartFrom(file, size / R * (r + 1) + size % R * (r + 1) / R, size, &end) &&
+        ParseShare(file, begin, end, share))
+      outcome = DATA_FILE_OK;
+    else
+      outcome = DATA_FILE_FAILED;
+  } catch (std::bad_alloc const&) {
+    outcome = kOutOfMemory;
   }
   if (file) fclose(file);
-  if (AgreedResult(read ? DATA_FILE_OK : DATA_FILE_FAILED) != DATA_FILE_OK) return DATA_FILE_FAILED;
+  // Memory that runs out on any rank ends the read on every rank as in one
+  // process, so that none is left waiting for another.
+  outcome = AgreeStatus(outcome);
+  if (outcome == kOutOfMemory) throw std::bad_alloc();
+  if (outcome != DATA_FILE_OK) return DATA_FILE_FAILED;
 
   // What one process would know on reaching this share: the lines before
   // it, and the dimension that the first vector of the file fixes.
@@ -489,8 +504,9 @@ int DataStorage::ReadShare(const char* name) {
   DataStream judge;
   char* text = nullptr;
   size_t length = 0;
+  // Without memory for the messages they are lost, but no rank stops
+  // between two exchanges.
   FILE* messages = open_memstream(&text, &length);
-  if (!messages) throw std::bad_alloc();
   judge.Open(static_cast<FILE*>(nullptr), messages);
   for (int r = 0; r < RankIndex(); ++r) {
     judge.max_errors -= static_cast<int>(counts[2 * r]);
@@ -500,21 +516,27 @@ int DataStorage::ReadShare(const char* name) {
   size_t kept = 0;
   stopped = judge.max_errors <= 0 || judge.max_incomplete <= 0;  // before this share
   if (!stopped) kept = JudgeShare(share, judge, offset, &stopped);
-  fclose(messages);
+  if (messages) fclose(messages);
   std::vector<char> all = GatherTextAtFirst(text, length);
   free(text);
   if (RankIndex() == 0) {
     fwrite(all.data(), 1, all.size(), stderr);
     fflush(stderr);
   }
-  if (AgreedResult(stopped ? DATA_FILE_FAILED : DATA_FILE_OK) != DATA_FILE_OK)
-    return DATA_FILE_FAILED;
-  if (kept * dimension > static_cast<size_t>(INT_MAX)) {
-    fprintf(stderr, "Too many values for one data set (more than %i), exiting.\n", INT_MAX);
-    return AgreedResult(DATA_FILE_FAILED);
+  // The storage is taken before the ranks agree, so that running out of
+  // memory for it is part of the outcome.
+  outcome = stopped ? DATA_FILE_FAILED : DATA_FILE_OK;
+  if (!stopped && kept * dimension > static_cast<size_t>(INT_MAX)) outcome = kTooLarge;
+  try {
+    if (outcome == DATA_FILE_OK) Resize(static_cast<int>(kept), dimension, false);
+  } catch (std::bad_alloc const&) {
+    outcome = kOutOfMemory;
   }
-  AgreedResult(DATA_FILE_OK);
-  Resize(static_cast<int>(kept), dimension, false);
+  outcome = AgreeStatus(outcome);
+  if (outcome == kOutOfMemory) throw std::bad_alloc();
+  if (outcome == kTooLarge)
+    fprintf(stderr, "Too many values for one data set (more than %i), exiting.\n", INT_MAX);
+  if (outcome != DATA_FILE_OK) return DATA_FILE_FAILED;
   std::copy(share.values.data(), share.values.data() + kept * dimension, data);
   return DATA_FILE_OK;
 }
