@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "matrix/ranks.h"
+
 ExitStatus DataError(const char* input) {
   fprintf(stderr, "\nError reading input data file: %s\n\n", input);
   return ExitStatus::kDataError;
@@ -71,4 +73,12 @@ void RemovePartialOutput(const char* name) {
 ExitStatus OutputError(const char* name) {
   fprintf(stderr, "\nError writing output to: %s\n", name != nullptr ? name : "standard output");
   return ExitStatus::kOutputError;
+}
+
+ExitStatus Agreed(ExitStatus status) {
+  return static_cast<ExitStatus>(AgreeStatus(static_cast<int>(status)));
+}
+
+ExitStatus Agreed(bool completed, ExitStatus status, ExitStatus failure) {
+  return Agreed(completed ? status : failure);
 }

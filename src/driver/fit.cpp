@@ -12,17 +12,6 @@
 
 namespace {
 
-// The outcome of a phase as every rank takes it: the first failure in rank
-// order, so that no rank goes on alone.
-ExitStatus Agreed(ExitStatus status) {
-  return static_cast<ExitStatus>(AgreeStatus(static_cast<int>(status)));
-}
-
-// A phase that ran out of memory ends in `failure`, on every rank.
-ExitStatus Agreed(bool completed, ExitStatus status, ExitStatus failure) {
-  return Agreed(completed ? status : failure);
-}
-
 // Reads the initial solution into best and prepares it for the data.
 ExitStatus ReadSolution(const char* name, Data const& data, DataStatistics const& statistics,
                         MixtureModel& best) {

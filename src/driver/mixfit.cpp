@@ -48,6 +48,6 @@ ExitStatus Run(int argc, char* argv[]) {
 }  // namespace
 
 int main(int argc, char* argv[]) {
-  StartRanks(&argc, &argv, true);
+  StartRanks(&argc, &argv);
   return EndRanks(static_cast<int>(Run(argc, argv)));
 }

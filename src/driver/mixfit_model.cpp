@@ -46,10 +46,7 @@ ExitStatus Run(int argc, char* argv[]) {
 
 }  // namespace
 
-// Under mpirun the first process does the whole command and the others
-// wait for its status: the model commands read their data whole.
 int main(int argc, char* argv[]) {
-  StartRanks(&argc, &argv, false);
-  if (!Speaks()) return EndRanks(0);
+  StartRanks(&argc, &argv);
   return EndRanks(static_cast<int>(Run(argc, argv)));
 }

@@ -3,7 +3,7 @@
 
 #include <algorithm>
 
-void StartRanks(int*, char***, bool) {}
+void StartRanks(int*, char***) {}
 
 int EndRanks(int status) { return status; }
 
@@ -22,6 +22,10 @@ std::vector<double> GatherFromAll(double const* values, size_t count) {
 std::vector<double> GatherVaryingFromAll(double const* values, size_t count,
                                          std::vector<size_t>* counts) {
   if (counts) counts->assign(1, count);
+  return std::vector<double>(values, values + count);
+}
+
+std::vector<double> GatherAtFirst(double const* values, size_t count) {
   return std::vector<double>(values, values + count);
 }
 

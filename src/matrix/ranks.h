@@ -12,11 +12,10 @@
 // Every operation but RankIndex, RankCount and Speaks is collective: all
 // ranks call it in the same order with the same sizes.
 
-// Starts communication with the other processes, if any. With share false
-// the process works alone whatever the other processes do (RankCount() is
-// 1); only the first process speaks. On every process but the first,
-// standard output and standard error are silenced from here on.
-void StartRanks(int* argc, char*** argv, bool share);
+// Starts communication with the other processes, if any. On every process
+// but the first, standard output and standard error are silenced from here
+// on: the first speaks for all.
+void StartRanks(int* argc, char*** argv);
 
 // Agrees on the run's exit status with the other processes and ends
 // communication: the status of the first process (in rank order) that
@@ -27,7 +26,7 @@ int EndRanks(int status);
 int RankIndex();
 int RankCount();
 
-// Whether this process is the one that prints and writes files: the first.
+// Whether this process is the one that prints and writes files: rank 0.
 bool Speaks();
 
 // Adds the `count` values of every rank, element by element, in rank order:
@@ -42,6 +41,9 @@ std::vector<double> GatherFromAll(double const* values, size_t count);
 // null) receives each rank's number of values.
 std::vector<double> GatherVaryingFromAll(double const* values, size_t count,
                                          std::vector<size_t>* counts);
+
+// Every rank's values, rank after rank, on rank 0; elsewhere empty.
+std::vector<double> GatherAtFirst(double const* values, size_t count);
 
 // Every rank's bytes, rank after rank, on rank 0; elsewhere empty.
 std::vector<char> GatherTextAtFirst(char const* text, size_t size);

@@ -3,7 +3,6 @@
 #include <mpi.h>
 
 #include <algorithm>
-#include <climits>
 #include <cstdio>
 
 #include "matrix/ranks.h"
@@ -12,7 +11,7 @@ namespace {
 
 bool Started = false;
 MPI_Comm Work = MPI_COMM_SELF;  // the processes that share the data
-int WorkRank = 0, WorkSize = 1, WorldRank = 0;
+int WorkRank = 0, WorkSize = 1;
 
 // The values that one exchange of AddInRankOrder moves per rank, so that
 // rank 0 holds at most this many per rank at once.
@@ -26,15 +25,14 @@ void Layout(std::vector<int> const& counts, std::vector<int>& offsets) {
 
 }  // namespace
 
-void StartRanks(int* argc, char*** argv, bool share) {
+void StartRanks(int* argc, char*** argv) {
   int provided;
   MPI_Init_thread(argc, argv, MPI_THREAD_FUNNELED, &provided);
   Started = true;
-  MPI_Comm_rank(MPI_COMM_WORLD, &WorldRank);
-  Work = share ? MPI_COMM_WORLD : MPI_COMM_SELF;
+  Work = MPI_COMM_WORLD;
   MPI_Comm_rank(Work, &WorkRank);
   MPI_Comm_size(Work, &WorkSize);
-  if (WorldRank != 0) {
+  if (WorkRank != 0) {
     // Messages and results come once, from the first process.
     if (!freopen("/dev/null", "w", stdout) || !freopen("/dev/null", "w", stderr)) return;
   }
@@ -42,13 +40,7 @@ void StartRanks(int* argc, char*** argv, bool share) {
 
 int EndRanks(int status) {
   if (!Started) return status;
-  int size;
-  MPI_Comm_size(MPI_COMM_WORLD, &size);
-  std::vector<int> all(size);
-  MPI_Allgather(&status, 1, MPI_INT, all.data(), 1, MPI_INT, MPI_COMM_WORLD);
-  int agreed = 0;
-  for (int s : all)
-    if (agreed == 0) agreed = s;
+  int const agreed = AgreeStatus(status);
   fflush(stdout);
   MPI_Finalize();
   Started = false;
@@ -59,7 +51,7 @@ int RankIndex() { return WorkRank; }
 
 int RankCount() { return WorkSize; }
 
-bool Speaks() { return WorldRank == 0; }
+bool Speaks() { return WorkRank == 0; }
 
 void AddInRankOrder(double* values, size_t count) {
   if (WorkSize == 1) return;
@@ -102,15 +94,25 @@ std::vector<double> GatherVaryingFromAll(double const* values, size_t count,
   return all;
 }
 
-std::vector<char> GatherTextAtFirst(char const* text, size_t size) {
-  if (WorkSize == 1) return std::vector<char>(text, text + size);
-  int const mine = static_cast<int>(std::min<size_t>(size, INT_MAX / 4 / WorkSize));
+// Gathers the parts of every rank at rank 0, rank after rank.
+template <class T>
+std::vector<T> GatherParts(T const* values, size_t count, MPI_Datatype type) {
+  if (WorkSize == 1) return std::vector<T>(values, values + count);
+  int const mine = static_cast<int>(count);
   std::vector<int> sizes(WorkSize), offsets;
   MPI_Gather(&mine, 1, MPI_INT, sizes.data(), 1, MPI_INT, 0, Work);
   Layout(sizes, offsets);
-  std::vector<char> all(WorkRank == 0 ? static_cast<size_t>(offsets.back()) + sizes.back() : 0);
-  MPI_Gatherv(text, mine, MPI_CHAR, all.data(), sizes.data(), offsets.data(), MPI_CHAR, 0, Work);
+  std::vector<T> all(WorkRank == 0 ? static_cast<size_t>(offsets.back()) + sizes.back() : 0);
+  MPI_Gatherv(values, mine, type, all.data(), sizes.data(), offsets.data(), type, 0, Work);
   return all;
+}
+
+std::vector<double> GatherAtFirst(double const* values, size_t count) {
+  return GatherParts(values, count, MPI_DOUBLE);
+}
+
+std::vector<char> GatherTextAtFirst(char const* text, size_t size) {
+  return GatherParts(text, size, MPI_CHAR);
 }
 
 int AgreeStatus(int status) {

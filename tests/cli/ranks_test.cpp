@@ -25,9 +25,9 @@ RunSettings Settings(std::vector<std::string> environment = {}) {
 }
 
 ProgramResult RunRanks(int ranks, std::vector<std::string> const& arguments,
-                       std::vector<std::string> const& environment = {}) {
-  std::vector<std::string> words = {"-q", "--oversubscribe", "-np", std::to_string(ranks),
-                                    MIXFIT_BINARY};
+                       std::vector<std::string> const& environment = {},
+                       const char* program = MIXFIT_BINARY) {
+  std::vector<std::string> words = {"-q", "--oversubscribe", "-np", std::to_string(ranks), program};
   words.insert(words.end(), arguments.begin(), arguments.end());
   return RunProgram(MIXFIT_MPIEXEC, words, Settings(environment));
 }
@@ -199,6 +199,32 @@ TEST_F(RanksTest, FailuresAsInOneProcess) {
       EXPECT_EQ(run.err, alone.err) << what;
       EXPECT_EQ(run.out, alone.out) << what;
       EXPECT_FALSE(Exists(model)) << what;
+    }
+  }
+}
+
+// The model commands score each vector on its own rank and sum the scores
+// on rank 0 in data order: the same bytes at every rank count.
+TEST_F(RanksTest, ModelCommandsGiveTheSameBytes) {
+  DataSet set(3, ClusteredValues(2000, 3, 2, 5));
+  std::string const data = Path("data.txt"), model = Path("model.txt");
+  ASSERT_EQ(set.storage.Write(data.c_str()), 0);
+  ASSERT_EQ(RunMixfit({"-i", data, "-o", model, "-c", "2", "-f"}, Settings()).status, 0);
+  std::vector<std::string> const commands[] = {
+      {"score", "-m", model, "-i", data},    {"score", "-m", model, "-i", data, "--average"},
+      {"classify", "-m", model, "-i", data}, {"posteriors", "-m", model, "-i", data},
+      {"info", "-m", model, "-i", data},     {"sample", "-m", model, "-n", "5"},
+      {"score", "-m", data, "-i", data},  // no model
+  };
+  for (std::vector<std::string> const& command : commands) {
+    ProgramResult const alone =
+        RunProgram(MIXFIT_MODEL_BINARY, command, Settings({"MIXFIT_SEED=6"}));
+    for (int ranks = 1; ranks <= 4; ++ranks) {
+      ProgramResult const run = RunRanks(ranks, command, {"MIXFIT_SEED=6"}, MIXFIT_MODEL_BINARY);
+      std::string const what = std::to_string(ranks) + " ranks, " + testing::PrintToString(command);
+      EXPECT_EQ(run.status, alone.status) << what;
+      EXPECT_EQ(run.out, alone.out) << what;
+      EXPECT_EQ(run.err, alone.err) << what;
     }
   }
 }
