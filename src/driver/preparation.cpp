@@ -53,8 +53,7 @@ int ColumnWithoutVariance(Data const& data, DataStatistics const& statistics) {
   // Every vector is compared with the first of all ranks; a column varies
   // when it does on any rank.
   bool const any = data.Count() > 0;
-  std::vector<double> first =
-      GatherVaryingFromAll(any ? data.Vector(0) : nullptr, any ? d : 0, nullptr);
+  std::vector<double> first = GatherVaryingFromAll(any ? data.Vector(0) : nullptr, any ? d : 0);
   std::vector<double> varies(d, 0.0);
   for (size_t n = 0; n < data.Count(); ++n) {
     double const* x = data.Vector(n);

@@ -215,7 +215,7 @@ bool SelectUniqueVectors(Data const& data, int count, Matrix& vectors) {
     row[1] = static_cast<double>(first + taken[i]);
     std::copy(data.Vector(taken[i]), data.Vector(taken[i]) + d, row + 2);
   }
-  std::vector<double> all = GatherVaryingFromAll(offered.data(), offered.size(), nullptr);
+  std::vector<double> all = GatherVaryingFromAll(offered.data(), offered.size());
   std::vector<uint32_t> candidates(all.size() / stride);
   for (size_t i = 0; i < candidates.size(); ++i) candidates[i] = static_cast<uint32_t>(i);
   auto row = [&](uint32_t i) { return all.data() + i * stride; };

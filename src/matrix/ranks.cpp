@@ -19,9 +19,7 @@ std::vector<double> GatherFromAll(double const* values, size_t count) {
   return std::vector<double>(values, values + count);
 }
 
-std::vector<double> GatherVaryingFromAll(double const* values, size_t count,
-                                         std::vector<size_t>* counts) {
-  if (counts) counts->assign(1, count);
+std::vector<double> GatherVaryingFromAll(double const* values, size_t count) {
   return std::vector<double>(values, values + count);
 }
 

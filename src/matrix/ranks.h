@@ -37,10 +37,9 @@ void AddInRankOrder(double* values, size_t count);
 // Every rank's `count` values, rank after rank, on every rank.
 std::vector<double> GatherFromAll(double const* values, size_t count);
 
-// Every rank's values, rank after rank, on every rank; counts (when not
-// null) receives each rank's number of values.
-std::vector<double> GatherVaryingFromAll(double const* values, size_t count,
-                                         std::vector<size_t>* counts);
+// Every rank's values, however many each has, rank after rank, on every
+// rank.
+std::vector<double> GatherVaryingFromAll(double const* values, size_t count);
 
 // Every rank's values, rank after rank, on rank 0; elsewhere empty.
 std::vector<double> GatherAtFirst(double const* values, size_t count);

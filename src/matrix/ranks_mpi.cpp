@@ -77,12 +77,8 @@ std::vector<double> GatherFromAll(double const* values, size_t count) {
   return all;
 }
 
-std::vector<double> GatherVaryingFromAll(double const* values, size_t count,
-                                         std::vector<size_t>* counts) {
-  if (WorkSize == 1) {
-    if (counts) counts->assign(1, count);
-    return std::vector<double>(values, values + count);
-  }
+std::vector<double> GatherVaryingFromAll(double const* values, size_t count) {
+  if (WorkSize == 1) return std::vector<double>(values, values + count);
   int const mine = static_cast<int>(count);
   std::vector<int> sizes(WorkSize), offsets;
   MPI_Allgather(&mine, 1, MPI_INT, sizes.data(), 1, MPI_INT, Work);
@@ -90,7 +86,6 @@ std::vector<double> GatherVaryingFromAll(double const* values, size_t count,
   std::vector<double> all(static_cast<size_t>(offsets.back()) + sizes.back());
   MPI_Allgatherv(values, mine, MPI_DOUBLE, all.data(), sizes.data(), offsets.data(), MPI_DOUBLE,
                  Work);
-  if (counts) counts->assign(sizes.begin(), sizes.end());
   return all;
 }
 
