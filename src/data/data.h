@@ -30,6 +30,15 @@ class DataStorage : public Matrix {
   // As above; DATA_FILE_CANNOT_OPEN, and nothing changed, when the file
   // can't be opened.
   int Read(const char* name);
+  // This rank's share of the vectors of the named file: with one rank, as
+  // Read(name). With several, each rank reads the lines that start in its
+  // part of the file's bytes; the faulty lines are reported once, by rank 0,
+  // in file order and with their line numbers in the whole file, and the
+  // limit of faulty lines counts over the whole file, so that every rank
+  // returns what Read(name) would. An input that cannot be seeked is read
+  // by rank 0 and handed out in parts. Every rank gets the data's
+  // dimension, also without a vector of its own.
+  int ReadShare(const char* name);
 
   // Writes one vector per line, each value as "%g ". Returns DATA_FILE_OK,
   // or DATA_FILE_FAILED when writing (or, for a file by name, closing)

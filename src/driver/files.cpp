@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "matrix/ranks.h"
+
 ExitStatus DataError(const char* input) {
   fprintf(stderr, "\nError reading input data file: %s\n\n", input);
   return ExitStatus::kDataError;
@@ -13,7 +15,7 @@ ExitStatus DataError(const char* input) {
 ExitStatus ReadData(DataRequest const& request, DataStorage& storage, Data& data,
                     DataStatistics& statistics) {
   const char* input = request.input;
-  if (storage.Read(input) != DATA_FILE_OK) return DataError(input);
+  if (storage.ReadShare(input) != DATA_FILE_OK) return DataError(input);
   if (storage.rows > 0) data.Map(0, static_cast<uint32_t>(storage.rows));
   // Data that can be read but not fitted fail as unreadable data, with the
   // reason first.
@@ -71,4 +73,12 @@ void RemovePartialOutput(const char* name) {
 ExitStatus OutputError(const char* name) {
   fprintf(stderr, "\nError writing output to: %s\n", name != nullptr ? name : "standard output");
   return ExitStatus::kOutputError;
+}
+
+ExitStatus Agreed(ExitStatus status) {
+  return static_cast<ExitStatus>(AgreeStatus(static_cast<int>(status)));
+}
+
+ExitStatus Agreed(bool completed, ExitStatus status, ExitStatus failure) {
+  return Agreed(completed ? status : failure);
 }

@@ -65,6 +65,14 @@ void RemovePartialOutput(const char* name);
 // output.
 ExitStatus OutputError(const char* name);
 
+// The outcome of a phase as every rank of a run takes it: the first failure
+// in rank order, so that no rank goes on alone. With one rank, status.
+ExitStatus Agreed(ExitStatus status);
+
+// The same for a phase that may have run out of memory (completed false):
+// that ends in `failure`.
+ExitStatus Agreed(bool completed, ExitStatus status, ExitStatus failure);
+
 // Runs one phase of a run; returns false, after a line naming the phase,
 // when memory ran out in it, so that the run ends with the phase's status
 // instead of an abort.

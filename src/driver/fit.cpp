@@ -7,6 +7,7 @@
 #include "driver/preparation.h"
 #include "driver/search.h"
 #include "driver/timer.h"
+#include "matrix/ranks.h"
 #include "mixture/mixmodel.h"
 
 namespace {
@@ -31,11 +32,15 @@ void Report(double best_likelihood, int verbose) {
 }
 
 // Writes the model; on failure removes what was written of a regular file,
-// so that no truncated model is left looking like a result.
+// so that no truncated model is left looking like a result. Only the rank
+// that speaks writes.
 ExitStatus WriteModel(MixtureModel const& model, const char* name) {
-  if (model.Write(name, MM_FF_PLAIN) == MM_FILE_OK) return ExitStatus::kSuccess;
-  RemovePartialOutput(name);
-  return OutputError(name);
+  ExitStatus status = ExitStatus::kSuccess;
+  if (Speaks() && model.Write(name, MM_FF_PLAIN) != MM_FILE_OK) {
+    RemovePartialOutput(name);
+    status = OutputError(name);
+  }
+  return Agreed(status);
 }
 
 }  // namespace
@@ -53,36 +58,37 @@ ExitStatus Fit(FitOptions const& options) {
   ExitStatus status = ExitStatus::kSuccess;
   DataRequest const request = {options.input,          options.full,    options.count,
                                options.relative_floor, options.verbose, options.Trains()};
-  if (!Completes("reading the data",
-                 [&] { status = ReadData(request, storage, data, statistics); }))
-    return DataError(options.input);
+  bool completed =
+      Completes("reading the data", [&] { status = ReadData(request, storage, data, statistics); });
+  if (!completed) DataError(options.input);
+  status = Agreed(completed, status, ExitStatus::kDataError);
   if (status != ExitStatus::kSuccess) return status;
 
   MixtureModel best;
   double best_likelihood = 0.0;
-  if (options.solution != nullptr && !Completes("reading the initial solution", [&] {
-        status = ReadSolution(options.solution, data, statistics, best);
-      }))
-    return ExitStatus::kSolutionError;
+  completed = options.solution == nullptr || Completes("reading the initial solution", [&] {
+                status = ReadSolution(options.solution, data, statistics, best);
+              });
+  status = Agreed(completed, status, ExitStatus::kSolutionError);
   if (status != ExitStatus::kSuccess) return status;
 
-  if (!Completes("training", [&] {
-        if (options.solution != nullptr) {
-          best_likelihood = TrainOrEvaluate(best, data, statistics.minimum_variances, options.plan);
-          return;
-        }
-        CheckAndWarn(data, options.count);
-        SearchResult search = RandomSearch(data, statistics, options);
-        if (!search.found) {
-          fprintf(stderr, "\nError: more components than unique points (%i).\n",
-                  search.distinct_points);
-          status = ExitStatus::kTooFewPoints;
-          return;
-        }
-        best = search.best;
-        best_likelihood = search.likelihood;
-      }))
-    return ExitStatus::kDataError;
+  completed = Completes("training", [&] {
+    if (options.solution != nullptr) {
+      best_likelihood = TrainOrEvaluate(best, data, statistics.minimum_variances, options.plan);
+      return;
+    }
+    CheckAndWarn(data, options.count);
+    SearchResult search = RandomSearch(data, statistics, options);
+    if (!search.found) {
+      fprintf(stderr, "\nError: more components than unique points (%i).\n",
+              search.distinct_points);
+      status = ExitStatus::kTooFewPoints;
+      return;
+    }
+    best = search.best;
+    best_likelihood = search.likelihood;
+  });
+  status = Agreed(completed, status, ExitStatus::kDataError);
   if (status != ExitStatus::kSuccess) return status;
 
   Report(best_likelihood, options.verbose);

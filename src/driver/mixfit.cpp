@@ -6,6 +6,7 @@
 #include "driver/fit.h"
 #include "driver/seed.h"
 #include "matrix/random.h"
+#include "matrix/ranks.h"
 #include "options/options.h"
 
 namespace {
@@ -24,9 +25,11 @@ ExitStatus UsageExit() {
 }
 
 // Seeds the random generator from MIXFIT_SEED or the process identifiers.
-// Returns false, having said why, when MIXFIT_SEED holds no seed.
+// Returns false, having said why, when MIXFIT_SEED holds no seed. Every
+// rank takes rank 0's seed, so that all draw the same starts.
 bool SeedRandom() {
   SeedChoice choice = SeedFromEnvironment(stderr);
+  BroadcastFromFirst(&choice, sizeof choice);
   if (!choice.valid) return false;
   RandomSeed(choice.seed);
   return true;
@@ -44,4 +47,7 @@ ExitStatus Run(int argc, char* argv[]) {
 
 }  // namespace
 
-int main(int argc, char* argv[]) { return static_cast<int>(Run(argc, argv)); }
+int main(int argc, char* argv[]) {
+  StartRanks(&argc, &argv);
+  return EndRanks(static_cast<int>(Run(argc, argv)));
+}

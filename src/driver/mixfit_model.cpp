@@ -6,6 +6,7 @@
 #include "driver/modelcommands.h"
 #include "driver/modeloptions.h"
 #include "driver/seed.h"
+#include "matrix/ranks.h"
 #include "options/options.h"
 
 namespace {
@@ -45,4 +46,7 @@ ExitStatus Run(int argc, char* argv[]) {
 
 }  // namespace
 
-int main(int argc, char* argv[]) { return static_cast<int>(Run(argc, argv)); }
+int main(int argc, char* argv[]) {
+  StartRanks(&argc, &argv);
+  return EndRanks(static_cast<int>(Run(argc, argv)));
+}

@@ -6,6 +6,7 @@
 #include "data/data.h"
 #include "driver/files.h"
 #include "driver/preparation.h"
+#include "matrix/ranks.h"
 #include "mixture/criteria.h"
 #include "mixture/mixmodel.h"
 #include "mixture/sampling.h"
@@ -58,9 +59,11 @@ ExitStatus ReadInputs(ModelOptions const& options, Inputs& inputs) {
   // The data as mixfit reads it to evaluate an initial solution.
   DataStatistics statistics;
   DataRequest const request = {options.input, false, 1, options.relative_floor, 0, false};
-  if (!Completes("reading the data",
-                 [&] { status = ReadData(request, inputs.storage, inputs.data, statistics); }))
-    return DataError(options.input);
+  bool const completed = Completes("reading the data", [&] {
+    status = ReadData(request, inputs.storage, inputs.data, statistics);
+  });
+  if (!completed) DataError(options.input);
+  status = Agreed(completed, status, ExitStatus::kDataError);
   if (status != ExitStatus::kSuccess) return status;
   if (ModelDimension(model) != inputs.data.Dimension()) {
     fprintf(stderr, "Error: the model has dimension %i, the data dimension %i.\n",
@@ -75,7 +78,7 @@ ExitStatus ReadInputs(ModelOptions const& options, Inputs& inputs) {
 // name is null. A failed write leaves nothing of a file and ends in
 // kOutputError.
 template <typename Write>
-ExitStatus WriteOutput(const char* name, Write write) {
+ExitStatus WriteAlone(const char* name, Write write) {
   FILE* file = name != nullptr ? fopen(name, "w") : stdout;
   if (file == nullptr) return OutputError(name);
   write(file);
@@ -84,6 +87,12 @@ ExitStatus WriteOutput(const char* name, Write write) {
   if (!failed) return ExitStatus::kSuccess;
   if (name != nullptr) RemovePartialOutput(name);
   return OutputError(name);
+}
+
+// As WriteAlone on the rank that speaks; every rank takes its status.
+template <typename Write>
+ExitStatus WriteOutput(const char* name, Write write) {
+  return Agreed(Speaks() ? WriteAlone(name, write) : ExitStatus::kSuccess);
 }
 
 // One row of count real numbers, separated by blanks.
@@ -104,6 +113,11 @@ void Score(Inputs const& inputs, std::vector<double>& logs, std::vector<double>*
   }
   EMWorkspace workspace;
   emExpectation(inputs.data, inputs.model, workspace, logs.data(), table);
+  if (RankCount() == 1) return;
+  // Each rank scored its own vectors: rank 0 holds them all, in data order.
+  logs = GatherAtFirst(logs.data(), logs.size());
+  if (responsibilities != nullptr)
+    *responsibilities = GatherAtFirst(responsibilities->data(), responsibilities->size());
 }
 
 double Average(std::vector<double> const& logs) {
@@ -251,7 +265,7 @@ ExitStatus RunModelCommand(ModelOptions const& options) {
   Inputs inputs;
   status = ReadInputs(options, inputs);
   if (status != ExitStatus::kSuccess) return status;
-  if (!Completes("computing the results", [&] { status = RunCommand(options, inputs); }))
-    return ExitStatus::kDataError;
-  return status;
+  bool const completed =
+      Completes("computing the results", [&] { status = RunCommand(options, inputs); });
+  return Agreed(completed, status, ExitStatus::kDataError);
 }

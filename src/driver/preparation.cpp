@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "matrix/datautils.h"
+#include "matrix/ranks.h"
 
 namespace {
 
@@ -49,20 +50,24 @@ bool FiniteMoments(Data const& data, DataStatistics const& statistics) {
 
 int ColumnWithoutVariance(Data const& data, DataStatistics const& statistics) {
   int const d = data.Dimension();
-  std::vector<bool> varies(d, false);
-  double const* first = data.Count() > 0 ? data.Vector(0) : nullptr;
-  for (size_t n = 1; n < data.Count(); ++n) {
+  // Every vector is compared with the first of all ranks; a column varies
+  // when it does on any rank.
+  bool const any = data.Count() > 0;
+  std::vector<double> first = GatherVaryingFromAll(any ? data.Vector(0) : nullptr, any ? d : 0);
+  std::vector<double> varies(d, 0.0);
+  for (size_t n = 0; n < data.Count(); ++n) {
     double const* x = data.Vector(n);
     for (int j = 0; j < d; ++j)
-      if (x[j] != first[j]) varies[j] = true;
+      if (x[j] != first[j]) varies[j] = 1.0;
   }
+  AddInRankOrder(varies.data(), d);
   for (int j = 0; j < d; ++j)
-    if (!varies[j] || !(statistics.variances.data[j] > 0.0)) return j;
+    if (varies[j] == 0.0 || !(statistics.variances.data[j] > 0.0)) return j;
   return -1;
 }
 
 void CheckAndWarn(Data const& data, int components, FILE* report) {
-  size_t n = data.Count();
+  size_t n = TotalCount(data);
   int d = data.Dimension();
   // Single precision on purpose: the thresholds are rough and the printed
   // ratio is that of the float division.

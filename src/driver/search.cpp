@@ -48,20 +48,20 @@ SearchResult RandomSearch(Data const& data, DataStatistics const& statistics,
                           FitOptions const& options) {
   SearchResult result = {true, 0, MixtureModel(), 0.0};
   MixtureModel working;
-  std::vector<int> chosen;
+  Matrix chosen;
   for (int s = 0; s < options.solutions; ++s) {
     // Choosing the points first lets a count far above the data fail before
     // a million components are allocated.
-    if (!SelectUniquePoints(data, options.count, chosen)) {
+    if (!SelectUniqueVectors(data, options.count, chosen)) {
       result.found = false;
-      result.distinct_points = static_cast<int>(chosen.size());
+      result.distinct_points = chosen.rows;
       return result;
     }
     if (working.count == 0) AddComponents(working, options.full, options.count, data.Dimension());
     for (int i = 0; i < working.count; ++i) {
       MixtureComponent& component = *working.components[i];
       component.weight = 1.0 / working.count;
-      component.Mean(data.Vector(chosen[i]));
+      component.Mean(chosen.data + static_cast<size_t>(i) * chosen.columns);
       component.covariance = statistics.initial_covariance;
     }
 

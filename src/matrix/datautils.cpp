@@ -5,11 +5,12 @@
 #include <cstdint>
 
 #include "matrix/random.h"
+#include "matrix/ranks.h"
 #include "matrix/threads.h"
 
 namespace {
 
-double Reciprocal(Data const& data) { return 1.0 / static_cast<double>(data.Count()); }
+double Reciprocal(Data const& data) { return 1.0 / static_cast<double>(TotalCount(data)); }
 
 bool SameVector(double const* a, double const* b, int dimension) {
   for (int j = 0; j < dimension; ++j)
@@ -49,6 +50,7 @@ Matrix DataMean(Data const& data) {
       for (int j = j0; j < j1; ++j) sum[j] += x[j];
     }
   });
+  AddInRankOrder(sum, dimension);
   mean.Scale(Reciprocal(data));
   return mean;
 }
@@ -77,6 +79,7 @@ Matrix DataCovariance(Data const& data, Matrix const& mean) {
       }
     }
   });
+  AddInRankOrder(sum, static_cast<size_t>(dimension) * dimension);
   covariance.Scale(Reciprocal(data));
   for (int i = 0; i < dimension; ++i)
     for (int j = 0; j < i; ++j) covariance(j, i) = covariance(i, j);
@@ -100,6 +103,7 @@ Matrix DataVariances(Data const& data, Matrix const& mean) {
       }
     }
   });
+  AddInRankOrder(sum, dimension);
   variances.Scale(Reciprocal(data));
   return variances;
 }
@@ -119,37 +123,116 @@ Matrix DataCorrelation(Matrix const& covariance) {
   return correlation;
 }
 
-bool SelectUniquePoints(Data const& data, int count, std::vector<int>& positions) {
-  // The positions sorted by their random keys, equal keys by position: keys
-  // repeat (32768 values), and this order of the pairs is fully determined.
-  // Counting the keys gives it in one pass, as the positions come in order.
-  size_t const n = data.Count();
-  std::vector<int32_t> keys(n);
-  for (size_t p = 0; p < n; ++p) keys[p] = RandomNext();
+namespace {
+
+// The positions 0 ... n - 1 sorted by their keys (0 to kRandomMax), equal
+// keys by position. Counting the keys gives this order in one pass, as the
+// positions come in order.
+std::vector<uint32_t> OrderByKeys(std::vector<int32_t> const& keys) {
+  size_t const n = keys.size();
   std::vector<uint32_t> start(kRandomMax + 2, 0);
   for (size_t p = 0; p < n; ++p) ++start[keys[p] + 1];
   for (int key = 0; key <= kRandomMax; ++key) start[key + 1] += start[key];
   std::vector<uint32_t> order(n);
   for (size_t p = 0; p < n; ++p) order[start[keys[p]]++] = static_cast<uint32_t>(p);
+  return order;
+}
 
-  // A candidate equal to an earlier candidate that was passed over is also
-  // equal to the chosen vector that one equals (equality of vectors without
-  // NaN is transitive, and a vector with NaN equals none), so comparing with
-  // the chosen vectors alone decides as comparing with all earlier ones.
-  int dimension = data.Dimension();
-  positions.clear();
+// Takes the candidates in order, each unless it equals one already taken,
+// until count are taken. A candidate equal to an earlier candidate that was
+// passed over is also equal to the taken vector that one equals (equality
+// of vectors without NaN is transitive, and a vector with NaN equals none),
+// so comparing with the taken vectors alone decides as comparing with all
+// earlier ones.
+template <class Vector>
+bool TakeDistinct(std::vector<uint32_t> const& order, Vector const& vector, int dimension,
+                  int count, std::vector<int>& taken) {
+  taken.clear();
   for (uint32_t candidate : order) {
-    double const* x = data.Vector(candidate);
+    double const* x = vector(candidate);
     bool seen = false;
-    for (int chosen : positions) {
-      if (SameVector(x, data.Vector(chosen), dimension)) {
+    for (int chosen : taken) {
+      if (SameVector(x, vector(chosen), dimension)) {
         seen = true;
         break;
       }
     }
     if (seen) continue;
-    positions.push_back(static_cast<int>(candidate));
-    if (static_cast<int>(positions.size()) == count) return true;
+    taken.push_back(static_cast<int>(candidate));
+    if (static_cast<int>(taken.size()) == count) return true;
   }
   return false;
+}
+
+}  // namespace
+
+bool SelectUniquePoints(Data const& data, int count, std::vector<int>& positions) {
+  // The positions sorted by their random keys, equal keys by position: keys
+  // repeat (32768 values), and this order of the pairs is fully determined.
+  std::vector<int32_t> keys(data.Count());
+  for (int32_t& key : keys) key = RandomNext();
+  std::vector<uint32_t> order = OrderByKeys(keys);
+  return TakeDistinct(
+      order, [&](uint32_t p) { return data.Vector(p); }, data.Dimension(), count, positions);
+}
+
+bool SelectUniqueVectors(Data const& data, int count, Matrix& vectors) {
+  int const d = data.Dimension();
+  std::vector<int> taken;
+  if (RankCount() == 1) {
+    bool const found = SelectUniquePoints(data, count, taken);
+    vectors.Resize(static_cast<int>(taken.size()), d, false);
+    for (size_t i = 0; i < taken.size(); ++i)
+      std::copy(data.Vector(taken[i]), data.Vector(taken[i]) + d, vectors.data + i * d);
+    return found;
+  }
+  // Each rank draws the keys of its own vectors, as one process would draw
+  // them for these positions, and leaves the generator where one process
+  // would: every rank ends in the same state.
+  size_t const n = data.Count();
+  double const local = static_cast<double>(n);
+  std::vector<double> counts = GatherFromAll(&local, 1);
+  uint64_t first = 0, total = 0;
+  for (int r = 0; r < RankCount(); ++r) {
+    if (r < RankIndex()) first += static_cast<uint64_t>(counts[r]);
+    total += static_cast<uint64_t>(counts[r]);
+  }
+  RandomSkip(first);
+  std::vector<int32_t> keys(n);
+  for (int32_t& key : keys) key = RandomNext();
+  RandomSkip(total - first - n);
+  // A vector chosen among all is the first of its kind in its rank's order,
+  // behind fewer than count others that are: each rank offers its first
+  // count distinct vectors, as (key, position in the file, values).
+  std::vector<uint32_t> order = OrderByKeys(keys);
+  TakeDistinct(
+      order, [&](uint32_t p) { return data.Vector(p); }, d, count, taken);
+  size_t const stride = static_cast<size_t>(d) + 2;
+  std::vector<double> offered(taken.size() * stride);
+  for (size_t i = 0; i < taken.size(); ++i) {
+    double* row = offered.data() + i * stride;
+    row[0] = keys[taken[i]];
+    row[1] = static_cast<double>(first + taken[i]);
+    std::copy(data.Vector(taken[i]), data.Vector(taken[i]) + d, row + 2);
+  }
+  std::vector<double> all = GatherVaryingFromAll(offered.data(), offered.size());
+  std::vector<uint32_t> candidates(all.size() / stride);
+  for (size_t i = 0; i < candidates.size(); ++i) candidates[i] = static_cast<uint32_t>(i);
+  auto row = [&](uint32_t i) { return all.data() + i * stride; };
+  std::sort(candidates.begin(), candidates.end(), [&](uint32_t a, uint32_t b) {
+    return row(a)[0] != row(b)[0] ? row(a)[0] < row(b)[0] : row(a)[1] < row(b)[1];
+  });
+  bool const found = TakeDistinct(
+      candidates, [&](uint32_t i) { return row(i) + 2; }, d, count, taken);
+  vectors.Resize(static_cast<int>(taken.size()), d, false);
+  for (size_t i = 0; i < taken.size(); ++i)
+    std::copy(row(taken[i]) + 2, row(taken[i]) + 2 + d, vectors.data + i * d);
+  return found;
+}
+
+size_t TotalCount(Data const& data) {
+  if (RankCount() == 1) return data.Count();
+  double count = static_cast<double>(data.Count());
+  AddInRankOrder(&count, 1);
+  return static_cast<size_t>(count);
 }

@@ -8,7 +8,9 @@
 
 // Statistics over a data set. Sums run over the vectors in data order and are
 // multiplied by the reciprocal of the vector count N; covariances divide by
-// N, not N - 1. Without vectors every statistic is NaN.
+// N, not N - 1. Without vectors every statistic is NaN. When several ranks
+// share the data, each sums its own vectors and the sums are added in rank
+// order; N counts the vectors of all ranks.
 
 // The 1 x D mean vector.
 Matrix DataMean(Data const& data);
@@ -31,5 +33,13 @@ Matrix DataCorrelation(Matrix const& covariance);
 // of every distinct vector. Vectors are the same when all components compare
 // equal (so 0 equals -0 and a vector holding NaN equals none).
 bool SelectUniquePoints(Data const& data, int count, std::vector<int>& positions);
+
+// As SelectUniquePoints, over the vectors of all ranks: the same vectors,
+// in the same order, as one process holding all of them would choose, and
+// the generator left in the same state. vectors receives them, one per row.
+bool SelectUniqueVectors(Data const& data, int count, Matrix& vectors);
+
+// The number of vectors that all ranks hold together.
+size_t TotalCount(Data const& data);
 
 #endif

@@ -16,4 +16,8 @@ void RandomSeed(uint32_t seed);
 // Advances the generator and returns its next value, 0 to kRandomMax.
 int RandomNext();
 
+// Advances the generator as `steps` calls of RandomNext would, in about
+// log2(steps) operations: ranks that hold later vectors start there.
+void RandomSkip(uint64_t steps);
+
 #endif

@@ -7,6 +7,8 @@
 #include <limits>
 #include <vector>
 
+#include "matrix/datautils.h"
+#include "matrix/ranks.h"
 #include "matrix/threads.h"
 #include "training/blocks.h"
 
@@ -180,7 +182,8 @@ double LogLikelihood(Data const& data, MixtureModel const& model,
     size_t const inChunk = std::min(count - chunk, static_cast<size_t>(blocks) * B);
     for (size_t n = 0; n < inChunk; ++n) sum += w.logs[n];
   }
-  return sum / static_cast<double>(count);
+  AddInRankOrder(&sum, 1);
+  return sum / static_cast<double>(TotalCount(data));
 }
 
 // r[k] += p(k, n) for n = 0 ... count - 1 in this order, for every k < K:
@@ -411,8 +414,20 @@ double emMonolithicEMStep(MixtureModel const& model, Data const& data, MixtureMo
         passes.workers);
   }
 
+  if (RankCount() > 1) {
+    // The sums of all ranks, added in rank order in one exchange.
+    std::vector<double> all(1 + K + w.sums.size());
+    all[0] = L;
+    std::copy(r, r + K, all.begin() + 1);
+    std::copy(w.sums.begin(), w.sums.end(), all.begin() + 1 + K);
+    AddInRankOrder(all.data(), all.size());
+    L = all[0];
+    std::copy(all.begin() + 1, all.begin() + 1 + K, r);
+    std::copy(all.begin() + 1 + K, all.end(), w.sums.begin());
+  }
+
   // M step.
-  double const N = static_cast<double>(count);
+  double const N = static_cast<double>(TotalCount(data));
   for (int k = 0; k < K; ++k) {
     MixtureComponent& component = *updated.components[k];
     UnpackSums(w.sums.data(), K4, k, d, full, component);

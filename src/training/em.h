@@ -57,7 +57,9 @@ struct EMWorkspace {
 void SetupDeterminantAndInverseMatrices(DeterminantInverseCache& cache, MixtureModel const& model);
 
 // Average over the data vectors of ln(mixture density), each density floored
-// at the smallest normal double. The first form sets the workspace's cache up
+// at the smallest normal double. Here and in the EM step, when several ranks
+// share the data, each rank sums over its own vectors and the sums of all
+// ranks are added in rank order. The first form sets the workspace's cache up
 // for model; the second does the same on the program-wide workspace; the
 // third reads a cache that the caller has set up for model and works in the
 // program-wide workspace.

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "matrix/datautils.h"
+#include "matrix/ranks.h"
 #include "matrix/threads.h"
 #include "training/blocks.h"
 
@@ -178,7 +180,8 @@ struct KMeansRun {
     nearest.assign(chunk, 0);
   }
 
-  // Fills the accumulator with the counts and sums of the clusters.
+  // Fills the accumulator with the counts and sums of the clusters over the
+  // vectors of all ranks.
   void Sums(Matrix& accumulator) {
     accumulator.Fill(0.0);
     for (size_t first = 0; first < data.Count(); first += chunk) {
@@ -187,6 +190,7 @@ struct KMeansRun {
       AddToClusters(data, first, count, nearest.data(), accumulator,
                     static_cast<int>(scratch.size()));
     }
+    AddInRankOrder(accumulator.data, static_cast<size_t>(accumulator.rows) * accumulator.columns);
   }
 };
 
@@ -244,6 +248,27 @@ void UpdateCovariances(KMeansRun& run) {
       }
     });
   }
+  if (RankCount() > 1) {
+    // The sums of all ranks, added in rank order in one exchange.
+    std::vector<double> all(sums.data, sums.data + static_cast<size_t>(K) * d);
+    for (int c = 0; c < K; ++c) {
+      Matrix const& covariance = model.components[c]->covariance;
+      all.insert(all.end(), covariance.data,
+                 covariance.data + static_cast<size_t>(covariance.rows) * covariance.columns);
+      all.push_back(counts[c]);
+    }
+    AddInRankOrder(all.data(), all.size());
+    double const* at = all.data();
+    std::copy_n(at, static_cast<size_t>(K) * d, sums.data);
+    at += static_cast<size_t>(K) * d;
+    for (int c = 0; c < K; ++c) {
+      Matrix& covariance = model.components[c]->covariance;
+      size_t const size = static_cast<size_t>(covariance.rows) * covariance.columns;
+      std::copy_n(at, size, covariance.data);
+      at += size;
+      counts[c] = static_cast<int32_t>(*at++);
+    }
+  }
   for (int c = 0; c < K; ++c) {
     double const scale = 1.0 / static_cast<double>(counts[c]);
     double* mean = sums.data + static_cast<size_t>(c) * d;
@@ -255,7 +280,7 @@ void UpdateCovariances(KMeansRun& run) {
 }  // namespace
 
 void KMeans(Data const& data, MixtureModel& model, int iterations, bool /*flag*/) {
-  size_t const count = data.Count();
+  size_t const count = TotalCount(data);
   if (iterations <= 0 || model.count <= 0 || count == 0) return;
   int const d = data.Dimension();
   Matrix accumulator(model.count, d + 1);
@@ -268,7 +293,7 @@ void KMeans(Data const& data, MixtureModel& model, int iterations, bool /*flag*/
 
 void MahalanobisKMeans(Data const& data, MixtureModel& model, bool shared_metric, int iterations,
                        bool update_covariances) {
-  size_t const count = data.Count();
+  size_t const count = TotalCount(data);
   if (iterations <= 0 || model.count <= 0 || count == 0) return;
   int const d = data.Dimension();
 

@@ -4,6 +4,9 @@
 #include "data/data.h"
 #include "mixture/mixmodel.h"
 
+// Both run over the vectors of all ranks when several share the data: each
+// rank sums its own, and the sums are added in rank order.
+
 // Euclidean k-means on the means of model: each vector goes to the nearest
 // mean (the lower index on ties), each mean becomes the average of its
 // vectors and each weight the share of the data it received. Runs until no
