@@ -59,13 +59,10 @@ class FitTest : public ScratchDirectory {
 
 TEST_F(FitTest, EveryFailureEndsWithItsStatusAndMessage) {
   std::string data = WriteFile("data.txt", "1 2\n3 4\n5 7\n"), given = Path("given.txt");
-  std::string link = Path("link.txt"), missing = Path("missing.txt"),
-              nowhere = Path("no/such/model.txt");
+  std::string link = Path("link.txt"), missing = Path("missing.txt"), nowhere = Path("no/model");
   ASSERT_EQ(RunMixfit({"-i", data, "-o", given}).status, 0);
   ASSERT_EQ(symlink(data.c_str(), link.c_str()), 0);
-  std::string faulty = WriteFile("faulty.txt", "1 2\n1;2\n1;2\n1;2\n1;2\n1;2\n3 4\n");
-  std::string empty = WriteFile("empty.txt", ""),
-              comments = WriteFile("comments.txt", "% a\n# b\n\n");
+  std::string empty = WriteFile("empty.txt", ""), comments = WriteFile("comments.txt", "% a\n");
   std::string duplicates = WriteFile("duplicates.txt", "1 1\n1 1\n2 2\n3 3\n2 2\n");
   std::string constant = WriteFile("constant.txt", "5 -1\n5 -2\n5 -1\n5 -3\n");
   std::string tiny = WriteFile("tiny.txt", "1 1e-200\n2 2e-200\n3 4e-200\n");  // squares underflow
@@ -85,26 +82,18 @@ TEST_F(FitTest, EveryFailureEndsWithItsStatusAndMessage) {
   std::string columns = WriteFile("columns.txt", wide);
   std::string usage = ReadFile(std::string(MIXFIT_SOURCE_DIR) + "/tests/cli/reference/help.err");
   std::string large = "Data values are too large: their squares or variances are not finite.\n";
-  std::string no_variance = " of the data has no variance, so no density can be fitted.\n";
+  std::string flat = " of the data has no variance, so no density can be fitted.\n";
   std::string over = "The output file is the input data file.\n\nError writing output to: ";
+  std::string few = "\nError: more components than unique points (";
   struct Case {
     std::vector<std::string> arguments;
     int status;
     std::string message, seed = "";
   } cases[] = {
       {{"--help", "-c", "0"}, 1, usage},
-      {{"-i", data, "-t", "0.000015"},
-       1,
-       "Error: too small double value (1.5e-05 < 1.52588e-05)\n" + usage},
-      {{"-i", data, "-v", "1.5"}, 1, "Error: too large double value (1.5 > 1)\n" + usage},
-      {{"-i", data, "-c", "1000001"},
-       1,
-       "Error: too large integer value (1000001 > 1000000)\n" + usage},
-      {{"-i", data, "-r", "0"}, 1, "Error: too small integer value (0 < 1)\n" + usage},
-      {{"-i", data, "-r", "5,101"}, 1, "Error: too large integer value (101 > 100)\n" + usage},
-      {{"-i", data, "-r", "5,5,maybe"}, 1, "Error: bad boolean value: maybe\n" + usage},
-      {{"-i", data, "-I", "--", "-1"}, 1, "Error: too small integer value (-1 < 0)\n" + usage},
-      {{"-i", data, "-h"}, 1, "Error: unknown option: -h\n" + usage},  // help has no letter
+      {{"-i", data, "-t", "0.000015"}, 1, "(1.5e-05 < 1.52588e-05)\n" + usage},
+      {{"-i", data, "-c", "1000001"}, 1, "(1000001 > 1000000)\n" + usage},
+      {{"-i", data, "-r", "5,101"}, 1, "(101 > 100)\n" + usage},
       {{"-i", data, "-v", "nan"},
        1,
        "Error: bad double value: nan\n" + usage},  // beyond the parser
@@ -113,55 +102,45 @@ TEST_F(FitTest, EveryFailureEndsWithItsStatusAndMessage) {
       {{"-i", data, "-s", given, "-r", "2"}, 1, usage},
       {{"-i", data, "--full", "--full", "-s", given}, 1, usage},  // off again, but given
       {{"-i", data, "-I", "0", "-t", "0.5"}, 1, usage},
-      {{"-i", data, "-c"}, 1, "Error: missing value for option that is not a flag.\n" + usage},
       {{"-i", data}, 1, "Error: bad value of MIXFIT_SEED: abc\n", "abc"},
-      {{"-i", data}, 1, "Error: bad value of MIXFIT_SEED: 4294967296\n", "4294967296"},
       // The bounds themselves are accepted, so these go on to the data.
-      {{"-i", missing, "-v", "0.0000152587890625", "-c", "1000000", "-I", "0"},
+      {{"-i", missing, "-v", "0.0000152587890625", "-c", "1000000", "-I", "1000", "-r", "1,100,1"},
        2,
        DataError(missing)},
-      {{"-i", missing, "-t", "1", "-r", "1000000,0,no", "-v", "1"}, 2, DataError(missing)},
-      {{"-I", "1000", "-i", missing, "-r", "1,100,1"}, 2, DataError(missing)},  // i and I differ
-      {{"--input", missing, "-f", "-t", "0.0000152587890625"}, 2, DataError(missing)},
+      {{"--input", missing, "-t", "0.0000152587890625", "-r", "1000000,0,no", "-v", "1"},
+       2,
+       DataError(missing)},
       {{"-i", "/dev/zero"}, 2, DataError("/dev/zero")},  // an endless line
       {{"-i", directory_}, 2, DataError(directory_)},
-      // The reader gives up at the fifth faulty line.
-      {{"-i", faulty},
-       2,
-       "Error in line 2.\nError in line 3.\nError in line 4.\nError in line 5.\n"
-       "Error in line 6.\nToo many errors, exiting.\n" +
-           DataError(faulty)},
       {{"-i", overflows[0]}, 2, large + DataError(overflows[0])},
       {{"-i", overflows[1], "-f"}, 2, large + DataError(overflows[1])},
       {{"-i", overflows[2], "-f"}, 2, large + DataError(overflows[2])},
       {{"-i", columns, "-f"},
        2,
        "Dimension 46341 is too large for full covariance matrices.\n" + DataError(columns)},
-      {{"-i", constant}, 2, "Column 1" + no_variance + DataError(constant)},
-      {{"-i", constant, "-f", "-I", "0"}, 2, "Column 1" + no_variance + DataError(constant)},
-      {{"-i", constant, "-s", given}, 2, "Column 1" + no_variance + DataError(constant)},
-      {{"-i", tiny}, 2, "Column 2" + no_variance + DataError(tiny)},
-      {{"-i", one}, 2, "Column 1" + no_variance + DataError(one)},
+      {{"-i", constant}, 2, "Column 1" + flat + DataError(constant)},
+      {{"-i", constant, "-f", "-I", "0"}, 2, "Column 1" + flat + DataError(constant)},
+      {{"-i", constant, "-s", given}, 2, "Column 1" + flat + DataError(constant)},
+      {{"-i", tiny}, 2, "Column 2" + flat + DataError(tiny)},
+      {{"-i", one}, 2, "Column 1" + flat + DataError(one)},
       {{"-i", data, "-s", missing}, 3, SolutionError(missing)},
-      {{"-i", data, "-s", directory_}, 3, SolutionError(directory_)},
       {{"-i", data, "-s", empty}, 3, SolutionError(empty)},
       {{"-i", data, "-s", other}, 3, SolutionError(other)},
       {{"-i", data, "-s", infinite}, 3, SolutionError(infinite)},
       {{"-i", data, "-s", negative}, 3, SolutionError(negative)},
       {{"-i", data, "-o", nowhere}, 4, "\nError writing output to: " + nowhere + "\n"},
       {{"-i", data, "-o", "/dev/full"}, 4, "\nError writing output to: /dev/full\n"},
-      {{"-i", data, "-o", directory_}, 4, "\nError writing output to: " + directory_ + "\n"},
       {{"-i", data, "-o", data}, 4, over + data + "\n"},
       {{"-i", data, "-o", link, "-c", "2"}, 4, over + link + "\n"},
-      {{"-i", empty}, 5, "\nError: more components than unique points (0).\n"},
+      {{"-i", empty}, 5, few + "0).\n"},
       {{"-i", comments},
        5,
        "\nWarning: probably too few data vectors (0) or too many components (1)\n"
-       "  for data of dimensionality 0.\n  Data / components ratio is 0.000000.\n\n"
-       "\nError: more components than unique points (0).\n"},
-      {{"-i", duplicates, "-c", "4"}, 5, "\nError: more components than unique points (3).\n"},
+       "  for data of dimensionality 0.\n  Data / components ratio is 0.000000.\n\n" +
+           few + "0).\n"},
+      {{"-i", duplicates, "-c", "4"}, 5, few + "3).\n"},
       // Huge counts fail at once, before any component is made.
-      {{"-i", data, "-c", "1000000", "-f", "-r", "1000000"}, 5, "unique points (3).\n"},
+      {{"-i", data, "-c", "1000000", "-f", "-r", "1000000"}, 5, few + "3).\n"},
   };
   std::string before = ReadFile(data);
   for (const Case& c : cases) {
