@@ -45,14 +45,12 @@ TEST(MixtureModelTest, RemoveSingularVisitsDownwardsAndCountsRemovals) {
 // A move takes the components, whatever the counts, and leaves the source
 // empty.
 TEST(MixtureModelTest, MovesCopyNothing) {
-  MixtureModel source = OneDimensional({0, 1}, {1, 1}), target = OneDimensional({2, 3}, {1, 1});
+  MixtureModel source = OneDimensional({0, 1}, {1, 1}), target = OneDimensional({2}, {1});
   MixtureComponent** components = source.components;
   MixtureModel moved(std::move(source));
-  EXPECT_EQ(moved.components, components);
-  EXPECT_EQ(source.count, 0);
   target = std::move(moved);
+  EXPECT_TRUE(source.count == 0 && moved.components == nullptr);
   EXPECT_EQ(target.components, components);
-  EXPECT_EQ(moved.components, nullptr);
   EXPECT_EQ(target.components[1]->mean(0, 0), 1.0);
 }
 
@@ -96,7 +94,9 @@ TEST(ModelFileTest, WrittenByteForByteAndReadBackExactly) {
   EXPECT_FALSE(SameBits(read, full));
 }
 
-TEST(ModelFileTest, NamedFilesAndTheirFailures) {
+// Without the header the count line of a pipe would be lost: refused, not
+// misread.
+TEST(ModelFileTest, NamedFilesPipesAndTheirFailures) {
   TempFile file;
   MixtureModel model;
   MixtureModelFileFormat format = MM_FF_NONE;
@@ -112,6 +112,11 @@ TEST(ModelFileTest, NamedFilesAndTheirFailures) {
   setvbuf(full, nullptr, _IONBF, 0);
   EXPECT_EQ(MixtureModel().Write(full, MM_FF_PLAIN), MM_FILE_WRITE_FAILED);
   fclose(full);
+  for (bool header : {true, false}) {
+    FILE* pipe = popen(("cat " + file.path + (header ? "" : " | tail -n +2")).c_str(), "r");
+    EXPECT_EQ(model.Read(pipe, format), header ? MM_FILE_OK : MM_FILE_MALFORMED);
+    pclose(pipe);
+  }
 }
 
 // No header or a comment instead, blank lines, commas, CR LF, tabs, short
@@ -144,11 +149,9 @@ TEST(ModelFileTest, MalformedFilesAreRejected) {
   for (std::string const& text : std::vector<std::string>{
            "", kHeader, kHeader + "\n",
            // Counts that are no usable int, or more than the file holds.
-           "NaN" + body, "inf" + body, "1e10" + body, "2147483648" + body, "-1" + body,
-           "-3.5" + body, "2147483647" + body,
+           "NaN" + body, "1e10" + body, "-1" + body, "2147483647" + body,
            // Types that are no usable int.
-           start + "nan 0\n2 0.25\n", start + "inf 0\n2 0.25\n", start + "1e300 0\n2 0.25\n",
-           start + "-2147483649 0\n2 0.25\n",
+           start + "nan 0\n2 0.25\n", start + "-2147483649 0\n2 0.25\n",
            // A mean that is not a number.
            "1\n1\n0.5 NaN\n1\n2 0.25\n",
            // A mean shorter than its weight line; variances or a row shorter than the mean.
@@ -167,20 +170,6 @@ TEST(ModelFileTest, MalformedFilesAreRejected) {
   EXPECT_EQ(ReadText(model, "2\n0.25\n1 2\n1 0\n3 4\n0.75\n5 6\n"), MM_FILE_MALFORMED);
   ASSERT_EQ(model.count, 1);
   EXPECT_EQ(model.components[0]->mean.data[1], 2.0);
-}
-
-// Without the header the count line of a pipe would be lost: refused, not
-// misread.
-TEST(ModelFileTest, PipeNeedsTheHeaderBecauseItCannotGoBack) {
-  for (bool header : {true, false}) {
-    FILE* pipe = popen(header ? "printf '%% Plain Matlab-readable\\n1\\n1\\n0.5\\n1\\n2\\n'"
-                              : "printf '1\\n1\\n0.5\\n1\\n2\\n'",
-                       "r");
-    MixtureModel model;
-    MixtureModelFileFormat format = MM_FF_NONE;
-    EXPECT_EQ(model.Read(pipe, format), header ? MM_FILE_OK : MM_FILE_MALFORMED);
-    pclose(pipe);
-  }
 }
 
 TEST(DistanceTest, MahalanobisInEachFormOfTheInverseCovariance) {
