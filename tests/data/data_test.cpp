@@ -5,6 +5,8 @@
 
 namespace {
 
+using DataStorageTest = ScratchDirectory;
+
 // What reading a file gave: the result, size and messages, then the values.
 std::pair<std::string, std::string> ReadFrom(FILE* file) {
   DataStorage storage;
@@ -21,7 +23,7 @@ std::pair<std::string, std::string> ReadFrom(FILE* file) {
 // A regular file is read in windows of whole lines parsed in parallel, any
 // other input line by line: both give the same vectors, messages and result,
 // across windows, at a limit and for a line longer than a window.
-TEST(DataStorageTest, RegularFilesReadAsOtherInput) {
+TEST_F(DataStorageTest, RegularFilesReadAsOtherInput) {
   std::string mixed = "% header\n\n  \t\r\n1 2 3\r\n", wide;
   for (int k = 0; k < 20000; ++k) {
     mixed += std::to_string(k) + ", " + std::to_string(k % 7) + "e-3 5%\n";
@@ -38,10 +40,10 @@ TEST(DataStorageTest, RegularFilesReadAsOtherInput) {
   int const original = ThreadCount();
   for (std::string const& text : cases) {
     auto const expected = ReadFrom(fmemopen(const_cast<char*>(text.data()), text.size(), "r"));
-    TempFile file(text);
+    std::string const file = WriteFile("data.txt", text);
     for (int threads : {1, 3}) {
       SetThreadCount(threads);
-      auto const read = ReadFrom(fopen(file.path.c_str(), "r"));
+      auto const read = ReadFrom(fopen(file.c_str(), "r"));
       EXPECT_EQ(read.first, expected.first) << threads << " threads";
       EXPECT_TRUE(read.second == expected.second) << threads << " threads";
     }
@@ -51,7 +53,7 @@ TEST(DataStorageTest, RegularFilesReadAsOtherInput) {
 
 // Every vector in file order around the block boundaries (1024, then 1024 +
 // 2048 vectors).
-TEST(DataStorageTest, ReadKeepsEveryVectorInFileOrder) {
+TEST_F(DataStorageTest, ReadKeepsEveryVectorInFileOrder) {
   std::string text = "% generated\n";
   std::vector<double> values;
   DataSet set(1, {42});  // what was there goes
@@ -60,7 +62,7 @@ TEST(DataStorageTest, ReadKeepsEveryVectorInFileOrder) {
       text += std::to_string(k) + " " + std::to_string(-0.5 * k) + "\n";
       values.insert(values.end(), {double(k), -0.5 * k});
     }
-    ASSERT_EQ(set.storage.Read(TempFile(text).path.c_str()), 0);
+    ASSERT_EQ(set.storage.Read(WriteFile("data.txt", text).c_str()), 0);
     ASSERT_TRUE(set.storage.columns == 2 && Elements(set.storage) == values) << count;
   }
 }

@@ -4,6 +4,8 @@
 
 namespace {
 
+using ModelFileTest = ScratchDirectory;
+
 // One 2-d diagonal component, as a model and as its file.
 MixtureModel Example() {
   MixtureModel model;
@@ -77,7 +79,7 @@ TEST(MixtureModelTest, NormalizeWeightsAndLimitVariances) {
 
 // Single numbers are padded to the dimension; weights keep six digits, the
 // rest fifteen, which read back exactly; a copy is deep.
-TEST(ModelFileTest, WrittenByteForByteAndReadBackExactly) {
+TEST_F(ModelFileTest, WrittenByteForByteAndReadBackExactly) {
   EXPECT_EQ(Written(Example()), kExample);
   EXPECT_EQ(Written(MixtureModel()), kHeader + "0\n");
   MixtureModel full = Example(), read = Example();
@@ -96,13 +98,13 @@ TEST(ModelFileTest, WrittenByteForByteAndReadBackExactly) {
 
 // Without the header the count line of a pipe would be lost: refused, not
 // misread.
-TEST(ModelFileTest, NamedFilesPipesAndTheirFailures) {
-  TempFile file;
+TEST_F(ModelFileTest, NamedFilesPipesAndTheirFailures) {
+  std::string const file = Path("model.txt");
   MixtureModel model;
   MixtureModelFileFormat format = MM_FF_NONE;
-  EXPECT_EQ(Example().Write(file.path.c_str(), MM_FF_NONE), MM_FILE_NO_FORMAT);
-  ASSERT_EQ(Example().Write(file.path.c_str(), MM_FF_PLAIN), MM_FILE_OK);
-  ASSERT_EQ(model.Read(file.path.c_str(), format), MM_FILE_OK);
+  EXPECT_EQ(Example().Write(file.c_str(), MM_FF_NONE), MM_FILE_NO_FORMAT);
+  ASSERT_EQ(Example().Write(file.c_str(), MM_FF_PLAIN), MM_FILE_OK);
+  ASSERT_EQ(model.Read(file.c_str(), format), MM_FILE_OK);
   EXPECT_TRUE(SameBits(model, Example()));
   EXPECT_EQ(model.Read("/nonexistent-directory/model", format), MM_FILE_CANNOT_OPEN);
   EXPECT_EQ(Example().Write("/nonexistent-directory/model", MM_FF_PLAIN), MM_FILE_CANNOT_OPEN);
@@ -113,7 +115,7 @@ TEST(ModelFileTest, NamedFilesPipesAndTheirFailures) {
   EXPECT_EQ(MixtureModel().Write(full, MM_FF_PLAIN), MM_FILE_WRITE_FAILED);
   fclose(full);
   for (bool header : {true, false}) {
-    FILE* pipe = popen(("cat " + file.path + (header ? "" : " | tail -n +2")).c_str(), "r");
+    FILE* pipe = popen(("cat " + file + (header ? "" : " | tail -n +2")).c_str(), "r");
     EXPECT_EQ(model.Read(pipe, format), header ? MM_FILE_OK : MM_FILE_MALFORMED);
     pclose(pipe);
   }
@@ -122,7 +124,7 @@ TEST(ModelFileTest, NamedFilesPipesAndTheirFailures) {
 // No header or a comment instead, blank lines, commas, CR LF, tabs, short
 // weight lines, and a count and a type that are truncated. Any type but 1
 // is full.
-TEST(ModelFileTest, HandWrittenFormsAreAccepted) {
+TEST_F(ModelFileTest, HandWrittenFormsAreAccepted) {
   for (char const* text : {"1\n1\n0.5 -1\n1 0\n2 0.25\n",
                            "% Plain Matlab-readable \n1.9\n1\n0.5, -1\r\n1.5 0\n\t2 0.25\n",
                            "%comment\n\n# one\n1\n% diagonal\n1\n0.5 -1\n\n1 0\n2 0.25\n"}) {
@@ -141,7 +143,7 @@ TEST(ModelFileTest, HandWrittenFormsAreAccepted) {
 
 // A bad count leaves the model as it was; a failure later keeps the
 // components read before it.
-TEST(ModelFileTest, MalformedFilesAreRejected) {
+TEST_F(ModelFileTest, MalformedFilesAreRejected) {
   std::string const body = "\n1\n0.5 -1\n1 0\n2 0.25\n";  // one component after the count
   std::string const start = "1\n1\n0.5 -1\n";             // count, weight and mean
   std::string wide;  // a dimension whose d * d overflows an int
