@@ -6,6 +6,7 @@
 // by a signal, and none leaves a model file behind a failure.
 #include <unistd.h>
 
+#include <algorithm>
 #include <regex>
 
 #include "cli/run_program.h"
@@ -18,13 +19,6 @@ const bool kThreadSanitizer = false;
 #endif
 
 namespace {
-
-std::string DataError(const std::string& path) {
-  return "\nError reading input data file: " + path + "\n\n";
-}
-std::string SolutionError(const std::string& path) {
-  return "\nError reading input solution: " + path + "\n";
-}
 
 class FitTest : public ScratchDirectory {
  protected:
@@ -83,68 +77,71 @@ TEST_F(FitTest, EveryFailureEndsWithItsStatusAndMessage) {
   std::string usage = ReadFile(std::string(MIXFIT_SOURCE_DIR) + "/tests/cli/reference/help.err");
   std::string large = "Data values are too large: their squares or variances are not finite.\n";
   std::string flat = " of the data has no variance, so no density can be fitted.\n";
-  std::string over = "The output file is the input data file.\n\nError writing output to: ";
-  std::string few = "\nError: more components than unique points (";
+  std::string few = "\nError: more components than unique points (", tiny2 = "0.0000152587890625";
   struct Case {
-    std::vector<std::string> arguments;
     int status;
-    std::string message, seed = "";
+    std::string message;
+    std::vector<std::string> arguments;
+    std::string seed = "";
   } cases[] = {
-      {{"--help", "-c", "0"}, 1, usage},
-      {{"-i", data, "-t", "0.000015"}, 1, "(1.5e-05 < 1.52588e-05)\n" + usage},
-      {{"-i", data, "-c", "1000001"}, 1, "(1000001 > 1000000)\n" + usage},
-      {{"-i", data, "-r", "5,101"}, 1, "(101 > 100)\n" + usage},
-      {{"-i", data, "-v", "nan"},
-       1,
-       "Error: bad double value: nan\n" + usage},  // beyond the parser
-      {{"-i", data, "-t", "--", "-NAN"}, 1, "Error: bad double value: -nan\n" + usage},
-      {{"-i", data, "-s", given, "-c", "1"}, 1, usage},
-      {{"-i", data, "-s", given, "-r", "2"}, 1, usage},
-      {{"-i", data, "--full", "--full", "-s", given}, 1, usage},  // off again, but given
-      {{"-i", data, "-I", "0", "-t", "0.5"}, 1, usage},
-      {{"-i", data}, 1, "Error: bad value of MIXFIT_SEED: abc\n", "abc"},
+      {1, "", {"--help", "-c", "0"}},
+      {1, "(1.5e-05 < 1.52588e-05)\n", {"-i", data, "-t", "0.000015"}},
+      {1, "(1000001 > 1000000)\n", {"-i", data, "-c", "1000001"}},
+      {1, "(101 > 100)\n", {"-i", data, "-r", "5,101"}},
+      {1, "Error: bad double value: nan\n", {"-i", data, "-v", "nan"}},  // beyond the parser
+      {1, "Error: bad double value: -nan\n", {"-i", data, "-t", "--", "-NAN"}},
+      {1, "", {"-i", data, "-s", given, "-c", "1"}},
+      {1, "", {"-i", data, "-s", given, "-r", "2"}},
+      {1, "", {"-i", data, "--full", "--full", "-s", given}},  // off again, but given
+      {1, "", {"-i", data, "-I", "0", "-t", "0.5"}},
+      {1, "Error: bad value of MIXFIT_SEED: abc\n", {"-i", data}, "abc"},
       // The bounds themselves are accepted, so these go on to the data.
-      {{"-i", missing, "-v", "0.0000152587890625", "-c", "1000000", "-I", "1000", "-r", "1,100,1"},
-       2,
-       DataError(missing)},
-      {{"--input", missing, "-t", "0.0000152587890625", "-r", "1000000,0,no", "-v", "1"},
-       2,
-       DataError(missing)},
-      {{"-i", "/dev/zero"}, 2, DataError("/dev/zero")},  // an endless line
-      {{"-i", directory_}, 2, DataError(directory_)},
-      {{"-i", overflows[0]}, 2, large + DataError(overflows[0])},
-      {{"-i", overflows[1], "-f"}, 2, large + DataError(overflows[1])},
-      {{"-i", overflows[2], "-f"}, 2, large + DataError(overflows[2])},
-      {{"-i", columns, "-f"},
-       2,
-       "Dimension 46341 is too large for full covariance matrices.\n" + DataError(columns)},
-      {{"-i", constant}, 2, "Column 1" + flat + DataError(constant)},
-      {{"-i", constant, "-f", "-I", "0"}, 2, "Column 1" + flat + DataError(constant)},
-      {{"-i", constant, "-s", given}, 2, "Column 1" + flat + DataError(constant)},
-      {{"-i", tiny}, 2, "Column 2" + flat + DataError(tiny)},
-      {{"-i", one}, 2, "Column 1" + flat + DataError(one)},
-      {{"-i", data, "-s", missing}, 3, SolutionError(missing)},
-      {{"-i", data, "-s", empty}, 3, SolutionError(empty)},
-      {{"-i", data, "-s", other}, 3, SolutionError(other)},
-      {{"-i", data, "-s", infinite}, 3, SolutionError(infinite)},
-      {{"-i", data, "-s", negative}, 3, SolutionError(negative)},
-      {{"-i", data, "-o", nowhere}, 4, "\nError writing output to: " + nowhere + "\n"},
-      {{"-i", data, "-o", "/dev/full"}, 4, "\nError writing output to: /dev/full\n"},
-      {{"-i", data, "-o", data}, 4, over + data + "\n"},
-      {{"-i", data, "-o", link, "-c", "2"}, 4, over + link + "\n"},
-      {{"-i", empty}, 5, few + "0).\n"},
-      {{"-i", comments},
-       5,
+      {2, "", {"-i", missing, "-v", tiny2, "-c", "1000000", "-I", "1000", "-r", "1,100,1"}},
+      {2, "", {"-i", missing, "-t", tiny2, "-r", "1000000,0,no", "-v", "1"}},
+      {2, "", {"-i", "/dev/zero"}},  // an endless line
+      {2, "", {"-i", directory_}},
+      {2, large, {"-i", overflows[0]}},
+      {2, large, {"-i", overflows[1], "-f"}},
+      {2, large, {"-i", overflows[2], "-f"}},
+      {2, "Dimension 46341 is too large for full covariance matrices.\n", {"-i", columns, "-f"}},
+      {2, "Column 1" + flat, {"-i", constant}},
+      {2, "Column 1" + flat, {"-i", constant, "-f", "-I", "0"}},
+      {2, "Column 1" + flat, {"-i", constant, "-s", given}},
+      {2, "Column 2" + flat, {"-i", tiny}},
+      {2, "Column 1" + flat, {"-i", one}},
+      {3, "", {"-i", data, "-s", missing}},
+      {3, "", {"-i", data, "-s", empty}},
+      {3, "", {"-i", data, "-s", other}},
+      {3, "", {"-i", data, "-s", infinite}},
+      {3, "", {"-i", data, "-s", negative}},
+      {4, "", {"-i", data, "-o", nowhere}},
+      {4, "", {"-i", data, "-o", "/dev/full"}},
+      {4, "The output file is the input data file.\n", {"-i", data, "-o", data}},
+      {4, "The output file is the input data file.\n", {"-i", data, "-o", link, "-c", "2"}},
+      {5, few + "0).\n", {"-i", empty}},
+      {5,
        "\nWarning: probably too few data vectors (0) or too many components (1)\n"
        "  for data of dimensionality 0.\n  Data / components ratio is 0.000000.\n\n" +
-           few + "0).\n"},
-      {{"-i", duplicates, "-c", "4"}, 5, few + "3).\n"},
+           few + "0).\n",
+       {"-i", comments}},
+      {5, few + "3).\n", {"-i", duplicates, "-c", "4"}},
       // Huge counts fail at once, before any component is made.
-      {{"-i", data, "-c", "1000000", "-f", "-r", "1000000"}, 5, few + "3).\n"},
+      {5, few + "3).\n", {"-i", data, "-c", "1000000", "-f", "-r", "1000000"}},
+  };
+  // Status 1 ends with the usage (unless the seed is at fault), 2 with the
+  // data file, 3 with the initial solution and 4 with the output file named.
+  auto after = [](std::vector<std::string> const& words, char const* option) {
+    return *(std::find(words.begin(), words.end(), option) + 1);
   };
   std::string before = ReadFile(data);
   for (const Case& c : cases) {
-    ExpectFailure(c.arguments, c.status, c.message, {"MIXFIT_SEED=" + c.seed});
+    std::string end =
+        c.status == 1 && c.seed.empty() ? usage
+        : c.status == 2 ? "\nError reading input data file: " + after(c.arguments, "-i") + "\n\n"
+        : c.status == 3 ? "\nError reading input solution: " + after(c.arguments, "-s") + "\n"
+        : c.status == 4 ? "\nError writing output to: " + after(c.arguments, "-o") + "\n"
+                        : "";
+    ExpectFailure(c.arguments, c.status, c.message + end, {"MIXFIT_SEED=" + c.seed});
     EXPECT_EQ(ReadFile(data), before);
   }
 }
@@ -182,7 +179,9 @@ TEST_F(FitTest, OutOfMemory) {
     for (int j = 0; j < 2000; ++j) many += std::to_string((row * 13 + j) % 97) + " ";
   std::string wide_data = WriteFile("wide.txt", wide), many_data = WriteFile("many.txt", many);
   ExpectFailure({"-i", wide_data, "-f"}, 2,
-                "Out of memory while reading the data.\n" + DataError(wide_data), {}, 1LL << 30);
+                "Out of memory while reading the data.\n\nError reading input data file: " +
+                    wide_data + "\n\n",
+                {}, 1LL << 30);
   ExpectFailure({"-i", many_data, "-f", "-c", "50"}, 2, "Out of memory while training.\n", {},
                 1LL << 30);
 }
