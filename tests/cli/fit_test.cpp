@@ -6,7 +6,6 @@
 // by a signal, and none leaves a model file behind a failure.
 #include <unistd.h>
 
-#include <algorithm>
 #include <regex>
 
 #include "cli/run_program.h"

@@ -1,17 +1,11 @@
 // End-to-end tests of mixfit-model: scores against mixfit's own evaluation,
 // the information criteria, classes, drawn vectors, tools/select-k, and the
 // command line with its refusals.
-#include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cmath>
-#include <cstdlib>
 #include <map>
 #include <numeric>
 #include <sstream>
-#include <string>
 #include <tuple>
-#include <vector>
 
 #include "cli/run_program.h"
 #include "support/files.h"

@@ -1,9 +1,6 @@
 #include "mixture/sampling.h"
 
-#include <gtest/gtest.h>
-
 #include <utility>
-#include <vector>
 
 #include "support/values.h"
 

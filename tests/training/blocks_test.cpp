@@ -3,8 +3,6 @@
 // and which sets a build has.
 #include "training/blocks.h"
 
-#include <random>
-
 #include "support/values.h"
 
 namespace {

@@ -1,9 +1,5 @@
 #include "training/scoring.h"
 
-#include <gtest/gtest.h>
-
-#include <vector>
-
 #include "support/values.h"
 
 TEST(EmExpectationTest, TheSameBitsAsTheLogLikelihoodAndTheEMStep) {
