@@ -33,14 +33,3 @@ TEST(EmExpectationTest, TheSameBitsAsTheLogLikelihoodAndTheEMStep) {
     EXPECT_EQ(logs[N - 1], kLogTiny);
   }
 }
-
-TEST(LargestEntryTest, FirstOfTheLargestNeverANaN) {
-  auto largest = [](std::vector<double> values) {
-    return LargestEntry(values.data(), static_cast<int>(values.size()));
-  };
-  EXPECT_EQ(largest({0.1, 0.2, 0.7}), 2);
-  EXPECT_EQ(largest({0.4, 0.4, 0.2}), 0);
-  EXPECT_EQ(largest({0.2, 0.4, 0.4}), 1);
-  EXPECT_EQ(largest({0.3, kNaN, 0.6}), 2);
-  EXPECT_EQ(largest({kNaN, kNaN}), 0);
-}
