@@ -125,8 +125,7 @@ TEST_F(FitTest, EveryFailureEndsWithItsStatusAndMessage) {
        {"-i", comments}},
       {5, few + "3).\n", {"-i", duplicates, "-c", "4"}},
       // Huge counts fail at once, before any component is made.
-      {5, few + "3).\n", {"-i", data, "-c", "1000000", "-f", "-r", "1000000"}},
-  };
+      {5, few + "3).\n", {"-i", data, "-c", "1000000", "-f", "-r", "1000000"}}};
   // Status 1 ends with the usage (unless the seed is at fault), 2 with the
   // data file, 3 with the initial solution and 4 with the output file named.
   auto after = [](std::vector<std::string> const& words, char const* option) {

@@ -186,8 +186,7 @@ TEST_F(ModelTest, RefusalsWriteNothing) {
       {1, {"score", "-m", model}, "Error: missing compulsory option(s).\n\nmixfit-model score: "},
       {1,
        {"score", "-m", model, "-i", data, "-n", "3"},
-       "Error: unknown option: -n\n\nmixfit-model score: "},
-  };
+       "Error: unknown option: -n\n\nmixfit-model score: "}};
   std::string const before = ReadFile(data) + ReadFile(model);
   for (auto [status, arguments, err] : cases) {
     arguments.insert(arguments.end(), {"-o", out});

@@ -146,8 +146,7 @@ TEST(MatrixDeathTest, MisuseAbortsWithItsMessage) {
       {[&] { wide.InsertColumns(Matrix(1, 1)); }, "^Matrix::InsertColumns: size mismatch\\.\n$"},
       {[&] { wide.Invert(); }, "^Matrix::Invert\\(\\): matrix is not square\\.\n$"},
       {[&] { Matrix(-1, 2); }, "negative row or column count"},
-      {[&] { square.Resize(1, -1, true); }, "negative row or column count"},
-  };
+      {[&] { square.Resize(1, -1, true); }, "negative row or column count"}};
   for (auto const& c : cases) EXPECT_DEATH(c.first(), c.second);
 }
 
