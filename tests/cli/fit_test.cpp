@@ -36,9 +36,10 @@ class FitTest : public ScratchDirectory {
 
   // Runs "-o model" and the arguments (whose own -o takes precedence);
   // expects status, an error output ending in message, no standard output
-  // unless a fit ran, and no model file.
-  void ExpectFailure(std::vector<std::string> arguments, int status, const std::string& message,
-                     std::vector<std::string> environment = {}, long long address_space = 0) const {
+  // unless a fit ran, and no model file. Returns the error output.
+  std::string ExpectFailure(std::vector<std::string> arguments, int status,
+                            const std::string& message, std::vector<std::string> environment = {},
+                            long long address_space = 0) const {
     SCOPED_TRACE(::testing::PrintToString(arguments));
     std::remove(Model().c_str());
     arguments.insert(arguments.begin(), {"-o", Model()});
@@ -47,6 +48,7 @@ class FitTest : public ScratchDirectory {
     EXPECT_EQ(run.err.substr(run.err.size() - std::min(message.size(), run.err.size())), message);
     EXPECT_TRUE(status == 4 || run.out.empty()) << run.out;
     EXPECT_FALSE(Exists(Model()));
+    return run.err;
   }
 };
 
@@ -60,9 +62,9 @@ TEST_F(FitTest, EveryFailureEndsWithItsStatusAndMessage) {
   std::string constant = WriteFile("constant.txt", "5 -1\n5 -2\n5 -1\n5 -3\n");
   std::string tiny = WriteFile("tiny.txt", "1 1e-200\n2 2e-200\n3 4e-200\n");  // squares underflow
   std::string one = WriteFile("one.txt", "1 2 3\n");
-  std::string other = WriteFile("other.txt", "1\n1\n1 0 0\n1\n1 1 1\n");  // another dimension
-  std::string infinite = WriteFile("infinite.txt", "1\ninf\n1 2\n1\n1 1\n");
-  std::string negative = WriteFile("negative.txt", "2\n-1\n1 2\n1\n1 1\n2\n3 4\n1\n1 1\n");
+  std::string other = WriteFile("other.txt", "1\n1\n1 0 0\n1 0 0\n1 1 1\n");  // another dimension
+  std::string infinite = WriteFile("infinite.txt", "1\ninf\n1 2\n1 0\n1 1\n");
+  std::string negative = WriteFile("negative.txt", "2\n-1\n1 2\n1 0\n1 1\n2\n3 4\n1 0\n1 1\n");
   // The variance overflows; the square of the mean; the squares.
   std::string overflows[] = {WriteFile("l1.txt", "1e308 1\n-1e308 2\n0 3\n"),
                              WriteFile("l2.txt", "1e300 1\n1e300 2\n"),
@@ -139,7 +141,9 @@ TEST_F(FitTest, EveryFailureEndsWithItsStatusAndMessage) {
         : c.status == 3 ? "\nError reading input solution: " + after(c.arguments, "-s") + "\n"
         : c.status == 4 ? "\nError writing output to: " + after(c.arguments, "-o") + "\n"
                         : "";
-    ExpectFailure(c.arguments, c.status, c.message + end, {"MIXFIT_SEED=" + c.seed});
+    std::string err =
+        ExpectFailure(c.arguments, c.status, c.message + end, {"MIXFIT_SEED=" + c.seed});
+    EXPECT_TRUE(c.status != 1 || !c.message.empty() || err == usage) << err;  // nothing before
     EXPECT_EQ(ReadFile(data), before);
   }
 }
