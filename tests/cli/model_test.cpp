@@ -127,6 +127,11 @@ TEST_F(ModelTest, DrawnVectorsRepeatAndAreKnown) {
   for (std::string line; std::getline(lines, line);) unlabelled += line.substr(2) + "\n";
   EXPECT_EQ(Out({"sample", "-m", model, "-n", "1000"}, seed), unlabelled);
   EXPECT_EQ(std::count(labelled.begin(), labelled.end(), '\n'), 1000);
+  // A diagonal covariance draws what the same full covariance draws.
+  std::string const diagonal = WriteFile("d.txt", "1 0\n1 0\n1 2\n1 0\n2 0.5\n");
+  std::string const full = WriteFile("f.txt", "1 0\n1 0\n1 2\n2 0\n2 0\n0 0.5\n");
+  EXPECT_EQ(Out({"sample", "-m", diagonal, "-n", "9"}, seed),
+            Out({"sample", "-m", full, "-n", "9"}, seed));
   // Seed 1 on any platform, worked out by an independent implementation of the
   // 64-bit Mersenne Twister and the same conversions.
   EXPECT_EQ(RunMixfitModel({"sample", "-m", model, "-n", "3", "--labels"}, {{"MIXFIT_SEED=1"}}).out,
@@ -159,12 +164,15 @@ TEST_F(ModelTest, UsageTexts) {
   EXPECT_EQ(run.status, 1);
   for (const char* command : {"score", "classify", "posteriors", "info", "sample", "distances"})
     EXPECT_NE(run.err.find(std::string("\n  ") + command + " "), std::string::npos) << command;
+  run = RunMixfitModel({"info"});  // a command alone
+  EXPECT_EQ(run.err.rfind("Error: you must give the compulsory options.\n\nmixfit-model info", 0),
+            0u);
   run = RunMixfitModel({"sample", "-m", "model.txt", "--help"});
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.err.rfind("\nmixfit-model sample: ", 0), 0u) << run.err;
   EXPECT_NE(run.err.find("-n/--count integer1\n    integer1 = 1, [1, 2147483647]  (must be given)"),
             std::string::npos);
-  EXPECT_NE(run.err.find("--labels"), std::string::npos);
+  EXPECT_NE(run.err.find("\n  --labels \n"), std::string::npos);
   EXPECT_EQ(run.err.find("-i/--input"), std::string::npos);
 }
 

@@ -67,7 +67,13 @@ TEST(MixtureModelTest, NormalizeWeightsAndLimitVariances) {
     EXPECT_EQ(model.components[0]->weight, weights[0] == 1 ? 0.25 : 0.5);
     EXPECT_EQ(model.components[1]->weight, weights[0] == 1 ? 0.75 : 0.5);
   }
-  MixtureModel model;
+  // Add adds the other's weight, mean and covariance times the factor.
+  MixtureModel model = OneDimensional({1, 2}, {3, 4});
+  model.components[0]->Add(*model.components[1], 0.5);
+  MixtureComponent const& sum = *model.components[0];
+  EXPECT_EQ(std::vector<double>({sum.weight, sum.mean(0, 0), sum.covariance(0, 0)}),
+            std::vector<double>({0.75, 2, 5}));
+  model = MixtureModel();
   AddComponent(model, MM_COV_DIAGONAL, 0.5, {0, 0, 0}, {0.5, 5, kNaN});
   AddComponent(model, MM_COV_FULL, 0.5, {0, 0, 0}, {0.5, 0.9, 0, 0.9, kNaN, 0, 0, 0, 2});
   model.LimitVariances(Row({1, 2, 3}));
@@ -189,6 +195,7 @@ TEST(DistanceTest, MahalanobisInEachFormOfTheInverseCovariance) {
   EXPECT_EQ(Mahalanobis(x, m, full), std::sqrt(6.0));
   EXPECT_EQ(Mahalanobis2(x, m, Row({2, 3})), 5.0);
   EXPECT_EQ(Mahalanobis2(x + 1, Row({0.5})), 0.5);
+  EXPECT_EQ(Mahalanobis2(x, Row({0.25, 4})), 5.0);
   // Covariance 4 2 / 2 10: e = (1, -3) gives (10 + 12 + 36) / 36.
   factor = FromValues(2, 2, {4, 2, 2, 10});
   ASSERT_TRUE(factor.CholeskyDecomposition(nullptr) && factor.InvertLowerTriangular());
