@@ -97,18 +97,4 @@ TEST(EMLoopTest, DecreaseOrNonFiniteValueKeepsTheEarlierModelAndRaisesTheFlag) {
   EXPECT_FALSE(emNumericalProblems());
 }
 
-// The improvement is relative to the current value unless it exceeds it;
-// equal values stop even at threshold 0, and so does 0 / 0.
-TEST(EMLoopTest, ImprovementAboveThreshold) {
-  struct Case {
-    double previous, current, threshold;
-    bool above;
-  } cases[] = {{-2.0, -1.999, 0.001, false}, {-2.0, -1.999, 0.0004, true}, {-0.5, 0.6, 1.0, true},
-               {-0.5, 0.6, 1.5, false},      {-1.0, -1.0, 0.0, false},     {0.0, 0.0, 0.0, false},
-               {-1.0, -0.999, 0.0, true}};
-  for (Case const& c : cases)
-    EXPECT_EQ(emImprovementAboveThreshold(c.previous, c.current, c.threshold), c.above)
-        << c.previous << " " << c.current;
-}
-
 }  // namespace
