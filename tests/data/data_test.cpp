@@ -1,7 +1,28 @@
 #include "data/data.h"
 
+#include <atomic>
+#include <new>
+
 #include "matrix/threads.h"
 #include "support/files.h"
+
+namespace {
+
+// When not negative, the number of allocations of this test binary that
+// succeed before one fails.
+std::atomic<long> allocations_left{-1};
+
+}  // namespace
+
+// Allocated with malloc and freed with free, which GCC cannot tell.
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+void* operator new(size_t size) {
+  if (allocations_left >= 0 && allocations_left-- == 0) throw std::bad_alloc();
+  if (void* memory = std::malloc(size > 0 ? size : 1)) return memory;
+  throw std::bad_alloc();
+}
+void operator delete(void* memory) noexcept { std::free(memory); }
+void operator delete(void* memory, size_t) noexcept { std::free(memory); }
 
 namespace {
 
@@ -67,6 +88,29 @@ TEST_F(DataStorageTest, ReadKeepsEveryVectorInFileOrder) {
     ASSERT_EQ(set.storage.Read(WriteFile("data.txt", text).c_str()), 0);
     ASSERT_TRUE(set.storage.columns == 2 && Elements(set.storage) == values) << count;
   }
+}
+
+// Memory running out anywhere in a read, also while a piece of a window is
+// parsed, ends the read with std::bad_alloc: it never passes for the whole
+// data.
+TEST_F(DataStorageTest, RunningOutOfMemoryIsNoShortRead) {
+  std::string text;
+  for (int k = 0; k < 300; ++k) text += std::to_string(k) + " 1\n";
+  std::string const path = WriteFile("data.txt", text);
+  int const original = ThreadCount();
+  SetThreadCount(1);
+  for (long left = 0; left < 200; ++left) {
+    DataStorage storage;
+    allocations_left = left;
+    try {
+      storage.Read(path.c_str());
+      allocations_left = -1;
+      EXPECT_EQ(storage.rows, 300) << left;
+    } catch (std::bad_alloc const&) {
+      allocations_left = -1;
+    }
+  }
+  SetThreadCount(original);
 }
 
 }  // namespace

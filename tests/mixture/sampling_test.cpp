@@ -42,4 +42,5 @@ TEST(SamplerTest, ComponentsByCumulativeWeightNeverOneWithout) {
   model.components[3]->weight = 0.0;
   ASSERT_EQ(PrepareSampler(sampler, model), kEveryComponentDrawable);
   EXPECT_EQ(DrawComponent(sampler, 1.0), 2);
+  EXPECT_EQ(DrawComponent(Sampler(), 0.5), 0);  // without components
 }
