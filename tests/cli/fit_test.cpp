@@ -133,6 +133,7 @@ TEST_F(FitTest, EveryFailureEndsWithItsStatusAndMessage) {
   auto after = [](std::vector<std::string> const& words, char const* option) {
     return *(std::find(words.begin(), words.end(), option) + 1);
   };
+  EXPECT_EQ(Run({"--help", "-c", "0"}).err, usage);  // also as the first argument
   std::string before = ReadFile(data);
   for (const Case& c : cases) {
     std::string end =
