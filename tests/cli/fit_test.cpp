@@ -189,6 +189,20 @@ TEST_F(FitTest, OutOfMemory) {
                 1LL << 30);
 }
 
+// EM's scratch grows with the components and the moments, not with their
+// squares: a full fit of dimension 120 stays within a few megabytes.
+TEST_F(FitTest, FullFitOfDimension120StaysSmall) {
+  std::mt19937 generator(5);
+  std::string text;
+  for (int n = 0; n < 300; ++n, text += "\n")
+    for (int j = 0; j < 120; ++j) text += std::to_string(generator() % 1000 / 1000.0) + " ";
+  ProgramResult run = Run(
+      {"-i", WriteFile("wide.txt", text), "-o", Model(), "-f", "-c", "2", "-I", "2", "-r", "1,0"},
+      {"MIXFIT_SEED=1"});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_LT(run.peak_kb, (kThreadSanitizer ? 4 : 1) * 64 * 1024);
+}
+
 // Mahalanobis k-means once gave members that changed cluster negative
 // variances, and half the seeds of the wine data (178 x 13) ended at the
 // one-Gaussian answer, -18.7138. A seed repeats its run exactly.
