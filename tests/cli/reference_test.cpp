@@ -5,7 +5,6 @@
 // that a change of structure or speed cannot change a result unnoticed.
 // MIXFIT_RECORD=1 writes the files afresh.
 
-#include <fstream>
 #include <regex>
 
 #include "cli/run_program.h"

@@ -6,21 +6,20 @@
 
 // What a finished child process left behind.
 struct ProgramResult {
-  int status = 127, signal = -1;  // exit status or -1; the signal that ended it or -1
+  int status = 127;  // exit status, or -1 when a signal ended the process
   std::string out, err;
   long peak_kb = 0;  // largest resident set of the process, in kB
 };
-
-// A process still running after this many seconds is killed.
-const int kRunTimeLimitSeconds = 300;
 
 struct RunSettings {
   std::vector<std::string> environment;  // "NAME=value", replacing or adding
   long long address_space_bytes = 0;     // RLIMIT_AS of the child, 0 for none
 };
 
-// Runs path with the arguments (no shell; stdin is /dev/null). Status 127
-// with the reason in err when it cannot start.
+// Runs path with the arguments (no shell; stdin is /dev/null) and waits for
+// it; it is killed when the test process ends, so the test's own time limit
+// bounds the wait. Status 127 with the reason
+// in err when it cannot start.
 ProgramResult RunProgram(const char* path, const std::vector<std::string>& arguments,
                          const RunSettings& settings = {});
 inline ProgramResult RunMixfit(const std::vector<std::string>& arguments,

@@ -2,9 +2,7 @@
 // standard output (the CPU time masked), standard error and model file:
 // diagonal and full fits from random starts refined by k-means or Mahalanobis
 // k-means, with the EM trace, and the refinement of a given solution.
-#include <gtest/gtest.h>
 
-#include <cstdio>
 #include <regex>
 
 #include "cli/run_program.h"

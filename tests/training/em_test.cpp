@@ -8,24 +8,6 @@ namespace {
 
 MixtureCovarianceMatrixType const D = MM_COV_DIAGONAL, F = MM_COV_FULL;
 
-// An unusable covariance (zero or negative variance, not positive definite)
-// gets normaliser 0 and a neutral inverse factor, so its density is 0.
-TEST(DeterminantInverseCacheTest, NormalisersAndInverseFactorsOrNeutralValues) {
-  MixtureModel model;
-  std::vector<std::vector<double>> const covariances = {
-      {4, 1}, {4, 0, 0, 1}, {2, 0}, {1, 2, 2, 1}, {-1, 2}};
-  for (auto const& covariance : covariances)
-    AddComponent(model, covariance.size() == 2 ? D : F, 1, {0, 0}, covariance);
-  DeterminantInverseCache cache;
-  SetupDeterminantAndInverseMatrices(cache, model);
-  std::vector<std::vector<double>> const inverses = {
-      {0.25, 1}, {0.5, 0, 0, 1}, {1, 1}, {1, 0, 0, 1}, {1, 1}};
-  for (int k = 0; k < 5; ++k) {
-    EXPECT_EQ(cache[k].first, k < 2 ? 12.566370614359172 : 0.0) << k;  // sqrt(4 * 1) * 2 pi
-    EXPECT_EQ(Elements(cache[k].second), inverses[k]) << k;
-  }
-}
-
 // Unexplained vectors count as the smallest normal double, as does every
 // vector of a model without components; such a vector is shared equally in
 // a step. A component whose covariance is unusable receives no vector.
@@ -113,20 +95,6 @@ TEST(EMLoopTest, DecreaseOrNonFiniteValueKeepsTheEarlierModelAndRaisesTheFlag) {
   model = OneDimensional({0.0}, {1.0});
   EXPECT_EQ(ExpectationMaximization(model, far.data, Row({0.1}), 0.0, false), kLogTiny);
   EXPECT_FALSE(emNumericalProblems());
-}
-
-// The improvement is relative to the current value unless it exceeds it;
-// equal values stop even at threshold 0, and so does 0 / 0.
-TEST(EMLoopTest, ImprovementAboveThreshold) {
-  struct Case {
-    double previous, current, threshold;
-    bool above;
-  } cases[] = {{-2.0, -1.999, 0.001, false}, {-2.0, -1.999, 0.0004, true}, {-0.5, 0.6, 1.0, true},
-               {-0.5, 0.6, 1.5, false},      {-1.0, -1.0, 0.0, false},     {0.0, 0.0, 0.0, false},
-               {-1.0, -0.999, 0.0, true}};
-  for (Case const& c : cases)
-    EXPECT_EQ(emImprovementAboveThreshold(c.previous, c.current, c.threshold), c.above)
-        << c.previous << " " << c.current;
 }
 
 }  // namespace

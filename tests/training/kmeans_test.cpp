@@ -48,14 +48,6 @@ TEST(KMeansTest, OneDimensionalExamples) {
   }
 }
 
-TEST(KMeansTest, NoComponentsNothingToDo) {
-  DataSet set(1, {0, 1});
-  MixtureModel none;
-  KMeans(set.data, none, 3, false);
-  MahalanobisKMeans(set.data, none, true, 3, true);
-  EXPECT_EQ(none.count, 0);
-}
-
 // Every component is measured with the first one's metric.
 TEST(MahalanobisKMeansTest, TheSharedMetricIsTheFirstComponents) {
   DataSet set(1, {4});

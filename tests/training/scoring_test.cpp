@@ -1,9 +1,5 @@
 #include "training/scoring.h"
 
-#include <gtest/gtest.h>
-
-#include <vector>
-
 #include "support/values.h"
 
 TEST(EmExpectationTest, TheSameBitsAsTheLogLikelihoodAndTheEMStep) {
@@ -36,15 +32,4 @@ TEST(EmExpectationTest, TheSameBitsAsTheLogLikelihoodAndTheEMStep) {
     for (size_t n = 0; n + 1 < N; ++n) EXPECT_GT(logs[n], kLogTiny) << n;
     EXPECT_EQ(logs[N - 1], kLogTiny);
   }
-}
-
-TEST(LargestEntryTest, FirstOfTheLargestNeverANaN) {
-  auto largest = [](std::vector<double> values) {
-    return LargestEntry(values.data(), static_cast<int>(values.size()));
-  };
-  EXPECT_EQ(largest({0.1, 0.2, 0.7}), 2);
-  EXPECT_EQ(largest({0.4, 0.4, 0.2}), 0);
-  EXPECT_EQ(largest({0.2, 0.4, 0.4}), 1);
-  EXPECT_EQ(largest({0.3, kNaN, 0.6}), 2);
-  EXPECT_EQ(largest({kNaN, kNaN}), 0);
 }

@@ -1,7 +1,6 @@
 // What the end-to-end thread test cannot reach: the same bits at 1, 2, 3
 // and 7 threads where the sums split by columns (fewer components than
 // parts), over many moment panels and for mixed covariance types.
-#include <gtest/gtest.h>
 
 #include "matrix/threads.h"
 #include "support/values.h"
