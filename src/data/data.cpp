@@ -385,9 +385,10 @@ int const kOutOfMemory = 100, kTooLarge = 101;
 
 // Judges the lines of a share in order, as one process would from line
 // `offset` on, with stream's counters and dimension as they stand there.
-// Accepted vectors are moved to the front of share.values; returns their
-// count. Stops at LINE_STOPPED, setting *stopped.
-size_t JudgeShare(Share& share, DataStream& stream, int offset, bool* stopped) {
+// Returns the count of accepted vectors; with compact, they are also moved
+// to the front of share.values (so a share is compacted once, by its last
+// judging). Stops at LINE_STOPPED, setting *stopped.
+size_t JudgeShare(Share& share, DataStream& stream, int offset, bool compact, bool* stopped) {
   size_t kept = 0;
   *stopped = false;
   for (ParsedLine const& parsed : share.parsed) {
@@ -402,7 +403,8 @@ size_t JudgeShare(Share& share, DataStream& stream, int offset, bool* stopped) {
     }
     // An accepted line's place is behind every vector accepted before it.
     if (verdict == LINE_ACCEPTED) {
-      std::copy(values, values + parsed.length, share.values.data() + kept * parsed.length);
+      if (compact)
+        std::copy(values, values + parsed.length, share.values.data() + kept * parsed.length);
       ++kept;
     }
   }
@@ -497,7 +499,7 @@ int DataStorage::ReadShare(const char* name) {
   stream.max_errors = stream.max_incomplete = INT_MAX;
   if (fixed) stream.vector.Resize(1, dimension, false);
   bool stopped;
-  JudgeShare(share, stream, offset, &stopped);
+  JudgeShare(share, stream, offset, false, &stopped);
   double const faults[2] = {static_cast<double>(stream.error_count),
                             static_cast<double>(stream.incomplete_count)};
   std::vector<double> counts = GatherFromAll(faults, 2);
@@ -515,7 +517,7 @@ int DataStorage::ReadShare(const char* name) {
   if (fixed) judge.vector.Resize(1, dimension, false);
   size_t kept = 0;
   stopped = judge.max_errors <= 0 || judge.max_incomplete <= 0;  // before this share
-  if (!stopped) kept = JudgeShare(share, judge, offset, &stopped);
+  if (!stopped) kept = JudgeShare(share, judge, offset, true, &stopped);
   if (messages) fclose(messages);
   std::vector<char> all = GatherTextAtFirst(text, length);
   free(text);

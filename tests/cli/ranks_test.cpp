@@ -130,9 +130,8 @@ TEST_F(RanksTest, SameOutcomeAsOneProcess) {
       // with their line numbers in the file; the fifth of a kind stops the
       // run wherever it lies. The first vector fixes the dimension for all
       // shares, even where another rank's share starts with a longer one.
-      // The first of these ends in training, with more components than
-      // vectors: the fit is not compared.
-      {{"-i", some, "-o", model, "-c", "6000"}, 5},
+      // The vectors kept are those of one process: the same fit.
+      {{"-i", some, "-o", model, "-s", start, "-I", "8"}, 0},
       {{"-i", six, "-o", model, "-c", "3"}, 2},
       {{"-i", wider, "-o", model}, 2},
       {{"-i", longer, "-o", model, "-c", "2"}, 2},  // a line a share each
