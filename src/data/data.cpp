@@ -198,24 +198,33 @@ bool ReadWindows(FILE* file, DataStream& stream, VectorCollector& collector) {
   struct stat status;
   off_t const rest = fstat(fileno(file), &status) == 0 ? status.st_size - position : 0;
   size_t const room = static_cast<size_t>(std::clamp<off_t>(rest + 1, 1, kWindow));
-  std::vector<char> window(room + 1);
+  // Two windows: the next is read while the lines of this one are parsed.
+  std::vector<char> windows[2] = {std::vector<char>(room + 1), std::vector<char>(0)};
   std::vector<Piece> pieces(4 * ThreadCount());
   std::vector<double const*> accepted;
-  size_t kept = 0;  // the start of a line, carried over from the window before
-  int lines = 0;    // the lines judged so far
-  for (;;) {
-    size_t const size = kept + fread(window.data() + kept, 1, room - kept, file);
-    if (ferror(file)) return false;
+  int lines = 0;  // the lines judged so far
+  size_t size = fread(windows[0].data(), 1, room, file);
+  bool failed = ferror(file);
+  for (int current = 0; !failed; current = 1 - current) {
+    char* const window = windows[current].data();
     bool const last = size < room;
     // The window ends behind its last line feed, or at the end of the input.
     size_t end = size;
     if (!last) {
-      const char* feed = static_cast<const char*>(memrchr(window.data(), '\n', size));
+      const char* feed = static_cast<const char*>(memrchr(window, '\n', size));
       if (!feed) {
         ResetLineCounter(lines);
         return fseeko(file, position, SEEK_SET) == 0;
       }
-      end = feed + 1 - window.data();
+      end = feed + 1 - window;
+    }
+    // The next window starts with the line begun behind end.
+    size_t const kept = size - end;
+    char* next = nullptr;
+    if (!last) {
+      windows[1 - current].resize(room + 1);
+      next = windows[1 - current].data();
+      memcpy(next, window + end, kept);
     }
     // The last line of the input needs a terminator behind its last number.
     char const after = window[end];
@@ -223,21 +232,31 @@ bool ReadWindows(FILE* file, DataStream& stream, VectorCollector& collector) {
     // Pieces of about equal size, each from a line start to a line start;
     // one for a small file.
     size_t const count = std::min(pieces.size(), std::max<size_t>(1, end >> 16));
-    const char* start = window.data();
+    const char* start = window;
     for (size_t i = 0; i < count; ++i) {
-      const char* stop = window.data() + end * (i + 1) / count;
+      const char* stop = window + end * (i + 1) / count;
       if (stop > start && i + 1 < count) {
         const char* feed =
-            static_cast<const char*>(memchr(stop - 1, '\n', window.data() + end - (stop - 1)));
-        stop = feed ? feed + 1 : window.data() + end;
+            static_cast<const char*>(memchr(stop - 1, '\n', window + end - (stop - 1)));
+        stop = feed ? feed + 1 : window + end;
       }
       if (stop < start) stop = start;
       pieces[i].begin = start;
       pieces[i].end = stop;
       start = stop;
     }
-    // Split by pieces: each line's numbers are its own.
-    ParallelFor(static_cast<int>(count), [&](int i, int) { ParsePiece(pieces[i]); });
+    // Split by pieces: each line's numbers are its own; task 0 reads the
+    // next window meanwhile (the only task that touches the file).
+    int const reading = next ? 1 : 0;
+    size_t nextSize = 0;
+    ParallelFor(static_cast<int>(count) + reading, [&](int i, int) {
+      if (i < reading) {
+        nextSize = kept + fread(next + kept, 1, room - kept, file);
+        failed = ferror(file);
+        return;
+      }
+      ParsePiece(pieces[i - reading]);
+    });
     window[end] = after;
     // The lines in file order, judged one after another; the vectors
     // accepted are copied out together.
@@ -269,10 +288,10 @@ bool ReadWindows(FILE* file, DataStream& stream, VectorCollector& collector) {
       stream.finished = true;
       return false;
     }
-    kept = size - end;
-    memmove(window.data(), window.data() + end, kept);
     position += end;
+    size = nextSize;
   }
+  return false;
 }
 
 // Splits window[0, end) into pieces of about equal size, each from a line
