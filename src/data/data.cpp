@@ -184,6 +184,26 @@ void ParsePiece(Piece& piece) {
   }
 }
 
+// Splits window[0, end) into pieces of about equal size, each from a line
+// start to a line start (one for a small window); returns their count.
+size_t SplitWindow(const char* window, size_t end, std::vector<Piece>& pieces) {
+  size_t const count = std::min(pieces.size(), std::max<size_t>(1, end >> 16));
+  const char* start = window;
+  for (size_t i = 0; i < count; ++i) {
+    const char* stop = window + end * (i + 1) / count;
+    if (stop > start && i + 1 < count) {
+      const char* feed =
+          static_cast<const char*>(memchr(stop - 1, '\n', window + end - (stop - 1)));
+      stop = feed ? feed + 1 : window + end;
+    }
+    if (stop < start) stop = start;
+    pieces[i].begin = start;
+    pieces[i].end = stop;
+    start = stop;
+  }
+  return count;
+}
+
 // Reads file from its position in windows of whole lines: the pieces of a
 // window are parsed in parallel, then their lines are judged by stream in
 // file order and the vectors it accepts collected, exactly as the line
@@ -229,22 +249,7 @@ bool ReadWindows(FILE* file, DataStream& stream, VectorCollector& collector) {
     // The last line of the input needs a terminator behind its last number.
     char const after = window[end];
     window[end] = '\0';
-    // Pieces of about equal size, each from a line start to a line start;
-    // one for a small file.
-    size_t const count = std::min(pieces.size(), std::max<size_t>(1, end >> 16));
-    const char* start = window;
-    for (size_t i = 0; i < count; ++i) {
-      const char* stop = window + end * (i + 1) / count;
-      if (stop > start && i + 1 < count) {
-        const char* feed =
-            static_cast<const char*>(memchr(stop - 1, '\n', window + end - (stop - 1)));
-        stop = feed ? feed + 1 : window + end;
-      }
-      if (stop < start) stop = start;
-      pieces[i].begin = start;
-      pieces[i].end = stop;
-      start = stop;
-    }
+    size_t const count = SplitWindow(window, end, pieces);
     // Split by pieces: each line's numbers are its own; task 0 reads the
     // next window meanwhile (the only task that touches the file).
     int const reading = next ? 1 : 0;
@@ -297,20 +302,7 @@ bool ReadWindows(FILE* file, DataStream& stream, VectorCollector& collector) {
 // Splits window[0, end) into pieces of about equal size, each from a line
 // start to a line start, and parses them in parallel.
 size_t ParseWindow(const char* window, size_t end, std::vector<Piece>& pieces) {
-  size_t const count = std::min(pieces.size(), std::max<size_t>(1, end >> 16));
-  const char* start = window;
-  for (size_t i = 0; i < count; ++i) {
-    const char* stop = window + end * (i + 1) / count;
-    if (stop > start && i + 1 < count) {
-      const char* feed =
-          static_cast<const char*>(memchr(stop - 1, '\n', window + end - (stop - 1)));
-      stop = feed ? feed + 1 : window + end;
-    }
-    if (stop < start) stop = start;
-    pieces[i].begin = start;
-    pieces[i].end = stop;
-    start = stop;
-  }
+  size_t const count = SplitWindow(window, end, pieces);
   // Split by pieces: each line's numbers are its own.
   ParallelFor(static_cast<int>(count), [&](int i, int) { ParsePiece(pieces[i]); });
   return count;
