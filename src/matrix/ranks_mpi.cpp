@@ -55,7 +55,7 @@ bool Speaks() { return WorkRank == 0; }
 
 void AddInRankOrder(double* values, size_t count) {
   if (WorkSize == 1) return;
-  std::vector<double> parts(WorkRank == 0 ? kPiece * WorkSize : 0);
+  std::vector<double> parts(WorkRank == 0 ? std::min(kPiece, count) * WorkSize : 0);
   for (size_t at = 0; at < count; at += kPiece) {
     int const n = static_cast<int>(std::min(kPiece, count - at));
     MPI_Gather(values + at, n, MPI_DOUBLE, parts.data(), n, MPI_DOUBLE, 0, Work);
