@@ -175,14 +175,10 @@ double const kExpUnderflow = -745.2;
 
 // vectorExp: exp by VectorExp, which gives the C library's bits where it is
 // used; otherwise the C library's exp itself.
-MIXFIT_INLINE void WeightedDensitiesBody(double const* distances, double weight, double normaliser,
-                                         double floor, bool vectorExp, double* out) {
-  double e[B];
-  Lanes const half = Splat(-0.5);
+MIXFIT_INLINE void ExpBody(double* e, double floor, bool vectorExp) {
   Lanes lowest = Splat(HUGE_VAL);
   for (int n = 0; n < B; n += 4) {
-    Lanes const argument = half * Load(distances + n);
-    Store(e + n, argument);
+    Lanes const argument = Load(e + n);
     lowest = argument < lowest ? argument : lowest;
   }
   if (vectorExp) {
@@ -194,6 +190,14 @@ MIXFIT_INLINE void WeightedDensitiesBody(double const* distances, double weight,
   } else {
     for (int n = 0; n < B; ++n) e[n] = e[n] < floor ? 0.0 : std::exp(e[n]);
   }
+}
+
+MIXFIT_INLINE void WeightedDensitiesBody(double const* distances, double weight, double normaliser,
+                                         double floor, bool vectorExp, double* out) {
+  double e[B];
+  Lanes const half = Splat(-0.5);
+  for (int n = 0; n < B; n += 4) Store(e + n, half * Load(distances + n));
+  ExpBody(e, floor, vectorExp);
   Lanes const w = Splat(weight), z = Splat(normaliser), zero = Splat(0.0);
   for (int n = 0; n < B; n += 4) {
     Lanes const q = Load(e + n) / z;
@@ -242,6 +246,7 @@ MIXFIT_INLINE void NormaliseBody(double* p, int components, double const* sums,
                                             double normaliser, double floor, double* out) {       \
     WeightedDensitiesBody(distances, weight, normaliser, floor, false, out);                      \
   }                                                                                               \
+  attributes void Exp##suffix(double* values, double floor) { ExpBody(values, floor, false); }      \
   attributes void ColumnSums##suffix(double const* p, int components, double* sums) {             \
     ColumnSumsBody(p, components, sums);                                                          \
   }                                                                                               \
@@ -266,6 +271,9 @@ __attribute__((target("avx2"))) void WeightedDensitiesAvx2VectorExp(double const
                                                                     double* out) {
   WeightedDensitiesBody(distances, weight, normaliser, floor, true, out);
 }
+__attribute__((target("avx2"))) void ExpAvx2VectorExp(double* values, double floor) {
+  ExpBody(values, floor, true);
+}
 #endif
 
 struct Kernels {
@@ -274,13 +282,14 @@ struct Kernels {
   void (*cholesky)(double const*, int, double const*, double const*, double*, double*);
   void (*moments)(double*, int, int, double const*, double const*, int);
   void (*densities)(double const*, double, double, double, double*);
+  void (*exp)(double*, double);
   void (*columnSums)(double const*, int, double*);
   void (*normalise)(double*, int, double const*, double const*, double);
 };
 
-Kernels const kPortable = {KERNELS_PORTABLE, DiagonalDistancesPortable, CholeskyDistancesPortable,
-                           MomentsPortable,  WeightedDensitiesPortable, ColumnSumsPortable,
-                           NormalisePortable};
+Kernels const kPortable = {KERNELS_PORTABLE,   DiagonalDistancesPortable, CholeskyDistancesPortable,
+                           MomentsPortable,    WeightedDensitiesPortable, ExpPortable,
+                           ColumnSumsPortable, NormalisePortable};
 #ifdef MIXFIT_AVX2_KERNELS
 Kernels const kAvx2 = {
     KERNELS_AVX2,
@@ -288,6 +297,7 @@ Kernels const kAvx2 = {
     CholeskyDistancesAvx2,
     MomentsAvx2,
     VectorExpMatchesLibrary() ? WeightedDensitiesAvx2VectorExp : WeightedDensitiesAvx2,
+    VectorExpMatchesLibrary() ? ExpAvx2VectorExp : ExpAvx2,
     ColumnSumsAvx2,
     NormaliseAvx2};
 #endif
@@ -375,6 +385,8 @@ void BlockWeightedDensities(double const* distances, double weight, double norma
                             double* out) {
   Active->densities(distances, weight, normaliser, ExpFloor, out);
 }
+
+void BlockExp(double* values) { Active->exp(values, ExpFloor); }
 
 void BlockColumnSums(double const* p, int components, double* sums) {
   Active->columnSums(p, components, sums);

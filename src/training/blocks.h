@@ -70,6 +70,10 @@ void BlockComponentDistances(double const* block, int d, MixtureComponent const&
 // so low that the C library's result is 0 is the call skipped.
 void BlockWeightedDensities(double const* distances, double weight, double normaliser, double* out);
 
+// values[n] := exp(values[n]) for the kBlockVectors values of a block, with
+// the C library's bits as in BlockWeightedDensities.
+void BlockExp(double* values);
+
 // sums[n] := p(0, n) + p(1, n) + ... + p(components - 1, n), added in this
 // order from 0.0, for every column n of the components x kBlockVectors p.
 void BlockColumnSums(double const* p, int components, double* sums);

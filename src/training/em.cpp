@@ -1,6 +1,7 @@
 #include "training/em.h"
 
 #include <algorithm>
+#include <cfloat>
 #include <cmath>
 #include <cstddef>
 #include <cstdio>
@@ -18,6 +19,7 @@ namespace {
 // responsibility totals, so that logarithms and reciprocals stay finite.
 const double kTiny = 2.2250738585072014e-308;
 const double kTwoPi = 6.283185307179586;
+const double kLogTwoPi = 1.8378770664093453;
 
 bool NumericalProblems = false;
 
@@ -55,7 +57,7 @@ struct Passes {
 
 Passes PassesFor(MixtureModel const& model, int d, size_t count) {
   int const K = model.count > 0 ? model.count : 0, K4 = RoundUp(K, 4);
-  size_t const perThread = static_cast<size_t>(B) * ((AnyFull(model) ? d : 0) + K + 2 + 8);
+  size_t const perThread = static_cast<size_t>(B) * ((AnyFull(model) ? d : 0) + 2 * K + 5 + 8);
   size_t const perBlock = static_cast<size_t>(B) * (K4 + d + 2 + 1);
   // The distances, the exponential and the sums of one vector.
   double const operations =
@@ -84,6 +86,10 @@ void PrepareScratch(EMWorkspace& w, MixtureModel const& model, DeterminantInvers
     Zeroed(t.columnSums, B);
     Zeroed(t.explained, B);
     Zeroed(t.moments, static_cast<size_t>(B) * 8);
+    Zeroed(t.exps, static_cast<size_t>(K) * B);
+    Zeroed(t.top, B);
+    Zeroed(t.shift, B);
+    Zeroed(t.inLogDomain, B);
   }
   // Every block's vectors are followed by a row of ones and one of zeros;
   // the rows of p from K to K4 - 1 stay 0.
@@ -97,9 +103,11 @@ void PrepareScratch(EMWorkspace& w, MixtureModel const& model, DeterminantInvers
   Zeroed(w.logs, static_cast<size_t>(passes.blocks) * B);
   w.weights.resize(K);
   w.normalisers.resize(K);
+  w.logScales.resize(K);
   for (int k = 0; k < K; ++k) {
     w.weights[k] = model.components[k]->weight;
     w.normalisers[k] = cache[k].first;
+    w.logScales[k] = std::log(w.weights[k]) - w.logNormalisers[k];
   }
 }
 
@@ -108,49 +116,99 @@ double* ChunkBlock(EMWorkspace& w, int d, int b) {
   return w.vectors.data() + static_cast<size_t>(b) * (d + 2) * B;
 }
 
-// Gathers the vectors of block b of the chunk that starts at vector chunk,
-// and puts the weighted densities of every component at them into the rows
-// of the block's p (K4 x B) and their sums over the components into
-// t.columnSums. Returns the block's p.
-double* BlockDensities(EMWorkspace& w, EMThreadScratch& t, Data const& data, size_t chunk, int b,
-                       MixtureModel const& model, DeterminantInverseCache const& cache) {
-  int const d = data.Dimension();
-  int const K = model.count > 0 ? model.count : 0;
-  size_t const first = chunk + static_cast<size_t>(b) * B;
-  double* block = ChunkBlock(w, d, b);
-  double* p = w.p.data() + static_cast<size_t>(b) * RoundUp(K, 4) * B;
-  GatherBlock(data, first, BlockLength(data.Count(), first), block);
-  for (int k = 0; k < K; ++k) {
-    BlockComponentDistances(block, d, *model.components[k], cache[k].second, t.centred.data(),
-                            t.distances.data() + k * B);
-    BlockWeightedDensities(t.distances.data() + k * B, w.weights[k], w.normalisers[k], p + k * B);
-  }
-  BlockColumnSums(p, K, t.columnSums.data());
-  return p;
-}
-
 // The number of blocks in the chunk that starts at vector chunk.
 int BlocksIn(size_t count, size_t chunk, int blocks) {
   return static_cast<int>(std::min<size_t>(blocks, (count - chunk + B - 1) / B));
 }
 
-// The E step on block b of the chunk that starts at vector chunk: the
-// responsibilities of the components in the rows of the block's p and each
-// vector's log density in w.logs. A vector that no component explains gets
-// the floor's log and is shared equally.
-void BlockExpectation(EMWorkspace& w, EMThreadScratch& t, Data const& data, size_t chunk, int b,
-                      MixtureModel const& model) {
-  int const K = model.count > 0 ? model.count : 0;
-  double* p = BlockDensities(w, t, data, chunk, b, model, w.cache);
-  int const inBlock = BlockLength(data.Count(), chunk + static_cast<size_t>(b) * B);
-  double const* sums = t.columnSums.data();
+// The log domain E step of a block from the squared distances in
+// t.distances (K x B), for the vectors n < inBlock with a nonzero
+// selected[n] (every one when selected is null): their log densities into
+// logs and, unless p is null, their responsibilities into the rows of p.
+// Each vector's terms are its own; its sum of exponentials adds the
+// components in order from 0.0. The distances become the terms l_k.
+void BlockLogExpectation(EMWorkspace& w, EMThreadScratch& t, int K, int inBlock,
+                         double const* selected, double* logs, double* p) {
+  double const minusInf = -HUGE_VAL;
+  double* l = t.distances.data();
+  double* e = t.exps.data();
+  double* top = t.top.data();
+  double* shift = t.shift.data();
+  double* sums = t.columnSums.data();
+  for (int n = 0; n < B; ++n) top[n] = minusInf;
+  for (int k = 0; k < K; ++k) {
+    double const scale = w.logScales[k];
+    double* row = l + k * B;
+    for (int n = 0; n < B; ++n) {
+      double const term = scale - 0.5 * row[n];
+      // A NaN term counts as no density at all, as in ProbabilityDensity.
+      row[n] = term > minusInf ? term : minusInf;
+      top[n] = row[n] > top[n] ? row[n] : top[n];
+    }
+  }
+  // With every term -infinity the shift is 0, and every exponential 0.
+  for (int n = 0; n < B; ++n) shift[n] = top[n] > minusInf ? top[n] : 0.0;
+  for (int k = 0; k < K; ++k) {
+    for (int n = 0; n < B; ++n) e[k * B + n] = l[k * B + n] - shift[n];
+    BlockExp(e + k * B);
+  }
+  BlockColumnSums(e, K, sums);
   double const logTiny = std::log(kTiny);
   for (int n = 0; n < inBlock; ++n) {
-    bool const explained = K > 0 && !(sums[n] < kTiny);
-    w.logs[b * B + n] = explained ? std::log(sums[n]) : logTiny;
-    t.explained[n] = explained ? 1.0 : 0.0;
+    shift[n] = top[n] > minusInf ? top[n] + std::log(sums[n]) : logTiny;
+    if (selected == nullptr || selected[n] != 0.0) logs[n] = shift[n];
   }
-  BlockNormalise(p, K, sums, t.explained.data(), 1.0 / K);
+  if (p == nullptr) return;
+  double const share = 1.0 / K;
+  for (int k = 0; k < K; ++k) {
+    for (int n = 0; n < B; ++n) e[k * B + n] = l[k * B + n] - shift[n];
+    BlockExp(e + k * B);
+    for (int n = 0; n < inBlock; ++n)
+      if (selected == nullptr || selected[n] != 0.0)
+        p[k * B + n] = top[n] > minusInf ? e[k * B + n] : share;
+  }
+}
+
+// The E step on block b of the chunk that starts at vector chunk: each
+// vector's log density in w.logs and, when responsibilities is true, the
+// responsibilities of the components in the rows of the block's p. A vector
+// that no component explains gets the floor's log and is shared equally.
+void BlockExpectation(EMWorkspace& w, EMThreadScratch& t, Data const& data, size_t chunk, int b,
+                      MixtureModel const& model, DeterminantInverseCache const& cache,
+                      bool responsibilities) {
+  int const d = data.Dimension();
+  int const K = model.count > 0 ? model.count : 0;
+  size_t const first = chunk + static_cast<size_t>(b) * B;
+  int const inBlock = BlockLength(data.Count(), first);
+  double* block = ChunkBlock(w, d, b);
+  double* p = w.p.data() + static_cast<size_t>(b) * RoundUp(K, 4) * B;
+  double* logs = w.logs.data() + static_cast<size_t>(b) * B;
+  GatherBlock(data, first, inBlock, block);
+  for (int k = 0; k < K; ++k)
+    BlockComponentDistances(block, d, *model.components[k], cache[k].second, t.centred.data(),
+                            t.distances.data() + k * B);
+  if (w.logDomain)
+    return BlockLogExpectation(w, t, K, inBlock, nullptr, logs, responsibilities ? p : nullptr);
+
+  for (int k = 0; k < K; ++k)
+    BlockWeightedDensities(t.distances.data() + k * B, w.weights[k], w.normalisers[k], p + k * B);
+  double const* sums = t.columnSums.data();
+  BlockColumnSums(p, K, t.columnSums.data());
+  double const logTiny = std::log(kTiny);
+  bool anyOutside = false;
+  for (int n = 0; n < inBlock; ++n) {
+    bool const explained = K > 0 && !(sums[n] < kTiny);
+    logs[n] = explained ? std::log(sums[n]) : logTiny;
+    t.explained[n] = explained ? 1.0 : 0.0;
+    // A sum below the normal doubles, or above them, goes to the log domain.
+    bool const outside = K > 0 && (sums[n] < kTiny || sums[n] == HUGE_VAL);
+    t.inLogDomain[n] = outside ? 1.0 : 0.0;
+    anyOutside = anyOutside || outside;
+  }
+  if (responsibilities) BlockNormalise(p, K, sums, t.explained.data(), 1.0 / K);
+  if (anyOutside)
+    BlockLogExpectation(w, t, K, inBlock, t.inLogDomain.data(), logs,
+                        responsibilities ? p : nullptr);
 }
 
 // The average log likelihood of data under model with the given cache, in
@@ -158,7 +216,6 @@ void BlockExpectation(EMWorkspace& w, EMThreadScratch& t, Data const& data, size
 double LogLikelihood(Data const& data, MixtureModel const& model,
                      DeterminantInverseCache const& cache, EMWorkspace& w) {
   size_t const count = data.Count();
-  int const K = model.count > 0 ? model.count : 0;
   Passes const passes = PassesFor(model, data.Dimension(), count);
   PrepareScratch(w, model, cache, data.Dimension(), passes);
   double sum = 0.0;
@@ -168,14 +225,7 @@ double LogLikelihood(Data const& data, MixtureModel const& model,
     ParallelFor(
         blocks,
         [&](int b, int thread) {
-          EMThreadScratch& t = w.threads[thread];
-          BlockDensities(w, t, data, chunk, b, model, cache);
-          int const inBlock = BlockLength(count, chunk + static_cast<size_t>(b) * B);
-          for (int n = 0; n < inBlock; ++n) {
-            double density = K > 0 ? t.columnSums[n] : kTiny;
-            if (density < kTiny) density = kTiny;
-            w.logs[b * B + n] = std::log(density);
-          }
+          BlockExpectation(w, w.threads[thread], data, chunk, b, model, cache, false);
         },
         passes.workers);
     // The vectors' log densities in data order.
@@ -264,40 +314,85 @@ void UnpackSums(double const* sums, int K4, int k, int d, bool full, MixtureComp
 
 }  // namespace
 
+namespace {
+
+// Sets entry up for component and returns the log of its normaliser:
+// ln L_jj summed over j (full) or 0.5 times the sum of ln v_j (diagonal),
+// in order from 0.0, plus 0.5 d ln 2 pi; +infinity when the component is
+// unusable. normalDeterminant tells whether a usable component's
+// determinant is a finite normal double (always true for an unusable one).
+double SetupEntry(MixtureComponent const& component, std::pair<double, Matrix>& entry,
+                  bool* normalDeterminant) {
+  double& normaliser = entry.first;
+  Matrix& factor = entry.second;
+  int const columns = component.covariance.columns;
+  factor = component.covariance;
+  bool const diagonal = component.type == MM_COV_DIAGONAL;
+  bool usable = true;
+  double logs = 0.0;
+  if (diagonal) {
+    normaliser = 1.0;
+    for (int j = 0; j < columns; ++j) {
+      double const variance = component.covariance.data[j];
+      normaliser *= variance;
+      usable = usable && variance > 0.0 && variance <= DBL_MAX;
+      logs += std::log(variance);
+    }
+    logs = 0.5 * logs;
+    factor.InvertElements();
+  } else {
+    // A covariance that is not square leaves the determinant unwritten and
+    // is unusable.
+    normaliser = std::numeric_limits<double>::quiet_NaN();
+    usable = factor.CholeskyDecomposition(&normaliser);
+    for (int j = 0; usable && j < columns; ++j) {
+      double const pivotRoot = factor.data[j * columns + j];
+      usable = pivotRoot > 0.0 && pivotRoot <= DBL_MAX;
+      logs += std::log(pivotRoot);
+    }
+    factor.InvertLowerTriangular();
+  }
+  usable = usable && factor.NotFinite() == 0;
+  double const determinant = normaliser;
+  *normalDeterminant = !usable || (determinant >= DBL_MIN && determinant <= DBL_MAX);
+  normaliser = std::sqrt(determinant) * std::pow(kTwoPi, 0.5 * columns);
+  if (!std::isfinite(normaliser)) normaliser = 0.0;
+  if (usable) return logs + 0.5 * columns * kLogTwoPi;
+  normaliser = 0.0;
+  if (diagonal)
+    factor.Fill(1.0);
+  else
+    factor.Diag(1.0);
+  return HUGE_VAL;
+}
+
+// Sets up the cache of w for model, the log normalisers, and whether every
+// vector is evaluated in the log domain.
+void SetupWorkspace(EMWorkspace& w, MixtureModel const& model) {
+  size_t const count = model.count > 0 ? static_cast<size_t>(model.count) : 0;
+  if (w.cache.size() < count) w.cache.resize(count, std::make_pair(0.0, Matrix()));
+  w.logNormalisers.resize(count);
+  w.logDomain = false;
+  for (size_t k = 0; k < count; ++k) {
+    bool normal;
+    w.logNormalisers[k] = SetupEntry(*model.components[k], w.cache[k], &normal);
+    w.logDomain = w.logDomain || !normal;
+  }
+}
+
+}  // namespace
+
 void SetupDeterminantAndInverseMatrices(DeterminantInverseCache& cache, MixtureModel const& model) {
-  size_t count = model.count > 0 ? static_cast<size_t>(model.count) : 0;
+  size_t const count = model.count > 0 ? static_cast<size_t>(model.count) : 0;
   if (cache.size() < count) cache.resize(count, std::make_pair(0.0, Matrix()));
   for (size_t k = 0; k < count; ++k) {
-    MixtureComponent const& component = *model.components[k];
-    double& normaliser = cache[k].first;
-    Matrix& factor = cache[k].second;
-    int columns = component.covariance.columns;
-    factor = component.covariance;
-    bool diagonal = component.type == MM_COV_DIAGONAL;
-    if (diagonal) {
-      normaliser = 1.0;
-      for (int j = 0; j < columns; ++j) normaliser *= component.covariance.data[j];
-      factor.InvertElements();
-    } else {
-      // A covariance that is not square leaves the determinant unwritten;
-      // NaN then marks it unusable below.
-      normaliser = std::numeric_limits<double>::quiet_NaN();
-      factor.CholeskyDecomposition(&normaliser);
-      factor.InvertLowerTriangular();
-    }
-    normaliser = std::sqrt(normaliser) * std::pow(kTwoPi, 0.5 * columns);
-    if (!std::isfinite(normaliser) || factor.NotFinite() != 0) {
-      normaliser = 0.0;
-      if (diagonal)
-        factor.Fill(1.0);
-      else
-        factor.Diag(1.0);
-    }
+    bool normal;
+    SetupEntry(*model.components[k], cache[k], &normal);
   }
 }
 
 double emLogLikelihood(Data const& data, MixtureModel const& model, EMWorkspace& workspace) {
-  SetupDeterminantAndInverseMatrices(workspace.cache, model);
+  SetupWorkspace(workspace, model);
   return LogLikelihood(data, model, workspace.cache, workspace);
 }
 
@@ -307,6 +402,9 @@ double emLogLikelihood(Data const& data, MixtureModel const& model) {
 
 double emLogLikelihood(Data const& data, MixtureModel const& model,
                        DeterminantInverseCache const& cache) {
+  // The log normalisers come from the model: the caller's cache holds the
+  // inverse factors, which the log domain shares.
+  SetupWorkspace(ProgramWorkspace, model);
   return LogLikelihood(data, model, cache, ProgramWorkspace);
 }
 
@@ -316,7 +414,7 @@ void emExpectation(Data const& data, MixtureModel const& model, EMWorkspace& wor
   size_t const count = data.Count();
   int const d = data.Dimension();
   int const K = model.count > 0 ? model.count : 0, K4 = RoundUp(K, 4);
-  SetupDeterminantAndInverseMatrices(w.cache, model);
+  SetupWorkspace(w, model);
   Passes const passes = PassesFor(model, d, count);
   PrepareScratch(w, model, w.cache, d, passes);
   for (size_t chunk = 0; chunk < count; chunk += static_cast<size_t>(passes.blocks) * B) {
@@ -324,7 +422,7 @@ void emExpectation(Data const& data, MixtureModel const& model, EMWorkspace& wor
     ParallelFor(
         BlocksIn(count, chunk, passes.blocks),
         [&](int b, int thread) {
-          BlockExpectation(w, w.threads[thread], data, chunk, b, model);
+          BlockExpectation(w, w.threads[thread], data, chunk, b, model, w.cache, true);
           size_t const first = chunk + static_cast<size_t>(b) * B;
           int const inBlock = BlockLength(count, first);
           for (int n = 0; n < inBlock; ++n) logDensities[first + n] = w.logs[b * B + n];
@@ -354,7 +452,7 @@ double emMonolithicEMStep(MixtureModel const& model, Data const& data, MixtureMo
       MatrixFatalError("Matrix::operator-=: size mismatch.");
   }
   EMWorkspace& w = workspace;
-  SetupDeterminantAndInverseMatrices(w.cache, model);
+  SetupWorkspace(w, model);
 
   // Per vector: x, the squares and, unless every component is diagonal, the
   // rest of the lower triangle of x x' (the upper one holds the same
@@ -385,7 +483,9 @@ double emMonolithicEMStep(MixtureModel const& model, Data const& data, MixtureMo
     // component explains is shared equally.
     ParallelFor(
         blocks,
-        [&](int b, int thread) { BlockExpectation(w, w.threads[thread], data, chunk, b, model); },
+        [&](int b, int thread) {
+          BlockExpectation(w, w.threads[thread], data, chunk, b, model, w.cache, true);
+        },
         passes.workers);
 
     // Accumulation, split by sums: part 0 adds the log densities, every

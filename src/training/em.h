@@ -9,11 +9,13 @@
 #include "mixture/mixmodel.h"
 
 // Per-component values that a density evaluation needs and that depend only
-// on the model: first is the normaliser sqrt(det S) * (2 pi)^(d/2), second the
-// inverse factor (a row of inverse variances for a diagonal component, the
-// inverted lower Cholesky factor for a full one). A component whose
-// covariance cannot be used gets normaliser 0 (density 0 everywhere) and
-// neutral factors (ones, or the identity).
+// on the model: first is the normaliser sqrt(det S) * (2 pi)^(d/2) (0 when
+// that is not finite), second the inverse factor (a row of inverse variances
+// for a diagonal component, the inverted lower Cholesky factor for a full
+// one). A component is usable when its covariance is: every variance, or
+// every Cholesky pivot, finite and above 0, and the inverse factor finite,
+// whatever the size of the determinant. One that is not gets normaliser 0
+// (density 0 everywhere) and neutral factors (ones, or the identity).
 typedef std::vector<std::pair<double, Matrix>> DeterminantInverseCache;
 
 // The storage of one thread in the block passes (B = kBlockVectors vectors,
@@ -24,6 +26,13 @@ struct EMThreadScratch {
   std::vector<double> columnSums;  // B: the sums of p's columns
   std::vector<double> explained;   // B: 1.0 where the vector's density is above the floor
   std::vector<double> moments;     // B x 8: eight of the moments of each of the block's vectors
+  // The log domain (see emLogLikelihood): the exponentials of one block
+  // (K x B), and per vector the largest term, the shift of the
+  // exponentials' arguments, and whether it is evaluated there.
+  std::vector<double> exps;
+  std::vector<double> top;
+  std::vector<double> shift;
+  std::vector<double> inLogDomain;
 };
 
 // Everything that one evaluation of a model on a data set needs besides its
@@ -37,8 +46,11 @@ struct EMThreadScratch {
 // workspace reused from one EM iteration to the next allocates nothing.
 struct EMWorkspace {
   DeterminantInverseCache cache;         // set up for the model last evaluated
+  std::vector<double> logNormalisers;    // K: ln of each normaliser, +infinity when unusable
+  bool logDomain = false;                // whether every vector is evaluated in the log domain
   std::vector<double> weights;           // K
   std::vector<double> normalisers;       // K
+  std::vector<double> logScales;         // K: ln weight - ln normaliser
   std::vector<EMThreadScratch> threads;  // one per thread of the passes
   std::vector<double> vectors;           // per block of the chunk (d + 2) x B: its vectors
                                          // transposed, a row of ones, a row of zeros
@@ -56,8 +68,21 @@ struct EMWorkspace {
 // count are left as they are.
 void SetupDeterminantAndInverseMatrices(DeterminantInverseCache& cache, MixtureModel const& model);
 
-// Average over the data vectors of ln(mixture density), each density floored
-// at the smallest normal double. Here and in the EM step, when several ranks
+// Average over the data vectors of ln(mixture density). Here and in the EM
+// step a vector's density is the sum over the components of weight times
+// density, and its responsibilities the terms over that sum, as long as
+// every usable component's determinant is a finite normal double and the
+// sum is one too. Otherwise the vector is evaluated in the log domain, so
+// that no density underflows or overflows: with l_k = (ln w_k - ln N_k) -
+// 0.5 m_k over the components (N_k the normaliser, formed as ln L_jj summed
+// over j, or 0.5 times the sum of ln v_j, plus 0.5 d ln 2 pi; m_k the squared
+// distance; l_k = -infinity for an unusable component and for a NaN), and
+// t the largest l_k, ln density = t + ln(sum over k in order of
+// exp(l_k - t)) and the responsibilities are exp(l_k - ln density). A model
+// with a usable component whose determinant is not a finite normal double
+// evaluates every vector that way. Only a vector for which every l_k is
+// -infinity counts as the smallest normal double and is shared equally.
+// Here and in the EM step, when several ranks
 // share the data, each rank sums over its own vectors and the sums of all
 // ranks are added in rank order. The first form sets the workspace's cache up
 // for model; the second does the same on the program-wide workspace; the
@@ -70,8 +95,8 @@ double emLogLikelihood(Data const& data, MixtureModel const& model,
 
 // The E step of the EM step alone, for callers that want its per-vector
 // results: sets the workspace up for model, then for every vector n of data
-// puts the log of its density sum, floored at the smallest normal double,
-// into logDensities[n] and, unless responsibilities is null, the
+// puts the log of its density, as emLogLikelihood forms it, into
+// logDensities[n] and, unless responsibilities is null, the
 // responsibility of component k for it into responsibilities[n * K + k]
 // (K = model.count). A vector that no component explains is shared equally.
 void emExpectation(Data const& data, MixtureModel const& model, EMWorkspace& workspace,
