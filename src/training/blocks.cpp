@@ -246,7 +246,7 @@ MIXFIT_INLINE void NormaliseBody(double* p, int components, double const* sums,
                                             double normaliser, double floor, double* out) {       \
     WeightedDensitiesBody(distances, weight, normaliser, floor, false, out);                      \
   }                                                                                               \
-  attributes void Exp##suffix(double* values, double floor) { ExpBody(values, floor, false); }      \
+  attributes void Exp##suffix(double* values, double floor) { ExpBody(values, floor, false); }    \
   attributes void ColumnSums##suffix(double const* p, int components, double* sums) {             \
     ColumnSumsBody(p, components, sums);                                                          \
   }                                                                                               \
