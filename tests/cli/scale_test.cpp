@@ -1,0 +1,145 @@
+// Fits whose densities lie beyond a double's range: data in many dimensions
+// with small or large variances, where determinants and densities underflow
+// or overflow and are evaluated in the log domain. Checked end to end
+// against an independent evaluation and against the same data unscaled.
+
+#include <cstdio>
+#include <sstream>
+
+#include "cli/run_program.h"
+#include "support/files.h"
+#include "training/em.h"
+
+namespace {
+
+using ScaleTest = ScratchDirectory;
+
+// Writes the values, d per line, each so that it reads back exactly.
+std::string WriteValues(std::string const& path, std::vector<double> const& values, int d) {
+  std::string text;
+  char number[32];
+  for (size_t i = 0; i < values.size(); ++i) {
+    std::snprintf(number, sizeof number, "%.17g", values[i]);
+    text += number;
+    text += (i + 1) % d == 0 ? '\n' : ' ';
+  }
+  std::ofstream(path) << text;
+  return path;
+}
+
+// What mixfit-model says of a fitted model on its data: the class of every
+// vector and the average log likelihood.
+struct Evaluation {
+  std::vector<int> classes;
+  double average = 0.0;
+};
+
+Evaluation Evaluate(std::string const& model, std::string const& data) {
+  Evaluation result;
+  ProgramResult run = RunMixfitModel({"classify", "-m", model, "-i", data});
+  EXPECT_EQ(run.status, 0) << run.err;
+  std::istringstream rows(run.out);
+  double share;
+  for (int k; rows >> k >> share;) result.classes.push_back(k);
+  run = RunMixfitModel({"info", "-m", model, "-i", data});
+  EXPECT_EQ(run.status, 0) << run.err;
+  std::istringstream lines(run.out);
+  for (std::string key, value; lines >> key >> value;)
+    if (key == "average_log_likelihood") result.average = std::strtod(value.c_str(), nullptr);
+  return result;
+}
+
+// Fits a model to data with the seed fixed; returns the model's path.
+std::string Fit(std::string const& data, std::string const& model,
+                std::vector<std::string> options) {
+  options.insert(options.begin(), {"-i", data, "-o", model});
+  ProgramResult const run = RunMixfit(options, {{"MIXFIT_SEED=1"}});
+  EXPECT_EQ(run.status, 0) << run.err;
+  return model;
+}
+
+MixtureModel ReadFitted(std::string const& path) {
+  MixtureModel model;
+  MixtureModelFileFormat format;
+  EXPECT_EQ(model.Read(path.c_str(), format), 0) << path;
+  model.NormalizeWeights();
+  return model;
+}
+
+// Two clusters of 1000 vectors in 100 dimensions with standard deviation
+// 0.01, 0.01 apart in every dimension: every variance is about 1e-4, so the
+// determinants underflow and every density is far above the largest double.
+TEST_F(ScaleTest, TightClustersInManyDimensionsAreSeparated) {
+  int const d = 100, perCluster = 1000;
+  std::mt19937_64 generator(20);
+  std::normal_distribution<double> normal(0.0, 0.01);
+  std::vector<double> values(static_cast<size_t>(2) * perCluster * d);
+  for (size_t i = 0; i < values.size(); ++i)
+    values[i] = normal(generator) + (i < values.size() / 2 ? 0.0 : 0.01);
+  std::string const data = WriteValues(Path("clusters.txt"), values, d);
+  std::string const model = Fit(data, Path("model.txt"), {"-c", "2"});
+  Evaluation const fitted = Evaluate(model, data);
+  ASSERT_EQ(fitted.classes.size(), 2u * perCluster);
+  int const first = fitted.classes[0], second = fitted.classes[perCluster];
+  EXPECT_NE(first, second);
+  EXPECT_EQ(std::count(fitted.classes.begin(), fitted.classes.begin() + perCluster, first),
+            perCluster);
+  EXPECT_EQ(std::count(fitted.classes.begin() + perCluster, fitted.classes.end(), second),
+            perCluster);
+  DataSet set(d, values);
+  double const reference = ReferenceAverageLogDensity(set.data, ReadFitted(model));
+  EXPECT_GT(reference, 300.0);
+  EXPECT_NEAR(fitted.average, reference, 1e-9 * reference);
+}
+
+// Data multiplied by 2^-10 or 2^10 in every column (exactly, in binary) fit
+// as the data themselves, with the log likelihood moved by -d ln(scale):
+// iris, whose densities stay within range at every scale, and 60 dimensions,
+// whose determinants underflow and overflow when scaled.
+TEST_F(ScaleTest, ScaledDataGiveTheSameFit) {
+  std::vector<double> iris;
+  {
+    DataStorage storage;
+    ASSERT_EQ(storage.Read((std::string(MIXFIT_SOURCE_DIR) + "/examples/iris.txt").c_str()), 0);
+    iris.assign(storage.data, storage.data + storage.ElementCount());
+  }
+  struct Case {
+    const char* name;
+    int d;
+    std::vector<double> values;
+    bool logDomainWhenScaled;
+  };
+  for (Case const& c :
+       {Case{"iris", 4, iris, false}, Case{"sixty", 60, ClusteredValues(900, 60, 3, 7), true}}) {
+    for (const char* covariance : {"diagonal", "full"}) {
+      SCOPED_TRACE(std::string(c.name) + " " + covariance);
+      std::vector<std::string> options = {"-c", "3", "-I", "15"};
+      if (covariance == std::string("full")) options.push_back("-f");
+      std::string const data = WriteValues(Path("data.txt"), c.values, c.d);
+      Evaluation const unscaled = Evaluate(Fit(data, Path("model.txt"), options), data);
+      for (double scale : {std::ldexp(1.0, -10), std::ldexp(1.0, 10)}) {
+        SCOPED_TRACE(scale);
+        std::vector<double> values = c.values;
+        for (double& x : values) x *= scale;
+        std::string const scaledData = WriteValues(Path("scaled.txt"), values, c.d);
+        std::string const model = Fit(scaledData, Path("scaled-model.txt"), options);
+        Evaluation const scaled = Evaluate(model, scaledData);
+        EXPECT_EQ(scaled.classes, unscaled.classes);
+        double const expected = unscaled.average - c.d * std::log(scale);
+        EXPECT_NEAR(scaled.average, expected, 1e-9 * std::fabs(expected));
+        // Which way the densities went: in the log domain exactly when some
+        // determinant is out of range.
+        DataSet set(c.d, values);
+        EMWorkspace workspace;
+        emLogLikelihood(set.data, ReadFitted(model), workspace);
+        EXPECT_EQ(workspace.logDomain, c.logDomainWhenScaled);
+      }
+      DataSet set(c.d, c.values);
+      EMWorkspace workspace;
+      emLogLikelihood(set.data, ReadFitted(Path("model.txt")), workspace);
+      EXPECT_FALSE(workspace.logDomain);
+    }
+  }
+}
+
+}  // namespace
