@@ -1,12 +1,15 @@
 // One EM step and one k-means iteration on 10^5 vectors, for diagonal and
 // full covariances, over dimension (first argument) and component count
-// (second argument).
+// (second argument); and one EM step on data whose densities lie beyond a
+// double's range, against the same data within it.
 
 #include <benchmark/benchmark.h>
 
+#include <cmath>
 #include <map>
 #include <memory>
 #include <random>
+#include <utility>
 
 #include "data/data.h"
 #include "mixture/mixmodel.h"
@@ -17,13 +20,14 @@ namespace {
 
 int const kVectors = 100000;
 
-// kVectors vectors of dimension d around 8 random centres, with a view on
-// all of them; one per dimension for the whole run.
+// kVectors vectors of dimension d around 8 random centres, multiplied by
+// 2^exponent, with a view on all of them; one per dimension and exponent for
+// the whole run.
 struct BenchData {
   DataStorage storage;
   Data data;
 
-  explicit BenchData(int d) : data(storage) {
+  BenchData(int d, int exponent) : data(storage) {
     std::mt19937_64 generator(d);
     std::uniform_real_distribution<double> centre(-5.0, 5.0);
     std::normal_distribution<double> noise(0.0, 1.0);
@@ -31,15 +35,16 @@ struct BenchData {
     for (double& c : centres) c = centre(generator);
     storage.Resize(kVectors, d, false);
     for (int n = 0; n < kVectors; ++n)
-      for (int j = 0; j < d; ++j) storage(n, j) = centres[(n % 8) * d + j] + noise(generator);
+      for (int j = 0; j < d; ++j)
+        storage(n, j) = std::ldexp(centres[(n % 8) * d + j] + noise(generator), exponent);
     data.Map(0, kVectors);
   }
 };
 
-Data const& DataOfDimension(int d) {
-  static std::map<int, std::unique_ptr<BenchData>> sets;
-  std::unique_ptr<BenchData>& set = sets[d];
-  if (!set) set.reset(new BenchData(d));
+Data const& DataOfDimension(int d, int exponent = 0) {
+  static std::map<std::pair<int, int>, std::unique_ptr<BenchData>> sets;
+  std::unique_ptr<BenchData>& set = sets[{d, exponent}];
+  if (!set) set.reset(new BenchData(d, exponent));
   return set->data;
 }
 
@@ -72,6 +77,25 @@ void EMStep(benchmark::State& state, MixtureCovarianceMatrixType type) {
 void BM_EMStepDiagonal(benchmark::State& state) { EMStep(state, MM_COV_DIAGONAL); }
 void BM_EMStepFull(benchmark::State& state) { EMStep(state, MM_COV_FULL); }
 
+// 60 dimensions and 8 components, the data and the covariances scaled by
+// 2^exponent and 2^(2 exponent) (first argument): the same step, but at -10
+// every determinant is below the normal doubles and every density is formed
+// in the log domain; at 0 none is.
+void ScaledEMStep(benchmark::State& state, MixtureCovarianceMatrixType type) {
+  int const exponent = static_cast<int>(state.range(0));
+  Data const& data = DataOfDimension(60, exponent);
+  MixtureModel model = StartingModel(data, 8, type);
+  for (int k = 0; k < model.count; ++k)
+    model.components[k]->covariance.Scale(std::ldexp(1.0, 2 * exponent));
+  MixtureModel updated(model);
+  for (auto _ : state)
+    benchmark::DoNotOptimize(emMonolithicEMStep(model, data, updated, type == MM_COV_DIAGONAL));
+  state.SetItemsProcessed(state.iterations() * kVectors);
+}
+
+void BM_ScaledEMStepDiagonal(benchmark::State& state) { ScaledEMStep(state, MM_COV_DIAGONAL); }
+void BM_ScaledEMStepFull(benchmark::State& state) { ScaledEMStep(state, MM_COV_FULL); }
+
 // One iteration from the same starting means each time.
 void BM_KMeansIteration(benchmark::State& state) {
   Data const& data = DataOfDimension(static_cast<int>(state.range(0)));
@@ -99,6 +123,8 @@ void BM_MahalanobisKMeansIteration(benchmark::State& state) {
 
 BENCHMARK(BM_EMStepDiagonal)->ArgsProduct({{2, 8, 32}, {4, 16}})->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_EMStepFull)->ArgsProduct({{2, 8, 32}, {4, 16}})->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ScaledEMStepDiagonal)->Arg(0)->Arg(-10)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ScaledEMStepFull)->Arg(0)->Arg(-10)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_KMeansIteration)->ArgsProduct({{2, 8, 32}, {4, 16}})->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_MahalanobisKMeansIteration)
     ->ArgsProduct({{2, 8, 32}, {4, 16}})
