@@ -1,7 +1,8 @@
 // The same fits at 1, 2, 3 and 7 threads (OMP_NUM_THREADS) write the same
 // standard output (the CPU time masked), standard error and model file:
 // diagonal and full fits from random starts refined by k-means or Mahalanobis
-// k-means, with the EM trace, and the refinement of a given solution.
+// k-means, with the EM trace, and the refinement of a given solution; and
+// fits of data so small that every density is formed from logarithms.
 
 #include <regex>
 
@@ -15,22 +16,27 @@ using ThreadsTest = ScratchDirectory;
 TEST_F(ThreadsTest, SameBytesAtEveryThreadCount) {
   DataSet set(4, ClusteredValues(8000, 4, 3, 31));  // six significant digits in the file
   ASSERT_EQ(set.storage.Write(Path("clusters.txt").c_str()), 0);
-  std::string const data = Path("clusters.txt"), start = Path("start.model"),
-                    model = Path("model.txt");
+  // 2^-200 times the same: every determinant is below the normal doubles.
+  set.storage.Scale(std::ldexp(1.0, -200));
+  ASSERT_EQ(set.storage.Write(Path("tiny.txt").c_str()), 0);
+  std::string const data = Path("clusters.txt"), tiny = Path("tiny.txt"),
+                    start = Path("start.model"), model = Path("model.txt");
   ASSERT_EQ(
       RunMixfit({"-i", data, "-o", start, "-c", "3", "-f", "-I", "3"}, {{"MIXFIT_SEED=9"}}).status,
       0);
   std::vector<std::string> const fits[] = {
-      {"-c", "4", "-r", "2", "-I", "12", "--verbose", "--verbose"},
-      {"-c", "3", "-f", "-r", "2,5", "-I", "12", "--verbose", "--verbose"},
-      {"-c", "5", "-r", "2,5,no", "-t", "1e-4", "--verbose"},
-      {"-c", "3", "-r", "2,10", "-I", "0", "--verbose"},  // Euclidean k-means only
-      {"-s", start, "-I", "8", "--verbose", "--verbose"},
+      {"-i", data, "-c", "4", "-r", "2", "-I", "12", "--verbose", "--verbose"},
+      {"-i", data, "-c", "3", "-f", "-r", "2,5", "-I", "12", "--verbose", "--verbose"},
+      {"-i", data, "-c", "5", "-r", "2,5,no", "-t", "1e-4", "--verbose"},
+      {"-i", data, "-c", "3", "-r", "2,10", "-I", "0", "--verbose"},  // Euclidean k-means only
+      {"-i", data, "-s", start, "-I", "8", "--verbose", "--verbose"},
+      {"-i", tiny, "-c", "4", "-r", "2", "-I", "12", "--verbose", "--verbose"},
+      {"-i", tiny, "-c", "3", "-f", "-r", "2,5", "-I", "12", "--verbose", "--verbose"},
   };
   for (std::vector<std::string> const& fit : fits) {
     std::string one;
     for (std::string threads : {"1", "2", "3", "7"}) {
-      std::vector<std::string> arguments = {"-i", data, "-o", model};
+      std::vector<std::string> arguments = {"-o", model};
       arguments.insert(arguments.end(), fit.begin(), fit.end());
       ProgramResult const run =
           RunMixfit(arguments, {{"MIXFIT_SEED=5", "OMP_NUM_THREADS=" + threads}});
