@@ -41,6 +41,71 @@ TEST(EMStepTest, FarVectorsAndUnusableCovariances) {
   EXPECT_NEAR(updated.components[0]->weight, 1.0, 1e-15);
 }
 
+// A component is usable when its covariance is, whatever the size of its
+// determinant: then its inverse factor is the real one and its log
+// normaliser finite, and a determinant that is no normal double sends the
+// model to the log domain. The normaliser is sqrt(det) (2 pi)^(d/2), or 0.
+TEST(SetupTest, UsableComponentsAndTheirNormalisers) {
+  double const twoPi = 6.283185307179586;
+  struct Case {
+    const char* name;
+    MixtureCovarianceMatrixType type;
+    int d;
+    double variance;  // of every dimension (times the identity for full)
+    double off;       // the off-diagonal elements of a full covariance
+    bool usable, logDomain;
+  };
+  for (Case const& c : {
+           Case{"unit", D, 2, 1.0, 0, true, false},
+           Case{"unit, full", F, 2, 1.0, 0, true, false},
+           Case{"correlated", F, 3, 1.0, 0.5, true, false},
+           Case{"zero variance", D, 2, 0.0, 0, false, false},
+           Case{"negative variances", D, 2, -1.0, 0, false, false},
+           Case{"NaN variances", D, 2, kNaN, 0, false, false},
+           Case{"not positive definite", F, 2, 1.0, 2.0, false, false},
+           Case{"inverse beyond the doubles", D, 2, 1e-310, 0, false, false},
+           Case{"determinant underflows", D, 100, 1e-4, 0, true, true},
+           Case{"determinant underflows, full", F, 100, 1e-4, 0, true, true},
+           Case{"determinant overflows", D, 100, 1e4, 0, true, true},
+           Case{"determinant subnormal", D, 100, 7e-4, 0, true, true},
+       }) {
+    SCOPED_TRACE(c.name);
+    std::vector<double> covariance(c.type == D ? c.d : c.d * c.d, c.off);
+    for (int j = 0; j < c.d; ++j) covariance[c.type == D ? j : j * c.d + j] = c.variance;
+    MixtureModel model;
+    AddComponent(model, c.type, 1.0, std::vector<double>(c.d, 0.0), covariance);
+    DataSet set(c.d, std::vector<double>(c.d, 0.0));
+    EMWorkspace workspace;
+    double const L = emLogLikelihood(set.data, model, workspace);
+    EXPECT_EQ(workspace.logDomain, c.logDomain);
+    Matrix const& factor = workspace.cache[0].second;
+    double const determinant =
+        c.type == D ? std::pow(c.variance, c.d)
+                    : std::pow(c.variance - c.off, c.d - 1) * (c.variance + (c.d - 1) * c.off);
+    double const normaliser = std::sqrt(determinant) * std::pow(twoPi, 0.5 * c.d);
+    if (!c.usable) {
+      EXPECT_EQ(workspace.cache[0].first, 0.0);
+      EXPECT_EQ(workspace.logNormalisers[0], kInf);
+      Matrix neutral(factor.rows, factor.columns);
+      c.type == D ? neutral.Fill(1.0) : neutral.Diag(1.0);
+      EXPECT_TRUE(SameBits(factor, neutral));
+      EXPECT_EQ(L, kLogTiny);
+      continue;
+    }
+    double const first = std::isfinite(normaliser) ? normaliser : 0.0;
+    EXPECT_NEAR(workspace.cache[0].first, first, 1e-15 * first);
+    double const logNormaliser =
+        0.5 * (c.type == D ? c.d * std::log(c.variance) : std::log(determinant)) +
+        0.5 * c.d * std::log(twoPi);
+    EXPECT_NEAR(workspace.logNormalisers[0], logNormaliser, 1e-13 * std::fabs(logNormaliser));
+    // The vector at the mean: its log density is minus the log normaliser.
+    EXPECT_NEAR(L, -logNormaliser, 1e-13 * std::fabs(logNormaliser));
+    // The real inverse factor, not a neutral one.
+    double const inverse = c.type == D ? 1.0 / c.variance : 1.0 / std::sqrt(c.variance);
+    EXPECT_NEAR(factor.data[0], inverse, 1e-15 * inverse);
+  }
+}
+
 // Both loops trace one value per step, never decreasing, and return the model
 // of the last value and that value; a run repeats exactly.
 TEST(EMLoopTest, TraceRisesAndTheResultIsTheLastTracedModel) {
