@@ -130,6 +130,7 @@ class MixtureModel {
   // Returns how many were removed.
   int RemoveSingular(double minimum);
   // Scales the weights to sum 1; a total that is not positive gives 1/count.
+  // Finite weights whose sum overflows are first divided by the largest.
   void NormalizeWeights();
   void LimitVariances(Matrix const& minimum);
   int NotFinite(FILE* report) const;

@@ -1,5 +1,7 @@
 #include "mixture/mixmodel.h"
 
+#include <cfloat>
+
 #include "support/files.h"
 
 namespace {
@@ -60,12 +62,19 @@ TEST(MixtureModelTest, MovesCopyNothing) {
 // gives equal weights. Only ordered smaller variances are raised, of a full
 // covariance only the diagonal.
 TEST(MixtureModelTest, NormalizeWeightsAndLimitVariances) {
-  for (auto weights : {std::vector<double>{1, 3}, {0, 0}, {-1, 1}, {0, kNaN}}) {
+  // Finite weights whose sum overflows are normalised as well: weights, then
+  // their normalised values.
+  for (auto c : {std::vector<double>{1, 3, 0.25, 0.75},
+                 {0, 0, 0.5, 0.5},
+                 {-1, 1, 0.5, 0.5},
+                 {0, kNaN, 0.5, 0.5},
+                 {1e308, 1e308, 0.5, 0.5},
+                 {DBL_MAX / 3, DBL_MAX, 0.25, 0.75}}) {
     MixtureModel model = OneDimensional({0, 1}, {1, 1});
-    for (int k = 0; k < 2; ++k) model.components[k]->weight = weights[k];
+    for (int k = 0; k < 2; ++k) model.components[k]->weight = c[k];
     model.NormalizeWeights();
-    EXPECT_EQ(model.components[0]->weight, weights[0] == 1 ? 0.25 : 0.5);
-    EXPECT_EQ(model.components[1]->weight, weights[0] == 1 ? 0.75 : 0.5);
+    EXPECT_DOUBLE_EQ(model.components[0]->weight, c[2]) << c[0];
+    EXPECT_DOUBLE_EQ(model.components[1]->weight, c[3]) << c[0];
   }
   // Add adds the other's weight, mean and covariance times the factor.
   MixtureModel model = OneDimensional({1, 2}, {3, 4});
