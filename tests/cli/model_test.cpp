@@ -166,6 +166,34 @@ TEST_F(ModelTest, DistancesAtAnyScaleOfPositiveDefiniteCovariances) {
   }
 }
 
+// A NaN weight is refused as a negative one, by both programs; finite
+// weights whose sum overflows give what equal weights give.
+TEST_F(ModelTest, NaNWeightsAreRefusedAndHugeWeightsNormalised) {
+  std::string const data = WriteFile("d.txt", "0\n2\n0.5\n"), out = Path("out.txt");
+  for (std::string weight : {"nan", "-NaN", "-1"}) {
+    std::string const model = WriteFile("w.txt", "2\n" + weight + "\n0\n1\n1\n1\n2\n1\n1\n");
+    for (ProgramResult const& run : {RunMixfitModel({"score", "-m", model, "-i", data}),
+                                     RunMixfit({"-i", data, "-s", model, "-o", out})}) {
+      EXPECT_EQ(run.status, 3) << weight;
+      EXPECT_NE(run.err.find("\nError reading input solution: " + model), std::string::npos);
+      EXPECT_FALSE(Exists(out));
+    }
+  }
+  std::string const huge = WriteFile("h.txt", "2\n1e308\n0\n1\n1\n1e308\n2\n1\n1\n");
+  std::string const half = WriteFile("e.txt", "2\n0.5\n0\n1\n1\n0.5\n2\n1\n1\n");
+  for (std::vector<std::string> const& command : std::vector<std::vector<std::string>>{
+           {"score", "-i", data}, {"posteriors", "-i", data}, {"sample", "-n", "20"}}) {
+    auto run = [&](std::string const& model) {
+      std::vector<std::string> arguments = command;
+      arguments.insert(arguments.end(), {"-m", model});
+      return Out(arguments, {{"MIXFIT_SEED=1"}});
+    };
+    EXPECT_EQ(run(huge), run(half)) << command[0];
+  }
+  EXPECT_EQ(Out({"-i", data, "-s", huge, "-o", out, "-I", "0"}, {}, false),
+            Out({"-i", data, "-s", half, "-o", out, "-I", "0"}, {}, false));
+}
+
 // The same seed draws the same vectors, with or without the labels; seed 1
 // gives the same vectors on any platform.
 TEST_F(ModelTest, DrawnVectorsRepeatAndAreKnown) {
