@@ -223,12 +223,21 @@ ExitStatus DistancesCommand(ModelOptions const& options, Inputs const& inputs) {
           stderr);
       return ExitStatus::kSolutionError;
     }
+  // Log-determinants, as determinants overflow or underflow at scales where
+  // the distance itself is an ordinary number.
+  std::vector<double> logDeterminants(K);
+  for (int k = 0; k < K; ++k)
+    if (!model.components[k]->LogDeterminant(&logDeterminants[k])) {
+      fprintf(stderr, "Error: the covariance of component %i is not positive definite.\n", k + 1);
+      return ExitStatus::kSolutionError;
+    }
   // The distance is symmetric, and 0 from a component to itself (where the
   // formula would leave a rounding residue).
   std::vector<double> distances(static_cast<size_t>(K) * K, 0.0);
   for (int i = 0; i < K; ++i)
     for (int j = i + 1; j < K; ++j) {
-      double const distance = model.components[i]->Distance(*model.components[j], CD_BHATTACHARYYA);
+      double const distance = model.components[i]->BhattacharyyaDistanceLog(
+          *model.components[j], logDeterminants[i], logDeterminants[j], false);
       distances[i * K + j] = distance;
       distances[j * K + i] = distance;
     }

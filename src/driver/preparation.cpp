@@ -89,7 +89,7 @@ void CheckAndWarn(Data const& data, int components, FILE* report) {
 bool UsableSolution(MixtureModel const& model, int dimension) {
   for (int i = 0; i < model.count; ++i) {
     MixtureComponent const& component = *model.components[i];
-    if (component.weight < 0 || std::isinf(component.weight)) return false;
+    if (!(component.weight >= 0) || std::isinf(component.weight)) return false;
     Matrix const& covariance = component.covariance;
     bool diagonal = component.type == MM_COV_DIAGONAL && covariance.rows == 1 &&
                     covariance.columns == dimension;

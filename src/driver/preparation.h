@@ -48,9 +48,9 @@ int ColumnWithoutVariance(Data const& data, DataStatistics const& statistics);
 void CheckAndWarn(Data const& data, int components, FILE* report = stderr);
 
 // A solution is usable only when every component has the data's dimension
-// and a covariance of the shape its type says, and no weight is negative or
-// infinite: normalising such weights would not give a mixture. (A NaN weight
-// is let through: normalising then gives equal weights.)
+// and a covariance of the shape its type says, and every weight is finite and
+// not negative: normalising other weights would not give a mixture (a NaN
+// weight would silently turn every weight into 1/count).
 bool UsableSolution(MixtureModel const& model, int dimension);
 
 #endif

@@ -185,10 +185,31 @@ int MixtureModel::RemoveSingular(double minimum) {
   return removed;
 }
 
+namespace {
+
+// Finite weights whose sum overflowed: divides them by the largest, after
+// which they sum to at most count, and returns their new sum. Returns the
+// total unchanged when a weight is infinite, as that is no overflow.
+double ScaleOverflowingWeights(MixtureComponent** components, int count, double total) {
+  double largest = 0.0;
+  for (int k = 0; k < count; ++k) {
+    double const weight = components[k]->weight;
+    if (!std::isfinite(weight)) return total;
+    if (weight > largest) largest = weight;
+  }
+  for (int k = 0; k < count; ++k) components[k]->weight /= largest;
+  total = 0.0;
+  for (int k = 0; k < count; ++k) total += components[k]->weight;
+  return total;
+}
+
+}  // namespace
+
 void MixtureModel::NormalizeWeights() {
   if (count <= 0) return;
   double total = 0.0;
   for (int k = 0; k < count; ++k) total += components[k]->weight;
+  if (total == HUGE_VAL) total = ScaleOverflowingWeights(components, count, total);
   if (total > 0) {
     for (int k = 0; k < count; ++k) components[k]->weight /= total;
   } else {

@@ -82,6 +82,19 @@ class MixtureComponent {
   // the larger.
   double BhattacharyyaDistance(MixtureComponent const& other, double determinant,
                                double otherDeterminant, bool withWeights) const;
+  // The same from the natural logs of the determinants, for covariances
+  // whose determinants overflow or underflow. The averaged covariance's
+  // log-determinant is a sum of logs (see LogDeterminant), and the log ratio
+  // (logDetS - 0.5 * logDeterminant) - 0.5 * otherLogDeterminant is floored
+  // at ln(DBL_MIN), as the plain ratio is at DBL_MIN.
+  double BhattacharyyaDistanceLog(MixtureComponent const& other, double logDeterminant,
+                                  double otherLogDeterminant, bool withWeights) const;
+  // The natural log of the covariance's determinant into *logDeterminant:
+  // ln v_0 + ln v_1 + ... of the variances, or 2 * (ln L_00 + ln L_11 + ...)
+  // of a full covariance's lower Cholesky factor L, each from 0.0 in
+  // increasing index. Returns whether the covariance is positive definite:
+  // every variance, or every Cholesky pivot, finite and above 0.
+  bool LogDeterminant(double* logDeterminant) const;
   // The distance of the given kind, 0.0 for an unknown kind.
   double Distance(MixtureComponent const& other, ComponentDistanceType kind) const;
 };
@@ -117,6 +130,7 @@ class MixtureModel {
   // Returns how many were removed.
   int RemoveSingular(double minimum);
   // Scales the weights to sum 1; a total that is not positive gives 1/count.
+  // Finite weights whose sum overflows are first divided by the largest.
   void NormalizeWeights();
   void LimitVariances(Matrix const& minimum);
   int NotFinite(FILE* report) const;

@@ -52,6 +52,17 @@ std::string Out(const std::vector<std::string>& arguments, const RunSettings& se
   return run.out;
 }
 
+// A 2-d component record of weight 1: its mean, then its type and its
+// covariance (two variances or four elements), to 17 digits.
+std::string Record(bool full, std::vector<double> const& mean,
+                   std::vector<double> const& covariance) {
+  std::ostringstream text;
+  text.precision(17);
+  text << "1\n" << mean[0] << " " << mean[1] << "\n" << (full ? 2 : 1) << " 0\n";
+  for (size_t i = 0; i < covariance.size(); ++i) text << covariance[i] << (i % 2 ? "\n" : " ");
+  return text.str();
+}
+
 TEST_F(ModelTest, ScoresAreMixfitsEvaluationAndClassesTheLargestPosteriors) {
   // Full and diagonal, and a floor that raises variances (the data variance).
   for (std::vector<std::string> c : std::vector<std::vector<std::string>>{
@@ -111,6 +122,76 @@ TEST_F(ModelTest, InfoAndDistancesWorkedOutByHand) {
   EXPECT_EQ(Info(Out({"info", "-m", mixed}))["parameters"], 10);
   // Bhattacharyya: (2 - 0)^2 / 8.
   EXPECT_EQ(Out({"distances", "-m", model}), "0 0.5\n0.5 0\n");
+}
+
+// At scales where the determinants overflow or underflow, the distance of
+// a I and b I (d = 2) is still e'e / (8 s) + ln(s / sqrt(a b)), s = (a + b) / 2.
+// A covariance that is not positive definite is refused.
+TEST_F(ModelTest, DistancesAtAnyScaleOfPositiveDefiniteCovariances) {
+  struct {
+    double a, b;
+    std::vector<double> e;  // the difference of the means
+  } const cases[] = {{1e300, 2e300, {0, 0}},
+                     {1e300, 2e300, {3e150, -1e150}},
+                     {1e-170, 1e-160, {0, 0}},
+                     {1e-170, 1e-160, {1e-85, -3e-80}}};
+  for (auto const& c : cases)
+    for (bool full : {false, true}) {
+      auto identity = [full](double v) {
+        return full ? std::vector<double>{v, 0, 0, v} : std::vector<double>{v, v};
+      };
+      std::string const model = WriteFile(
+          "m.txt", "2\n" + Record(full, {0, 0}, identity(c.a)) + Record(full, c.e, identity(c.b)));
+      double const s = (c.a + c.b) / 2;
+      double const expected = (c.e[0] * c.e[0] + c.e[1] * c.e[1]) / (8 * s) +
+                              std::log(s / std::sqrt(c.a) / std::sqrt(c.b));
+      std::vector<std::vector<double>> const table = Table(Out({"distances", "-m", model}));
+      ASSERT_EQ(table.size(), 2u);
+      EXPECT_NEAR(table[0][1], expected, 1e-12) << c.a << " " << c.e[0] << " " << full;
+      EXPECT_EQ(table, (std::vector<std::vector<double>>{{0, table[0][1]}, {table[0][1], 0}}));
+    }
+  std::string const unit = Record(false, {0, 0}, {1, 1}),
+                    fullUnit = Record(true, {0, 0}, {1, 0, 0, 1});
+  std::pair<std::string, int> const refusals[] = {
+      {unit + Record(false, {0, 0}, {0, 1}), 2},
+      {Record(false, {0, 0}, {1, -1}) + unit, 1},
+      {Record(true, {0, 0}, {1, 2, 2, 1}) + fullUnit, 1},
+      {fullUnit + Record(true, {0, 0}, {1, 0, 0, -1e-300}), 2}};
+  for (auto const& [records, component] : refusals) {
+    ProgramResult run = RunMixfitModel({"distances", "-m", WriteFile("r.txt", "2\n" + records)});
+    EXPECT_EQ(run.status, 3) << records;
+    EXPECT_EQ(run.err, "Error: the covariance of component " + std::to_string(component) +
+                           " is not positive definite.\n");
+    EXPECT_EQ(run.out, "");
+  }
+}
+
+// A NaN weight is refused as a negative one, by both programs; finite
+// weights whose sum overflows give what equal weights give.
+TEST_F(ModelTest, NaNWeightsAreRefusedAndHugeWeightsNormalised) {
+  std::string const data = WriteFile("d.txt", "0\n2\n0.5\n"), out = Path("out.txt");
+  for (std::string weight : {"nan", "-NaN", "-1"}) {
+    std::string const model = WriteFile("w.txt", "2\n" + weight + "\n0\n1\n1\n1\n2\n1\n1\n");
+    for (ProgramResult const& run : {RunMixfitModel({"score", "-m", model, "-i", data}),
+                                     RunMixfit({"-i", data, "-s", model, "-o", out})}) {
+      EXPECT_EQ(run.status, 3) << weight;
+      EXPECT_NE(run.err.find("\nError reading input solution: " + model), std::string::npos);
+      EXPECT_FALSE(Exists(out));
+    }
+  }
+  std::string const huge = WriteFile("h.txt", "2\n1e308\n0\n1\n1\n1e308\n2\n1\n1\n");
+  std::string const half = WriteFile("e.txt", "2\n0.5\n0\n1\n1\n0.5\n2\n1\n1\n");
+  for (std::vector<std::string> const& command : std::vector<std::vector<std::string>>{
+           {"score", "-i", data}, {"posteriors", "-i", data}, {"sample", "-n", "20"}}) {
+    auto run = [&](std::string const& model) {
+      std::vector<std::string> arguments = command;
+      arguments.insert(arguments.end(), {"-m", model});
+      return Out(arguments, {{"MIXFIT_SEED=1"}});
+    };
+    EXPECT_EQ(run(huge), run(half)) << command[0];
+  }
+  EXPECT_EQ(Out({"-i", data, "-s", huge, "-o", out, "-I", "0"}, {}, false),
+            Out({"-i", data, "-s", half, "-o", out, "-I", "0"}, {}, false));
 }
 
 // The same seed draws the same vectors, with or without the labels; seed 1

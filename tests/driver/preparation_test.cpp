@@ -25,4 +25,17 @@ TEST(PreparationTest, CheckAndWarnComparesVectorsPerComponentWithTheDimension) {
   EXPECT_NE(Warning(100, 40, 3).find("ratio is 33.333332.\n\n"), std::string::npos);
 }
 
+// Weights that normalise to a mixture are finite and not negative; NaN
+// would give equal weights unnoticed. The shapes must fit the dimension.
+TEST(PreparationTest, UsableSolutionRefusesWeightsThatGiveNoMixture) {
+  for (auto [weight, usable] : std::vector<std::pair<double, bool>>{
+           {0.5, true}, {0, true}, {1e308, true}, {-1, false}, {kInf, false}, {kNaN, false}}) {
+    MixtureModel model;
+    AddComponent(model, MM_COV_DIAGONAL, 1, {0, 0}, {1, 1});
+    AddComponent(model, MM_COV_FULL, weight, {0, 0}, {1, 0, 0, 1});
+    EXPECT_EQ(UsableSolution(model, 2), usable) << weight;
+    EXPECT_FALSE(UsableSolution(model, 3)) << weight;
+  }
+}
+
 }  // namespace

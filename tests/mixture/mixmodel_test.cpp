@@ -1,5 +1,7 @@
 #include "mixture/mixmodel.h"
 
+#include <cfloat>
+
 #include "support/files.h"
 
 namespace {
@@ -60,12 +62,19 @@ TEST(MixtureModelTest, MovesCopyNothing) {
 // gives equal weights. Only ordered smaller variances are raised, of a full
 // covariance only the diagonal.
 TEST(MixtureModelTest, NormalizeWeightsAndLimitVariances) {
-  for (auto weights : {std::vector<double>{1, 3}, {0, 0}, {-1, 1}, {0, kNaN}}) {
+  // Finite weights whose sum overflows are normalised as well: weights, then
+  // their normalised values.
+  for (auto c : {std::vector<double>{1, 3, 0.25, 0.75},
+                 {0, 0, 0.5, 0.5},
+                 {-1, 1, 0.5, 0.5},
+                 {0, kNaN, 0.5, 0.5},
+                 {1e308, 1e308, 0.5, 0.5},
+                 {DBL_MAX / 3, DBL_MAX, 0.25, 0.75}}) {
     MixtureModel model = OneDimensional({0, 1}, {1, 1});
-    for (int k = 0; k < 2; ++k) model.components[k]->weight = weights[k];
+    for (int k = 0; k < 2; ++k) model.components[k]->weight = c[k];
     model.NormalizeWeights();
-    EXPECT_EQ(model.components[0]->weight, weights[0] == 1 ? 0.25 : 0.5);
-    EXPECT_EQ(model.components[1]->weight, weights[0] == 1 ? 0.75 : 0.5);
+    EXPECT_DOUBLE_EQ(model.components[0]->weight, c[2]) << c[0];
+    EXPECT_DOUBLE_EQ(model.components[1]->weight, c[3]) << c[0];
   }
   // Add adds the other's weight, mean and covariance times the factor.
   MixtureModel model = OneDimensional({1, 2}, {3, 4});
@@ -210,6 +219,131 @@ TEST(DistanceTest, DensitiesAreFiniteOrZero) {
   for (double overflow :
        {ProbabilityDensity(2, 0), ProbabilityDensity(2000, 0), ProbabilityDensity(-2000, 1)})
     EXPECT_EQ(overflow, 0.0);
+}
+
+// Two components to measure; covariances as d variances or d x d elements.
+struct ComponentPair {
+  MixtureCovarianceMatrixType type;
+  double weights[2];
+  std::vector<double> means[2], covariances[2];
+};
+
+// A 2 x 2 covariance [p r; r t] in long double, whose exponent range holds
+// every determinant below.
+struct Covariance2 {
+  long double p, r, t;
+  long double Determinant() const { return p * t - r * r; }
+};
+
+Covariance2 AsCovariance2(MixtureCovarianceMatrixType type, std::vector<double> const& v) {
+  if (type == MM_COV_FULL) return {v[0], v[1], v[3]};
+  return {v[0], 0, v[1]};
+}
+
+// The Bhattacharyya distance of two 2-d normals in closed form: e' S^-1 e / 8
+// with S^-1 = [t -r; -r p] / det S, plus ln(det S / sqrt(det 1 det 2)) / 2.
+double ClosedForm(ComponentPair const& c, bool withWeights) {
+  Covariance2 const a = AsCovariance2(c.type, c.covariances[0]);
+  Covariance2 const b = AsCovariance2(c.type, c.covariances[1]);
+  Covariance2 const s = {(a.p + b.p) / 2, (a.r + b.r) / 2, (a.t + b.t) / 2};
+  long double const x = static_cast<long double>(c.means[1][0]) - c.means[0][0];
+  long double const y = static_cast<long double>(c.means[1][1]) - c.means[0][1];
+  long double const q = (s.t * x * x - 2 * s.r * x * y + s.p * y * y) / s.Determinant() / 8;
+  long double const w = std::min(c.weights[0], c.weights[1]) / std::max(c.weights[0], c.weights[1]);
+  return static_cast<double>(
+      q + std::log(s.Determinant() / std::sqrt(a.Determinant() * b.Determinant())) / 2 -
+      (withWeights ? std::log(w) : 0));
+}
+
+// Positive definite or not, and then ln det, which overflows or underflows
+// nowhere.
+TEST(DistanceTest, LogDeterminantIsASumOfLogsOfPositivePivots) {
+  struct {
+    MixtureCovarianceMatrixType type;
+    std::vector<double> covariance;
+    bool positive;
+  } const cases[] = {{MM_COV_DIAGONAL, {2, 8}, true},
+                     {MM_COV_DIAGONAL, {1e300, 2e300}, true},
+                     {MM_COV_DIAGONAL, {1e-170, 1e-160}, true},
+                     {MM_COV_FULL, {4, 2, 2, 10}, true},
+                     {MM_COV_FULL, {1e300, 5e299, 5e299, 2e300}, true},
+                     {MM_COV_FULL, {1e-170, -5e-171, -5e-171, 1e-160}, true},
+                     {MM_COV_DIAGONAL, {0, 1}, false},
+                     {MM_COV_DIAGONAL, {1, -1}, false},
+                     {MM_COV_DIAGONAL, {kInf, 1}, false},
+                     {MM_COV_DIAGONAL, {1, kNaN}, false},
+                     {MM_COV_FULL, {1, 2, 2, 1}, false},
+                     {MM_COV_FULL, {1, 0, 0, 0}, false},
+                     {MM_COV_FULL, {kInf, 0, 0, 1}, false},
+                     {MM_COV_FULL, {1, 0, kNaN, 1}, false}};
+  for (auto const& c : cases) {
+    MixtureModel model;
+    double logDeterminant = 0.0;
+    bool const positive =
+        AddComponent(model, c.type, 1, {0, 0}, c.covariance).LogDeterminant(&logDeterminant);
+    EXPECT_EQ(positive, c.positive) << c.covariance[0] << " " << c.covariance[1];
+    if (!c.positive) continue;
+    double const expected =
+        static_cast<double>(std::log(AsCovariance2(c.type, c.covariance).Determinant()));
+    EXPECT_NEAR(logDeterminant, expected, 1e-14 * std::max(1.0, std::abs(expected)));
+  }
+}
+
+// From the logs of the determinants the distance is right at any scale, and
+// the same as from the determinants where those are normal numbers.
+TEST(DistanceTest, BhattacharyyaFromLogDeterminantsAtAnyScale) {
+  ComponentPair const cases[] = {
+      {MM_COV_DIAGONAL, {1, 1}, {{0, 0}, {2, 0}}, {{1, 1}, {1, 1}}},
+      {MM_COV_DIAGONAL, {0.25, 0.5}, {{0, 0}, {0, 0}}, {{1, 1}, {4, 4}}},
+      {MM_COV_FULL, {0.5, 0.2}, {{1, -1}, {0, 2}}, {{4, 2, 2, 10}, {1, -0.5, -0.5, 3}}},
+      {MM_COV_DIAGONAL, {1, 1}, {{0, 0}, {0, 0}}, {{1e300, 1e300}, {2e300, 2e300}}},
+      {MM_COV_DIAGONAL, {1, 3}, {{0, 0}, {3e150, -1e150}}, {{1e300, 1e300}, {2e300, 2e300}}},
+      {MM_COV_FULL, {1, 1}, {{0, 0}, {0, 0}}, {{1e300, 0, 0, 1e300}, {2e300, 0, 0, 2e300}}},
+      {MM_COV_FULL,
+       {2, 1},
+       {{1e150, 0}, {0, 2e150}},
+       {{1e300, 5e299, 5e299, 1e300}, {2e300, 0, 0, 2e300}}},
+      {MM_COV_DIAGONAL, {1, 1}, {{0, 0}, {0, 0}}, {{1e-170, 1e-170}, {1e-160, 1e-160}}},
+      {MM_COV_DIAGONAL, {1, 1}, {{0, 0}, {1e-85, -3e-80}}, {{1e-170, 1e-170}, {1e-160, 1e-160}}},
+      {MM_COV_FULL, {1, 1}, {{0, 0}, {0, 0}}, {{1e-170, 0, 0, 1e-170}, {1e-160, 0, 0, 1e-160}}},
+      {MM_COV_FULL,
+       {1, 1},
+       {{0, 2e-80}, {1e-85, 0}},
+       {{1e-170, -5e-171, -5e-171, 1e-170}, {1e-160, 0, 0, 1e-160}}},
+  };
+  for (ComponentPair const& c : cases) {
+    SCOPED_TRACE(&c - cases);  // the case's row
+    MixtureModel model;
+    for (int k = 0; k < 2; ++k)
+      AddComponent(model, c.type, c.weights[k], c.means[k], c.covariances[k]);
+    MixtureComponent const &a = *model.components[0], &b = *model.components[1];
+    double logDeterminants[2];
+    ASSERT_TRUE(a.LogDeterminant(&logDeterminants[0]) && b.LogDeterminant(&logDeterminants[1]));
+    double const determinants[] = {
+        static_cast<double>(AsCovariance2(c.type, c.covariances[0]).Determinant()),
+        static_cast<double>(AsCovariance2(c.type, c.covariances[1]).Determinant())};
+    bool const normal = std::isnormal(determinants[0]) && std::isnormal(determinants[1]);
+    for (bool withWeights : {false, true}) {
+      double const distance =
+          a.BhattacharyyaDistanceLog(b, logDeterminants[0], logDeterminants[1], withWeights);
+      EXPECT_NEAR(distance, ClosedForm(c, withWeights), 1e-12) << withWeights;
+      if (normal) {
+        EXPECT_NEAR(distance,
+                    a.BhattacharyyaDistance(b, determinants[0], determinants[1], withWeights),
+                    1e-14)
+            << withWeights;
+      }
+    }
+    if (normal) {
+      EXPECT_NEAR(a.Distance(b, CD_BHATTACHARYYA), ClosedForm(c, false), 1e-14);
+    }
+  }
+  // A ratio below DBL_MIN, from inconsistent determinants, is floored in
+  // both forms alike.
+  MixtureModel model = OneDimensional({0, 0}, {1, 1});
+  MixtureComponent const& unit = *model.components[0];
+  EXPECT_EQ(unit.BhattacharyyaDistance(unit, 1e308, 1e308, false), 0.5 * kLogTiny);
+  EXPECT_EQ(unit.BhattacharyyaDistanceLog(unit, 710, 710, false), 0.5 * kLogTiny);
 }
 
 }  // namespace
