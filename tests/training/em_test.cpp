@@ -1,5 +1,6 @@
 #include "training/em.h"
 
+#include <cfloat>
 #include <sstream>
 
 #include "support/values.h"
@@ -27,6 +28,10 @@ TEST(EMStepTest, FarVectorsAndUnusableCovariances) {
   EXPECT_NEAR(updated.components[1]->mean.data[0], 1000.0 / (2 - r0), 1e-10);
   EXPECT_NEAR(emLogLikelihood(far.data, model), L, 1e-15 * std::fabs(L));
   EXPECT_EQ(emLogLikelihood(far.data, MixtureModel()), kLogTiny);
+  // One component alone, too.
+  double const lone = -0.5 * std::log(6.283185307179586) - 0.5 * 1000.0 * 1000.0;
+  EXPECT_NEAR(emLogLikelihood(far.data, OneDimensional({0.0}, {1.0})),
+              0.5 * (-0.5 * std::log(6.283185307179586) + lone), 1e-15 * std::fabs(lone));
   MixtureModel unusable = OneDimensional({0.0, 1.0}, {0.0, -1.0});
   EXPECT_EQ(emMonolithicEMStep(unusable, far.data, updated, true), kLogTiny);
   EXPECT_EQ(updated.components[0]->weight, 0.5);
@@ -68,6 +73,7 @@ TEST(SetupTest, UsableComponentsAndTheirNormalisers) {
            Case{"determinant underflows, full", F, 100, 1e-4, 0, true, true},
            Case{"determinant overflows", D, 100, 1e4, 0, true, true},
            Case{"determinant subnormal", D, 100, 7e-4, 0, true, true},
+           Case{"largest variance", D, 2, DBL_MAX, 0, true, true},
        }) {
     SCOPED_TRACE(c.name);
     std::vector<double> covariance(c.type == D ? c.d : c.d * c.d, c.off);
