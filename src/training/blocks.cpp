@@ -218,6 +218,17 @@ MIXFIT_INLINE void ColumnSumsBody(double const* p, int components, double* sums)
   }
 }
 
+MIXFIT_INLINE bool WithinBody(double const* values, double low, double high) {
+  typedef long long Mask __attribute__((vector_size(32)));
+  Lanes const l = Splat(low), h = Splat(high);
+  Mask outside = {0, 0, 0, 0};
+  for (int n = 0; n < B; n += 4) {
+    Lanes const v = Load(values + n);
+    outside = outside | (v < l) | (v > h);
+  }
+  return (outside[0] | outside[1] | outside[2] | outside[3]) == 0;
+}
+
 MIXFIT_INLINE void NormaliseBody(double* p, int components, double const* sums,
                                  double const* explained, double share) {
   Lanes const one = Splat(1.0), equal = Splat(share), zero = Splat(0.0);
@@ -249,6 +260,9 @@ MIXFIT_INLINE void NormaliseBody(double* p, int components, double const* sums,
   attributes void Exp##suffix(double* values, double floor) { ExpBody(values, floor, false); }    \
   attributes void ColumnSums##suffix(double const* p, int components, double* sums) {             \
     ColumnSumsBody(p, components, sums);                                                          \
+  }                                                                                               \
+  attributes bool Within##suffix(double const* values, double low, double high) {                 \
+    return WithinBody(values, low, high);                                                         \
   }                                                                                               \
   attributes void Normalise##suffix(double* p, int components, double const* sums,                \
                                     double const* explained, double share) {                      \
@@ -284,12 +298,15 @@ struct Kernels {
   void (*densities)(double const*, double, double, double, double*);
   void (*exp)(double*, double);
   void (*columnSums)(double const*, int, double*);
+  bool (*within)(double const*, double, double);
   void (*normalise)(double*, int, double const*, double const*, double);
 };
 
-Kernels const kPortable = {KERNELS_PORTABLE,   DiagonalDistancesPortable, CholeskyDistancesPortable,
-                           MomentsPortable,    WeightedDensitiesPortable, ExpPortable,
-                           ColumnSumsPortable, NormalisePortable};
+Kernels const kPortable = {KERNELS_PORTABLE,          DiagonalDistancesPortable,
+                           CholeskyDistancesPortable, MomentsPortable,
+                           WeightedDensitiesPortable, ExpPortable,
+                           ColumnSumsPortable,        WithinPortable,
+                           NormalisePortable};
 #ifdef MIXFIT_AVX2_KERNELS
 Kernels const kAvx2 = {
     KERNELS_AVX2,
@@ -299,6 +316,7 @@ Kernels const kAvx2 = {
     VectorExpMatchesLibrary() ? WeightedDensitiesAvx2VectorExp : WeightedDensitiesAvx2,
     VectorExpMatchesLibrary() ? ExpAvx2VectorExp : ExpAvx2,
     ColumnSumsAvx2,
+    WithinAvx2,
     NormaliseAvx2};
 #endif
 
@@ -390,6 +408,10 @@ void BlockExp(double* values) { Active->exp(values, ExpFloor); }
 
 void BlockColumnSums(double const* p, int components, double* sums) {
   Active->columnSums(p, components, sums);
+}
+
+bool BlockWithin(double const* values, double low, double high) {
+  return Active->within(values, low, high);
 }
 
 void BlockNormalise(double* p, int components, double const* sums, double const* explained,

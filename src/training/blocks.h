@@ -78,6 +78,10 @@ void BlockExp(double* values);
 // order from 0.0, for every column n of the components x kBlockVectors p.
 void BlockColumnSums(double const* p, int components, double* sums);
 
+// Whether none of the kBlockVectors values of a block is below low or above
+// high (a NaN is neither).
+bool BlockWithin(double const* values, double low, double high);
+
 // Turns the weighted densities p (components x kBlockVectors, with their
 // column sums) into responsibilities: column n is scaled by 1.0 / sums[n]
 // where explained[n] is nonzero and set to share everywhere else.

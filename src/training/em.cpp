@@ -195,20 +195,18 @@ void BlockExpectation(EMWorkspace& w, EMThreadScratch& t, Data const& data, size
   double const* sums = t.columnSums.data();
   BlockColumnSums(p, K, t.columnSums.data());
   double const logTiny = std::log(kTiny);
-  bool anyOutside = false;
   for (int n = 0; n < inBlock; ++n) {
     bool const explained = K > 0 && !(sums[n] < kTiny);
     logs[n] = explained ? std::log(sums[n]) : logTiny;
     t.explained[n] = explained ? 1.0 : 0.0;
-    // A sum below the normal doubles, or above them, goes to the log domain.
-    bool const outside = K > 0 && (sums[n] < kTiny || sums[n] == HUGE_VAL);
-    t.inLogDomain[n] = outside ? 1.0 : 0.0;
-    anyOutside = anyOutside || outside;
   }
   if (responsibilities) BlockNormalise(p, K, sums, t.explained.data(), 1.0 / K);
-  if (anyOutside)
-    BlockLogExpectation(w, t, K, inBlock, t.inLogDomain.data(), logs,
-                        responsibilities ? p : nullptr);
+  // A sum below the normal doubles, or above them, goes to the log domain.
+  // Usually none is, which one test per block tells.
+  if (K == 0 || BlockWithin(sums, kTiny, DBL_MAX)) return;
+  for (int n = 0; n < inBlock; ++n)
+    t.inLogDomain[n] = sums[n] < kTiny || sums[n] == HUGE_VAL ? 1.0 : 0.0;
+  BlockLogExpectation(w, t, K, inBlock, t.inLogDomain.data(), logs, responsibilities ? p : nullptr);
 }
 
 // The average log likelihood of data under model with the given cache, in
