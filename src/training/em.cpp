@@ -184,14 +184,17 @@ void BlockExpectation(EMWorkspace& w, EMThreadScratch& t, Data const& data, size
   double* p = w.p.data() + static_cast<size_t>(b) * RoundUp(K, 4) * B;
   double* logs = w.logs.data() + static_cast<size_t>(b) * B;
   GatherBlock(data, first, inBlock, block);
-  for (int k = 0; k < K; ++k)
+  // Each component's densities follow its distances while these are still
+  // in the first-level cache.
+  for (int k = 0; k < K; ++k) {
     BlockComponentDistances(block, d, *model.components[k], cache[k].second, t.centred.data(),
                             t.distances.data() + k * B);
+    if (!w.logDomain)
+      BlockWeightedDensities(t.distances.data() + k * B, w.weights[k], w.normalisers[k], p + k * B);
+  }
   if (w.logDomain)
     return BlockLogExpectation(w, t, K, inBlock, nullptr, logs, responsibilities ? p : nullptr);
 
-  for (int k = 0; k < K; ++k)
-    BlockWeightedDensities(t.distances.data() + k * B, w.weights[k], w.normalisers[k], p + k * B);
   double const* sums = t.columnSums.data();
   BlockColumnSums(p, K, t.columnSums.data());
   double const logTiny = std::log(kTiny);
