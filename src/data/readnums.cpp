@@ -143,9 +143,14 @@ LineContent ParseLine(const char* line, size_t length, std::vector<double>& numb
       ++p;
       value *= 0.01;
     }
-    if (p != end && *p == ',') ++p;
     numbers.push_back(value);
     finite = finite && std::isfinite(value);
+    if (p != end && *p == ',') {
+      ++p;
+      // Comma-separated files ("1.5,2") put the next number right behind the
+      // comma; what follows must then read as a number, or the line is wrong.
+      if (p != end && !IsWhiteSpace(*p)) continue;
+    }
     if (p == end) break;
     if (!IsWhiteSpace(*p)) return LINE_ERROR;
     p = SkipWhiteSpace(p, end);

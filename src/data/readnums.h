@@ -11,8 +11,9 @@
 // first character other than white space is '%' or '#' is a comment line.
 // Both are skipped. Any other line holds numbers as strtod reads them, each
 // optionally followed directly by '%' (scales it by 0.01) and then by one ','.
-// After that the line must end or continue with white space. White space is
-// space, tab, line feed, vertical tab, form feed and carriage return.
+// After that the line must end or continue with white space, or, behind a
+// comma, directly with the next number ("1.5,2" reads as "1.5, 2"). White
+// space is space, tab, line feed, vertical tab, form feed and carriage return.
 //
 // The readers keep process-wide state (a line buffer, a number buffer and a
 // line counter): one text file is read at a time, and the text or numbers

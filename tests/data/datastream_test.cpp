@@ -39,7 +39,7 @@ TEST(DataStreamTest, FaultyLinesAreReportedAndTheFifthOfAKindStops) {
        "Vector in line 3 has a value that is not finite.\n"
        "Vector in line 4 has a value that is not finite.\n"
        "Vector in line 6 is too long (should be 2).\n1 2 |5 6 | end 6"},
-      {std::string("1 2\n1;2\n3 4\n1 , 2\n1 ") + '\0' + " 2\n\n1,2\n5 %\n7 8\n",
+      {std::string("1 2\n1;2\n3 4\n1 , 2\n1 ") + '\0' + " 2\n\n1,,2\n5 %\n7 8\n",
        "Error in line 2.\nError in line 4.\nError in line 5.\nError in line 7.\n"
        "Error in line 8.\nToo many errors, exiting.\n1 2 |3 4 | stop 8"},
       {"1 2\n1\n2\n3\n4 NaN\n5 6 7\n8 9\n",

@@ -29,19 +29,48 @@ TEST(ReadVectorTest, SeparatorsPercentErrorsAndNonFiniteValues) {
   char const lines[] =
       "1, 2,\t3\r\n|  1\t2 \t 3  |1,\t2,\v3,\f\n|1 2\n|1 2 3 4\n|50% 25% 1%,\n|"
       "% c\n\n \t\r\n# c\n1 2 3\n|\n# c\n|1e-999 2 3\n|1 NaN 3\n|1 inf 3\n|1 -INFINITY 3\n|"
-      "1 1e999% -1e999\n|1,2 3\n|1;2;3\n|1 2 3 # note\n|1 , 2\n|5 %\n|1 2 ,\n|1,, 2\n|1%% 2\n|"
-      "1 two 3\n|- 1\n|1e 2\n|1 \0 2\n|";
+      "1 1e999% -1e999\n|1;2;3\n|1 2 3 # note\n|5 %\n|1%% 2\n|1 two 3\n|- 1\n|1e 2\n|1 \0 2\n|";
   std::istringstream in(std::string(lines, sizeof lines - 1));
   std::string all;
   for (std::string line; std::getline(in, line, '|');) all += Read(line) + "|";
   EXPECT_EQ(all,
             "1 2 3 |1 2 3 |1 2 3 |1 2 ?|1 2 3 4 |0.5 0.25 0.01 |1 2 3 ||0 2 3 |1 nan 3 ?|1 inf 3 ?|"
-            "1 -inf 3 ?|1 inf -inf ?|error|error|error|error|error|error|error|error|error|error|"
-            "error|error|");
+            "1 -inf 3 ?|1 inf -inf ?|error|error|error|error|error|error|error|error|");
   std::string line;
   for (int i = 0; i < 100000; ++i) line += std::to_string(i) + (i % 2 ? ", " : "\t");
   int incomplete, error;
   EXPECT_EQ(Numbers(line + "\n", incomplete, error).at(99999), 99999);
+}
+
+// Comma-separated files: a number directly behind a comma is read as if a
+// blank stood between them, to the same bits and flags, and a trailing comma
+// is still allowed. Where a comma leaves no number to read (first, doubled,
+// after a blank, before anything else) the line is an error.
+TEST(ReadVectorTest, CommaDirectlyBeforeANumberSeparatesLikeABlank) {
+  std::pair<char const*, char const*> const same[] = {
+      {"1.5,2\n", "1.5, 2\n"},
+      {"1.5,-2", "1.5, -2"},
+      {"1,2 3\n", "1, 2 3\n"},
+      {"-0.1,+3e-5,0x1p-3,.5,\r\n", "-0.1, +3e-5, 0x1p-3, .5,\r\n"},
+      {"50%,25%,1e2%\n", "50%, 25%, 1e2%\n"},
+      {"0.30000000000000004441,1e-999,123456789012345678901\n",
+       "0.30000000000000004441, 1e-999, 123456789012345678901\n"},
+      {"1,nan,3\n", "1, nan, 3\n"},
+      {"1e999,-Inf,2\n", "1e999, -Inf, 2\n"},
+      {"1.5,\n", "1.5\n"},
+      {"1.5,", "1.5"}};
+  for (auto const& [comma, blank] : same) {
+    int incomplete, error, blank_incomplete, blank_error;
+    std::vector<double> const read = Numbers(comma, incomplete, error);
+    std::vector<double> const expected = Numbers(blank, blank_incomplete, blank_error);
+    ASSERT_FALSE(expected.empty()) << blank;
+    EXPECT_TRUE(SameBits(Row(read), Row(expected))) << comma;
+    EXPECT_EQ(incomplete, blank_incomplete) << comma;
+    EXPECT_EQ(error, 0) << comma;
+  }
+  for (char const* line : {",1 2\n", " ,1\n", "1,,2\n", "1,2,,3\n", "1, ,2\n", "1 ,2\n", "1 2 ,\n",
+                           "1,x\n", "1,-\n", "1.5,e5\n", "1,%\n", "1,#2\n", "1,;2\n"})
+    EXPECT_EQ(Read(line), "error") << line;
 }
 
 // Lines around and beyond the buffer's sizes come back whole, counted once,

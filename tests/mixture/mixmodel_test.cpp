@@ -142,7 +142,8 @@ TEST_F(ModelFileTest, NamedFilesPipesAndTheirFailures) {
 TEST_F(ModelFileTest, HandWrittenFormsAreAccepted) {
   for (char const* text : {"1\n1\n0.5 -1\n1 0\n2 0.25\n",
                            "% Plain Matlab-readable \n1.9\n1\n0.5, -1\r\n1.5 0\n\t2 0.25\n",
-                           "%comment\n\n# one\n1\n% diagonal\n1\n0.5 -1\n\n1 0\n2 0.25\n"}) {
+                           "%comment\n\n# one\n1\n% diagonal\n1\n0.5 -1\n\n1 0\n2 0.25\n",
+                           "1,0\n1,0\n0.5,-1\n1,0,\n2,0.25\n"}) {
     MixtureModel read;
     ASSERT_EQ(ReadText(read, text), MM_FILE_OK) << text;
     EXPECT_TRUE(SameBits(read, Example())) << text;
@@ -169,8 +170,8 @@ TEST_F(ModelFileTest, MalformedFilesAreRejected) {
            "NaN" + body, "1e10" + body, "-1" + body, "2147483647" + body,
            // Types that are no usable int.
            start + "nan 0\n2 0.25\n", start + "-2147483649 0\n2 0.25\n",
-           // A mean that is not a number.
-           "1\n1\n0.5 NaN\n1\n2 0.25\n",
+           // A mean that is not a number; two commas in a row.
+           "1\n1\n0.5 NaN\n1\n2 0.25\n", start + "1 0\n2,,0.25\n",
            // A mean shorter than its weight line; variances or a row shorter than the mean.
            "1\n1 0\n0.5\n1\n2\n", start + "1 0\n2\n", start + "2 0\n2 0.5\n0.5\n",
            // A type line, variances or a row longer than the mean.
