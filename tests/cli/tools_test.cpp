@@ -1,6 +1,6 @@
-// End-to-end tests of tools/select-k: the table and the model kept, the
-// files it refuses, what is left after a failure or a signal, and a plot
-// replaced whole in the format its name asks for.
+// End-to-end tests of tools/select-k and tools/plot-model: the table and the
+// model kept, the files they refuse, what is left after a failure or a
+// signal, and pictures replaced whole in the format their names ask for.
 
 #include <unistd.h>
 
@@ -19,6 +19,8 @@ namespace {
 
 const std::string kSource = MIXFIT_SOURCE_DIR;
 const std::string kFaithful = kSource + "/examples/faithful.txt";
+// Two diagonal components of Old Faithful's eruptions and waiting times.
+const char kFaithfulModel[] = "2 0\n0.35 0\n2 54\n1 0\n0.07 34\n0.65 0\n4.3 80\n1 0\n0.17 36\n";
 
 // The non-blank lines of a text.
 std::vector<std::string> Lines(const std::string& text) {
@@ -274,6 +276,55 @@ TEST_F(ToolsTest, SelectKDrawsThroughALinkInTheFormatOfItsName) {
   EXPECT_TRUE(IsLink(link));
   EXPECT_EQ(Mode(picture), 0600u);
   EXPECT_EQ(Names(), (std::set<std::string>{"bic.svg", "kept.txt", "old", "picture"}));
+}
+
+TEST_F(ToolsTest, PlotModelDrawsThroughLinksInTheFormatOfTheirNames) {
+  SkipWithoutMatplotlib();
+  std::string const model = WriteFile("model.txt", kFaithfulModel);
+  std::string const picture = WriteFile("picture", "old\n"), old = Path("old");
+  ASSERT_EQ(chmod(picture.c_str(), 0640), 0);
+  // The name of the link, and how its format starts.
+  std::vector<std::pair<std::string, std::string>> const cases = {
+      {"a.png", "\x89PNG"}, {"a.svg", "<?xml"}, {"a.pdf", "%PDF"}, {"a", "\x89PNG"}};
+  for (auto const& [name, start] : cases) {
+    std::string const link = Path(name);
+    ASSERT_EQ(symlink(picture.c_str(), link.c_str()), 0);
+    ASSERT_EQ(::link(picture.c_str(), old.c_str()), 0);  // to the contents before
+    std::string const before = ReadFile(picture);
+    ProgramResult run = Tool("plot-model", {kFaithful, model, link});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(ReadFile(picture).rfind(start, 0), 0u) << name;
+    EXPECT_EQ(ReadFile(old), before) << name;
+    EXPECT_TRUE(IsLink(link));
+    EXPECT_EQ(Mode(picture), 0640u);
+    EXPECT_EQ(Names(), (std::set<std::string>{name, "model.txt", "old", "picture"}));
+    ASSERT_EQ(unlink(link.c_str()), 0);
+    ASSERT_EQ(unlink(old.c_str()), 0);
+  }
+}
+
+TEST_F(ToolsTest, PlotModelFailuresLeaveThePictureAsItWas) {
+  SkipWithoutMatplotlib();
+  std::string const model = WriteFile("model.txt", kFaithfulModel);
+  std::string const broken = WriteFile("broken.txt", "2\n1\n0 0\n");
+  std::string const picture = WriteFile("picture.png", "old\n"), missing = Path("missing.txt");
+  // The arguments, the status and the start of the message.
+  std::vector<std::tuple<std::vector<std::string>, int, std::string>> const cases = {
+      {{kFaithful, model, model}, 1, "the picture " + model + " is the model file"},
+      {{picture, model, picture}, 1, "the picture " + picture + " is the data file"},
+      {{kFaithful, missing, picture}, 3, "cannot read " + missing + ": " + strerror(ENOENT)},
+      {{missing, model, picture}, 2, "cannot read " + missing + ": " + strerror(ENOENT)},
+      {{kFaithful, broken, picture}, 3, "cannot read the model in " + broken},
+      {{kFaithful, model, Path("picture.xyz")}, 1, "matplotlib cannot draw "}};
+  for (auto const& [arguments, status, message] : cases) {
+    ProgramResult run = Tool("plot-model", arguments);
+    EXPECT_EQ(run.status, status) << run.err;
+    EXPECT_EQ(run.err.rfind("plot-model: " + message, 0), 0u) << run.err;
+    EXPECT_EQ(Lines(run.err).size(), 1u) << run.err;
+    EXPECT_EQ(ReadFile(model), kFaithfulModel);
+    EXPECT_EQ(ReadFile(picture), "old\n");
+    EXPECT_EQ(Names(), (std::set<std::string>{"broken.txt", "model.txt", "picture.png"}));
+  }
 }
 
 }  // namespace
