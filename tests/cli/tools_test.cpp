@@ -80,9 +80,8 @@ class ToolsTest : public ScratchDirectory {
     if (!Exists("/usr/bin/python3")) GTEST_SKIP() << "the tools need /usr/bin/python3";
   }
 
-  static void SkipWithoutMatplotlib() {
-    if (RunProgram("/usr/bin/python3", {"-c", "import matplotlib, numpy"}).status != 0)
-      GTEST_SKIP() << "drawing needs Debian's python3-matplotlib";
+  static bool HasMatplotlib() {
+    return RunProgram("/usr/bin/python3", {"-c", "import matplotlib, numpy"}).status == 0;
   }
 
   // Runs a tool with the programs of this build, unless environment names others.
@@ -262,7 +261,7 @@ TEST_F(ToolsTest, SelectKCleansUpAndDiesBySignal) {
 }
 
 TEST_F(ToolsTest, SelectKDrawsThroughALinkInTheFormatOfItsName) {
-  SkipWithoutMatplotlib();
+  if (!HasMatplotlib()) GTEST_SKIP() << "drawing needs Debian's python3-matplotlib";
   std::string const picture = WriteFile("picture", "old\n"), link = Path("bic.svg");
   ASSERT_EQ(chmod(picture.c_str(), 0600), 0);
   ASSERT_EQ(symlink(picture.c_str(), link.c_str()), 0);
@@ -279,7 +278,7 @@ TEST_F(ToolsTest, SelectKDrawsThroughALinkInTheFormatOfItsName) {
 }
 
 TEST_F(ToolsTest, PlotModelDrawsThroughLinksInTheFormatOfTheirNames) {
-  SkipWithoutMatplotlib();
+  if (!HasMatplotlib()) GTEST_SKIP() << "drawing needs Debian's python3-matplotlib";
   std::string const model = WriteFile("model.txt", kFaithfulModel);
   std::string const picture = WriteFile("picture", "old\n"), old = Path("old");
   ASSERT_EQ(chmod(picture.c_str(), 0640), 0);
@@ -304,7 +303,7 @@ TEST_F(ToolsTest, PlotModelDrawsThroughLinksInTheFormatOfTheirNames) {
 }
 
 TEST_F(ToolsTest, PlotModelFailuresLeaveThePictureAsItWas) {
-  SkipWithoutMatplotlib();
+  if (!HasMatplotlib()) GTEST_SKIP() << "drawing needs Debian's python3-matplotlib";
   std::string const model = WriteFile("model.txt", kFaithfulModel);
   std::string const broken = WriteFile("broken.txt", "2\n1\n0 0\n");
   std::string const picture = WriteFile("picture.png", "old\n"), missing = Path("missing.txt");
