@@ -1,6 +1,6 @@
 // End-to-end tests of mixfit-model: scores against mixfit's own evaluation,
-// the information criteria, classes, drawn vectors, tools/select-k, and the
-// command line with its refusals.
+// the information criteria, classes, drawn vectors, and the command line with
+// its refusals.
 
 #include <map>
 #include <numeric>
@@ -219,25 +219,6 @@ TEST_F(ModelTest, DrawnVectorsRepeatAndAreKnown) {
             "1 -0.51633441868505159 -0.041982352208668416\n"
             "1 0.78918877611049598 -0.25551824071416634\n"
             "2 4.7482531043140508 3.0223150292010805\n");
-}
-
-TEST_F(ModelTest, SelectKNamesTheLowestBicAndKeepsItsModel) {
-  if (!Exists("/usr/bin/python3")) GTEST_SKIP() << "tools/select-k needs /usr/bin/python3";
-  std::string const kept = Path("kept.txt");
-  ProgramResult run = RunProgram((kSource + "/tools/select-k").c_str(),
-                                 {kFaithful, "4", "-f", "-r", "2", "--model", kept},
-                                 {{"MIXFIT_SEED=1", std::string("MIXFIT=") + MIXFIT_BINARY,
-                                   std::string("MIXFIT_MODEL=") + MIXFIT_MODEL_BINARY}});
-  ASSERT_EQ(run.status, 0) << run.err;
-  // A heading, then K, average, p, BIC and AIC for K = 1 ... 4, the choice.
-  std::vector<std::vector<double>> table = Table(run.out);
-  ASSERT_EQ(table.size(), 6u) << run.out;
-  int best = 1;
-  for (int k = 2; k <= 4; ++k)
-    if (table[k].at(3) < table[best].at(3)) best = k;
-  EXPECT_NE(run.out.find("Lowest BIC: K = " + std::to_string(best) + "; its model is in " + kept),
-            std::string::npos);
-  EXPECT_EQ(Info(Out({"info", "-m", kept}))["components"], best);
 }
 
 TEST_F(ModelTest, UsageTexts) {
