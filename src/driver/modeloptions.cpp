@@ -1,6 +1,5 @@
 #include "driver/modeloptions.h"
 
-#include <climits>
 #include <cstring>
 #include <string>
 
@@ -93,7 +92,7 @@ void DeclareCommandOptions(ModelCommand command) {
 
   if (command == ModelCommand::kSample) {
     optAdd('n', "count");
-    optAddValueInteger(1, 1, INT_MAX);
+    optAddValueInteger(1, 1, kMaxDraws);
     optCompulsory();
     optUsage("Number of vectors to draw.");
   }

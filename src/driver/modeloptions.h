@@ -33,6 +33,9 @@ void PrintCommandUsage(FILE* stream, ModelCommand command);
 // Whether command reads data, with -i and -v in its table.
 bool ReadsData(ModelCommand command);
 
+// The largest number of vectors that sample draws in one run.
+const int kMaxDraws = 1000000000;
+
 // Everything a command takes from its command line and environment.
 struct ModelOptions {
   ModelCommand command;

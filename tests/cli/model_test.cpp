@@ -251,7 +251,7 @@ TEST_F(ModelTest, UsageTexts) {
   run = RunMixfitModel({"sample", "-m", "model.txt", "--help"});
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.err.rfind("\nmixfit-model sample: ", 0), 0u) << run.err;
-  EXPECT_NE(run.err.find("-n/--count integer1\n    integer1 = 1, [1, 2147483647]  (must be given)"),
+  EXPECT_NE(run.err.find("-n/--count integer1\n    integer1 = 1, [1, 1000000000]  (must be given)"),
             std::string::npos);
   EXPECT_NE(run.err.find("\n  --labels \n"), std::string::npos);
   EXPECT_EQ(run.err.find("-i/--input"), std::string::npos);
@@ -271,6 +271,13 @@ TEST_F(ModelTest, RefusalsWriteNothing) {
       {3,
        {"posteriors", "-m", model, "-i", wide},
        "Error: the model has dimension 2, the data dimension 3.\n"},
+      {1,
+       {"sample", "-m", model, "-n", "1000000001"},
+       "Error: too large integer value (1000000001 > 1000000000)\n"},
+      // Beyond an int the parser holds the largest int.
+      {1,
+       {"sample", "-m", model, "-n", "2147483648"},
+       "Error: too large integer value (2147483647 > 1000000000)\n"},
       {1, {"Score", "-m", model}, "Error: unknown command: Score\n\nUsage: mixfit-model COMMAND"},
       {1, {"score", "-m", model}, "Error: missing compulsory option(s).\n\nmixfit-model score: "},
       {1,
@@ -287,6 +294,10 @@ TEST_F(ModelTest, RefusalsWriteNothing) {
     EXPECT_FALSE(Exists(out));
   }
   EXPECT_EQ(ReadFile(data) + ReadFile(model), before);
+  // The largest count passes the parser: drawing stops at the first failed
+  // write.
+  EXPECT_EQ(RunMixfitModel({"sample", "-m", model, "-n", "1000000000", "-o", "/dev/full"}).status,
+            4);
 }
 
 }  // namespace
