@@ -17,6 +17,12 @@ ExitStatus ReadData(DataRequest const& request, DataStorage& storage, Data& data
   const char* input = request.input;
   if (storage.ReadShare(input) != DATA_FILE_OK) return DataError(input);
   if (storage.rows > 0) data.Map(0, static_cast<uint32_t>(storage.rows));
+  // A model has nothing to be evaluated on. Every rank knows the dimension,
+  // which the first vector of the file fixes, also without vectors of its own.
+  if (request.needs_vectors && data.Dimension() == 0) {
+    fputs("The data file holds no vectors.\n", stderr);
+    return DataError(input);
+  }
   // Data that can be read but not fitted fail as unreadable data, with the
   // reason first.
   if (request.full && !FullCovariancesFit(data.Dimension())) {

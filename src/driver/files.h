@@ -22,13 +22,14 @@ struct DataRequest {
   double relative_floor;  // the variance floor relative to the data variance
   int verbose;            // from 2 on the statistics are printed
   bool trains;            // a model is to be trained
+  bool needs_vectors;     // a given model is to be evaluated or trained on them
 };
 
 // Reads the data file into storage, views all of its vectors in data and
-// computes their statistics. Refuses data that can't be read, a dimension too
-// large for full covariances, values whose squares or variances overflow and,
-// for training, a column without variance: kDataError, after the reason and
-// the data error line.
+// computes their statistics. Refuses data that can't be read, no vectors
+// where they are needed, a dimension too large for full covariances, values
+// whose squares or variances overflow and, for training, a column without
+// variance: kDataError, after the reason and the data error line.
 ExitStatus ReadData(DataRequest const& request, DataStorage& storage, Data& data,
                     DataStatistics& statistics);
 

@@ -58,7 +58,7 @@ ExitStatus ReadInputs(ModelOptions const& options, Inputs& inputs) {
 
   // The data as mixfit reads it to evaluate an initial solution.
   DataStatistics statistics;
-  DataRequest const request = {options.input, false, 1, options.relative_floor, 0, false};
+  DataRequest const request = {options.input, false, 1, options.relative_floor, 0, false, true};
   bool const completed = Completes("reading the data", [&] {
     status = ReadData(request, inputs.storage, inputs.data, statistics);
   });

@@ -262,15 +262,26 @@ TEST_F(ModelTest, RefusalsWriteNothing) {
   std::string const data = WriteFile("data.txt", "1 2\n3 4\n5 7\n");
   std::string const wide = WriteFile("wide.txt", "1 2 3\n3 4 5\n5 7 8\n");
   std::string const broken = WriteFile("broken.txt", "2\n1\n0 0\n");
+  std::string const empty = WriteFile("empty.txt", ""), comments = WriteFile("c.txt", "% 1 2\n\n");
   std::string const missing = Path("missing.txt"), out = Path("out.txt");
+  std::string const none = "The data file holds no vectors.\n\nError reading input data file: ";
   // The status, the command line and the start of the error output.
   std::vector<std::tuple<int, std::vector<std::string>, std::string>> const cases = {
-      {3, {"score", "-m", missing, "-i", data}, "\nError reading input solution: " + missing},
-      {3, {"info", "-m", broken}, "\nError reading input solution: " + broken},
-      {2, {"classify", "-m", model, "-i", missing}, "\nError reading input data file: " + missing},
+      {3,
+       {"score", "-m", missing, "-i", data},
+       "\nError reading input solution: " + missing + "\n"},
+      {3, {"info", "-m", broken}, "\nError reading input solution: " + broken + "\n"},
+      {2,
+       {"classify", "-m", model, "-i", missing},
+       "\nError reading input data file: " + missing + "\n\n"},
       {3,
        {"posteriors", "-m", model, "-i", wide},
        "Error: the model has dimension 2, the data dimension 3.\n"},
+      {2, {"score", "-m", model, "-i", empty}, none + empty + "\n\n"},
+      {2, {"score", "-m", model, "-i", comments, "--average"}, none + comments + "\n\n"},
+      {2, {"classify", "-m", model, "-i", empty}, none + empty + "\n\n"},
+      {2, {"posteriors", "-m", model, "-i", comments}, none + comments + "\n\n"},
+      {2, {"info", "-m", model, "-i", empty}, none + empty + "\n\n"},
       {1,
        {"sample", "-m", model, "-n", "1000000001"},
        "Error: too large integer value (1000000001 > 1000000000)\n"},
@@ -290,6 +301,9 @@ TEST_F(ModelTest, RefusalsWriteNothing) {
     ProgramResult run = RunMixfitModel(arguments);
     EXPECT_EQ(run.status, status);
     EXPECT_EQ(run.err.rfind(err, 0), 0u) << run.err;
+    if (status > 1) {
+      EXPECT_EQ(run.err, err);  // nothing more
+    }
     EXPECT_EQ(run.out, "");
     EXPECT_FALSE(Exists(out));
   }
