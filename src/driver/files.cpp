@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <cstdint>
 #include <cstring>
 
@@ -10,6 +11,16 @@
 ExitStatus DataError(const char* input) {
   fprintf(stderr, "\nError reading input data file: %s\n\n", input);
   return ExitStatus::kDataError;
+}
+
+void ReportWhyNotOpened(const char* name) {
+  if (!Speaks()) return;
+  FILE* file = fopen(name, "r");
+  if (file == nullptr) {
+    fprintf(stderr, "%s\n", strerror(errno));
+    return;
+  }
+  fclose(file);
 }
 
 ExitStatus ReadData(DataRequest const& request, DataStorage& storage, Data& data,

@@ -37,6 +37,12 @@ ExitStatus ReadData(DataRequest const& request, DataStorage& storage, Data& data
 // and kDataError.
 ExitStatus DataError(const char* input);
 
+// Writes to stderr, on a line of its own, the system's reason why the named
+// input can't be opened for reading; nothing when it can be, as then its
+// content was at fault. The readers tell only that opening failed, so the
+// file is tried again here.
+void ReportWhyNotOpened(const char* name);
+
 // ReadModel's dimension for a model that may have any.
 const int kAnyDimension = -1;
 

@@ -49,7 +49,10 @@ ExitStatus ReadInputs(ModelOptions const& options, Inputs& inputs) {
   if (!Completes("reading the model",
                  [&] { status = ReadModel(options.model, kAnyDimension, model); }))
     return ExitStatus::kSolutionError;
-  if (status != ExitStatus::kSuccess) return status;
+  if (status != ExitStatus::kSuccess) {
+    ReportWhyNotOpened(options.model);
+    return status;
+  }
   if (model.count == 0 && options.command != ModelCommand::kInfo) {
     fputs("Error: the model has no components.\n", stderr);
     return ExitStatus::kSolutionError;
@@ -63,6 +66,7 @@ ExitStatus ReadInputs(ModelOptions const& options, Inputs& inputs) {
     status = ReadData(request, inputs.storage, inputs.data, statistics);
   });
   if (!completed) DataError(options.input);
+  if (status == ExitStatus::kDataError) ReportWhyNotOpened(options.input);
   status = Agreed(completed, status, ExitStatus::kDataError);
   if (status != ExitStatus::kSuccess) return status;
   if (ModelDimension(model) != inputs.data.Dimension()) {

@@ -2,6 +2,8 @@
 // the information criteria, classes, drawn vectors, tools/select-k, and the
 // command line with its refusals.
 
+#include <cerrno>
+#include <cstring>
 #include <map>
 #include <numeric>
 #include <sstream>
@@ -265,15 +267,16 @@ TEST_F(ModelTest, RefusalsWriteNothing) {
   std::string const empty = WriteFile("empty.txt", ""), comments = WriteFile("c.txt", "% 1 2\n\n");
   std::string const missing = Path("missing.txt"), out = Path("out.txt");
   std::string const none = "The data file holds no vectors.\n\nError reading input data file: ";
+  std::string const reason = std::string(std::strerror(ENOENT)) + "\n";
   // The status, the command line and the start of the error output.
   std::vector<std::tuple<int, std::vector<std::string>, std::string>> const cases = {
       {3,
        {"score", "-m", missing, "-i", data},
-       "\nError reading input solution: " + missing + "\n"},
+       "\nError reading input solution: " + missing + "\n" + reason},
       {3, {"info", "-m", broken}, "\nError reading input solution: " + broken + "\n"},
       {2,
        {"classify", "-m", model, "-i", missing},
-       "\nError reading input data file: " + missing + "\n\n"},
+       "\nError reading input data file: " + missing + "\n\n" + reason},
       {3,
        {"posteriors", "-m", model, "-i", wide},
        "Error: the model has dimension 2, the data dimension 3.\n"},
