@@ -24,9 +24,9 @@ void ReportWhyNotOpened(const char* name) {
 }
 
 ExitStatus ReadData(DataRequest const& request, DataStorage& storage, Data& data,
-                    DataStatistics& statistics) {
+                    DataStatistics& statistics, DataLines* lines) {
   const char* input = request.input;
-  if (storage.ReadShare(input) != DATA_FILE_OK) return DataError(input);
+  if (storage.ReadShare(input, lines) != DATA_FILE_OK) return DataError(input);
   if (storage.rows > 0) data.Map(0, static_cast<uint32_t>(storage.rows));
   // A model has nothing to be evaluated on. Every rank knows the dimension,
   // which the first vector of the file fixes, also without vectors of its own.

@@ -26,12 +26,13 @@ struct DataRequest {
 };
 
 // Reads the data file into storage, views all of its vectors in data and
-// computes their statistics. Refuses data that can't be read, no vectors
-// where they are needed, a dimension too large for full covariances, values
-// whose squares or variances overflow and, for training, a column without
-// variance: kDataError, after the reason and the data error line.
+// computes their statistics; when lines is not null, it receives where this
+// rank's vectors stand in the file. Refuses data that can't be read, no
+// vectors where they are needed, a dimension too large for full covariances,
+// values whose squares or variances overflow and, for training, a column
+// without variance: kDataError, after the reason and the data error line.
 ExitStatus ReadData(DataRequest const& request, DataStorage& storage, Data& data,
-                    DataStatistics& statistics);
+                    DataStatistics& statistics, DataLines* lines = nullptr);
 
 // Reports data that can't be read or used: the data error line on stderr,
 // and kDataError.

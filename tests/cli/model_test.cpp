@@ -317,4 +317,46 @@ TEST_F(ModelTest, RefusalsWriteNothing) {
             4);
 }
 
+// Rows of the vectors of a file with comment and faulty lines: each starts
+// with its vector's line with --line-numbers, and a note on the skipped lines
+// follows either way (but for the one row of --average).
+TEST_F(ModelTest, LineNumbersAndSkippedLines) {
+  std::string const model = WriteFile("model.txt", kTwoUnit);
+  // Each line, and whether it holds a vector.
+  std::vector<std::pair<std::string, bool>> const lines = {
+      {"% heading", false}, {"0.5", true},  {"", false},  {"1 2", false}, {"1.5", true},
+      {"x", false},         {"# 3", false}, {"-2", true}, {"nan", false}, {"3", true}};
+  std::string text;
+  std::vector<int> numbers;
+  for (size_t n = 0; n < lines.size(); ++n) {
+    text += lines[n].first + "\n";
+    if (lines[n].second) numbers.push_back(static_cast<int>(n + 1));
+  }
+  std::string const data = WriteFile("data.txt", text);
+  std::string const note =
+      "Note: 3 lines of the data file were skipped; the rows follow the 4 vectors read.\n";
+  for (std::string command : {"score", "classify", "posteriors"}) {
+    SCOPED_TRACE(command);
+    ProgramResult const plain = RunMixfitModel({command, "-m", model, "-i", data});
+    ProgramResult const numbered =
+        RunMixfitModel({command, "-m", model, "-i", data, "--line-numbers"});
+    ASSERT_EQ(plain.status, 0) << plain.err;
+    ASSERT_EQ(numbered.status, 0) << numbered.err;
+    EXPECT_EQ(plain.err.substr(plain.err.size() - std::min(plain.err.size(), note.size())), note);
+    EXPECT_EQ(numbered.err, plain.err);
+    std::vector<std::vector<double>> const rows = Table(plain.out), lined = Table(numbered.out);
+    ASSERT_EQ(lined.size(), numbers.size());
+    ASSERT_EQ(rows.size(), numbers.size());
+    for (size_t n = 0; n < rows.size(); ++n) {
+      std::vector<double> expected = rows[n];
+      expected.insert(expected.begin(), numbers[n]);
+      EXPECT_EQ(lined[n], expected) << n;
+    }
+  }
+  ProgramResult const average =
+      RunMixfitModel({"score", "-m", model, "-i", data, "--average", "--line-numbers"});
+  EXPECT_EQ(average.out, Out({"score", "-m", model, "-i", data, "--average"}));
+  EXPECT_EQ(average.err.find("Note:"), std::string::npos);
+}
+
 }  // namespace
