@@ -207,11 +207,13 @@ size_t SplitWindow(const char* window, size_t end, std::vector<Piece>& pieces) {
 // Reads file from its position in windows of whole lines: the pieces of a
 // window are parsed in parallel, then their lines are judged by stream in
 // file order and the vectors it accepts collected, exactly as the line
-// reader would. Returns true when a line is longer than a window: the file
-// is then positioned at its start and the line counter set for the line
-// reader to go on. Otherwise reading has ended: stream.finished is set at
-// the end of the input and clear after a read failure or a limit.
-bool ReadWindows(FILE* file, DataStream& stream, VectorCollector& collector) {
+// reader would, with their line numbers when numbers is not null. Returns
+// true when a line is longer than a window: the file is then positioned at
+// its start and the line counter set for the line reader to go on.
+// Otherwise reading has ended: stream.finished is set at the end of the
+// input and clear after a read failure or a limit.
+bool ReadWindows(FILE* file, DataStream& stream, VectorCollector& collector,
+                 std::vector<int>* numbers) {
   off_t position = ftello(file);
   // Larger than the rest of the file by one, so that a window that is not
   // full tells the end; and room for a terminator.
@@ -282,6 +284,7 @@ bool ReadWindows(FILE* file, DataStream& stream, VectorCollector& collector) {
         if (verdict == LINE_ACCEPTED) {
           if (!collector.Count(parsed.length)) break;
           accepted.push_back(piece.values.data() + parsed.first);
+          if (numbers) numbers->push_back(lines + parsed.line);
         }
       }
       lines += piece.lines;
@@ -398,8 +401,10 @@ int const kOutOfMemory = 100, kTooLarge = 101;
 // `offset` on, with stream's counters and dimension as they stand there.
 // Returns the count of accepted vectors; with compact, they are also moved
 // to the front of share.values (so a share is compacted once, by its last
-// judging). Stops at LINE_STOPPED, setting *stopped.
-size_t JudgeShare(Share& share, DataStream& stream, int offset, bool compact, bool* stopped) {
+// judging) and, when numbers is not null, their line numbers appended to it.
+// Stops at LINE_STOPPED, setting *stopped.
+size_t JudgeShare(Share& share, DataStream& stream, int offset, bool compact, bool* stopped,
+                  std::vector<int>* numbers = nullptr) {
   size_t kept = 0;
   *stopped = false;
   for (ParsedLine const& parsed : share.parsed) {
@@ -414,8 +419,10 @@ size_t JudgeShare(Share& share, DataStream& stream, int offset, bool compact, bo
     }
     // An accepted line's place is behind every vector accepted before it.
     if (verdict == LINE_ACCEPTED) {
-      if (compact)
+      if (compact) {
         std::copy(values, values + parsed.length, share.values.data() + kept * parsed.length);
+        if (numbers) numbers->push_back(offset + parsed.line);
+      }
       ++kept;
     }
   }
@@ -424,8 +431,8 @@ size_t JudgeShare(Share& share, DataStream& stream, int offset, bool compact, bo
 
 }  // namespace
 
-int DataStorage::ReadShare(const char* name) {
-  if (RankCount() == 1) return Read(name);
+int DataStorage::ReadShare(const char* name, DataLines* lines) {
+  if (RankCount() == 1) return Read(name, lines);
   Resize(0, 0, false);
   // Rank 0 tells whether the file opens and can be seeked.
   FILE* file = RankIndex() == 0 ? fopen(name, "r") : nullptr;
@@ -437,7 +444,7 @@ int DataStorage::ReadShare(const char* name) {
     // Read by rank 0 alone, then handed out in nearly equal parts.
     int result = DATA_FILE_OK;
     try {
-      if (RankIndex() == 0) result = Read(file);
+      if (RankIndex() == 0) result = Read(file, lines);
     } catch (std::bad_alloc const&) {
       result = kOutOfMemory;
     }
@@ -447,14 +454,23 @@ int DataStorage::ReadShare(const char* name) {
     if (result != DATA_FILE_OK) return result;
     int shape[2] = {rows, columns};
     BroadcastFromFirst(shape, sizeof shape);
-    std::vector<size_t> offsets(RankCount() + 1);
-    for (int r = 0; r <= RankCount(); ++r)
-      offsets[r] =
-          static_cast<size_t>(static_cast<long long>(shape[0]) * r / RankCount()) * shape[1];
+    std::vector<size_t> firsts(RankCount() + 1), offsets(RankCount() + 1);
+    for (int r = 0; r <= RankCount(); ++r) {
+      firsts[r] = static_cast<size_t>(static_cast<long long>(shape[0]) * r / RankCount());
+      offsets[r] = firsts[r] * shape[1];
+    }
     std::vector<double> part;
     ScatterFromFirst(data, offsets, part);
     Resize(static_cast<int>(part.size() / std::max(shape[1], 1)), shape[1], false);
     std::copy(part.begin(), part.end(), data);
+    if (lines) {
+      // The line numbers go with their vectors, exactly as doubles.
+      std::vector<double> const numbers(lines->numbers.begin(), lines->numbers.end());
+      ScatterFromFirst(numbers.data(), firsts, part);
+      lines->numbers.resize(part.size());
+      for (size_t n = 0; n < part.size(); ++n) lines->numbers[n] = static_cast<int>(part[n]);
+      BroadcastFromFirst(&lines->skipped, sizeof lines->skipped);
+    }
     return DATA_FILE_OK;
   }
 
@@ -527,8 +543,10 @@ int DataStorage::ReadShare(const char* name) {
   }
   if (fixed) judge.vector.Resize(1, dimension, false);
   size_t kept = 0;
+  std::vector<int>* numbers = lines ? &lines->numbers : nullptr;
+  if (numbers) numbers->clear();
   stopped = judge.max_errors <= 0 || judge.max_incomplete <= 0;  // before this share
-  if (!stopped) kept = JudgeShare(share, judge, offset, true, &stopped);
+  if (!stopped) kept = JudgeShare(share, judge, offset, true, &stopped, numbers);
   if (messages) fclose(messages);
   std::vector<char> all = GatherTextAtFirst(text, length);
   free(text);
@@ -551,30 +569,39 @@ int DataStorage::ReadShare(const char* name) {
     fprintf(stderr, "Too many values for one data set (more than %i), exiting.\n", INT_MAX);
   if (outcome != DATA_FILE_OK) return DATA_FILE_FAILED;
   std::copy(share.values.data(), share.values.data() + kept * dimension, data);
+  if (lines) {
+    // No limit was reached: the faulty lines are those counted without one.
+    lines->skipped = 0;
+    for (double count : counts) lines->skipped += static_cast<int>(count);
+  }
   return DATA_FILE_OK;
 }
 
-int DataStorage::Read(FILE* file) {
+int DataStorage::Read(FILE* file, DataLines* lines) {
   Resize(0, 0, false);
   DataStream stream;
   stream.Open(file, stderr);
   VectorCollector collector;
+  std::vector<int>* numbers = lines ? &lines->numbers : nullptr;
+  if (numbers) numbers->clear();
   // A regular file is read in windows of whole lines, parsed in parallel;
   // the line reader takes over for a line longer than a window, and reads
   // every other input.
-  bool lineByLine = !Seekable(file) || ReadWindows(file, stream, collector);
+  bool lineByLine = !Seekable(file) || ReadWindows(file, stream, collector, numbers);
   while (lineByLine && stream.Get() && collector.Add(stream.vector.data, stream.vector.columns)) {
+    if (numbers) numbers->push_back(CurrentLineNumber());
   }
   collector.MoveTo(*this);
   int result = stream.finished && !collector.too_large ? DATA_FILE_OK : DATA_FILE_FAILED;
+  if (lines) lines->skipped = stream.error_count + stream.incomplete_count;
   stream.Close();
   return result;
 }
 
-int DataStorage::Read(const char* name) {
+int DataStorage::Read(const char* name, DataLines* lines) {
   FILE* file = fopen(name, "r");
   if (!file) return DATA_FILE_CANNOT_OPEN;
-  int result = Read(file);
+  int result = Read(file, lines);
   fclose(file);
   return result;
 }

@@ -16,6 +16,13 @@ enum DataFileResult : int32_t {
   DATA_FILE_NO_STORAGE = -1,  // a view without a storage
 };
 
+// Where the vectors read from a data file stand in it, for output that must
+// line up with the file's lines.
+struct DataLines {
+  std::vector<int> numbers;  // the line of each vector, from 1, as the messages count
+  int skipped = 0;           // faulty lines, reported and skipped
+};
+
 // A data set: one data vector per row; the column count is the dimension.
 // Data files hold one vector per line (see DataStream).
 class DataStorage : public Matrix {
@@ -25,11 +32,12 @@ class DataStorage : public Matrix {
   // when the whole input was read (possibly no vector), DATA_FILE_FAILED
   // when reading stopped early: at the limit of faulty lines, at a read
   // failure or before the values would exceed the INT_MAX that a storage
-  // holds. The vectors read before a stop stay.
-  int Read(FILE* file);
+  // holds. The vectors read before a stop stay. When lines is not null it
+  // receives where the vectors stand in the file.
+  int Read(FILE* file, DataLines* lines = nullptr);
   // As above; DATA_FILE_CANNOT_OPEN, and nothing changed, when the file
   // can't be opened.
-  int Read(const char* name);
+  int Read(const char* name, DataLines* lines = nullptr);
   // This rank's share of the vectors of the named file: with one rank, as
   // Read(name). With several, each rank reads the lines that start in its
   // part of the file's bytes; the faulty lines are reported once, by rank 0,
@@ -37,8 +45,9 @@ class DataStorage : public Matrix {
   // limit of faulty lines counts over the whole file, so that every rank
   // returns what Read(name) would. An input that cannot be seeked is read
   // by rank 0 and handed out in parts. Every rank gets the data's
-  // dimension, also without a vector of its own.
-  int ReadShare(const char* name);
+  // dimension, also without a vector of its own, and lines the numbers of
+  // its own vectors in the whole file and the faulty lines of the whole file.
+  int ReadShare(const char* name, DataLines* lines = nullptr);
 
   // Writes one vector per line, each value as "%g ". Returns DATA_FILE_OK,
   // or DATA_FILE_FAILED when writing (or, for a file by name, closing)

@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <cstdint>
 #include <cstring>
 
@@ -12,11 +13,27 @@ ExitStatus DataError(const char* input) {
   return ExitStatus::kDataError;
 }
 
+void ReportWhyNotOpened(const char* name) {
+  if (!Speaks()) return;
+  FILE* file = fopen(name, "r");
+  if (file == nullptr) {
+    fprintf(stderr, "%s\n", strerror(errno));
+    return;
+  }
+  fclose(file);
+}
+
 ExitStatus ReadData(DataRequest const& request, DataStorage& storage, Data& data,
-                    DataStatistics& statistics) {
+                    DataStatistics& statistics, DataLines* lines) {
   const char* input = request.input;
-  if (storage.ReadShare(input) != DATA_FILE_OK) return DataError(input);
+  if (storage.ReadShare(input, lines) != DATA_FILE_OK) return DataError(input);
   if (storage.rows > 0) data.Map(0, static_cast<uint32_t>(storage.rows));
+  // A model has nothing to be evaluated on. Every rank knows the dimension,
+  // which the first vector of the file fixes, also without vectors of its own.
+  if (request.needs_vectors && data.Dimension() == 0) {
+    fputs("The data file holds no vectors.\n", stderr);
+    return DataError(input);
+  }
   // Data that can be read but not fitted fail as unreadable data, with the
   // reason first.
   if (request.full && !FullCovariancesFit(data.Dimension())) {

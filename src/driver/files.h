@@ -22,19 +22,27 @@ struct DataRequest {
   double relative_floor;  // the variance floor relative to the data variance
   int verbose;            // from 2 on the statistics are printed
   bool trains;            // a model is to be trained
+  bool needs_vectors;     // a given model is to be evaluated or trained on them
 };
 
 // Reads the data file into storage, views all of its vectors in data and
-// computes their statistics. Refuses data that can't be read, a dimension too
-// large for full covariances, values whose squares or variances overflow and,
-// for training, a column without variance: kDataError, after the reason and
-// the data error line.
+// computes their statistics; when lines is not null, it receives where this
+// rank's vectors stand in the file. Refuses data that can't be read, no
+// vectors where they are needed, a dimension too large for full covariances,
+// values whose squares or variances overflow and, for training, a column
+// without variance: kDataError, after the reason and the data error line.
 ExitStatus ReadData(DataRequest const& request, DataStorage& storage, Data& data,
-                    DataStatistics& statistics);
+                    DataStatistics& statistics, DataLines* lines = nullptr);
 
 // Reports data that can't be read or used: the data error line on stderr,
 // and kDataError.
 ExitStatus DataError(const char* input);
+
+// Writes to stderr, on a line of its own, the system's reason why the named
+// input can't be opened for reading; nothing when it can be, as then its
+// content was at fault. The readers tell only that opening failed, so the
+// file is tried again here.
+void ReportWhyNotOpened(const char* name);
 
 // ReadModel's dimension for a model that may have any.
 const int kAnyDimension = -1;

@@ -56,8 +56,10 @@ ExitStatus Fit(FitOptions const& options) {
   Data data(storage);
   DataStatistics statistics;
   ExitStatus status = ExitStatus::kSuccess;
+  bool const solution_given = options.solution != nullptr;
   DataRequest const request = {options.input,          options.full,    options.count,
-                               options.relative_floor, options.verbose, options.Trains()};
+                               options.relative_floor, options.verbose, options.Trains(),
+                               solution_given};
   bool completed =
       Completes("reading the data", [&] { status = ReadData(request, storage, data, statistics); });
   if (!completed) DataError(options.input);

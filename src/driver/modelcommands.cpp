@@ -21,6 +21,7 @@ struct Inputs {
   MixtureModel model;
   DataStorage storage;
   Data data;
+  DataLines lines;  // for the commands that write a row per vector
 
   Inputs() : data(storage) {}
   Inputs(Inputs const&) = delete;
@@ -49,7 +50,10 @@ ExitStatus ReadInputs(ModelOptions const& options, Inputs& inputs) {
   if (!Completes("reading the model",
                  [&] { status = ReadModel(options.model, kAnyDimension, model); }))
     return ExitStatus::kSolutionError;
-  if (status != ExitStatus::kSuccess) return status;
+  if (status != ExitStatus::kSuccess) {
+    ReportWhyNotOpened(options.model);
+    return status;
+  }
   if (model.count == 0 && options.command != ModelCommand::kInfo) {
     fputs("Error: the model has no components.\n", stderr);
     return ExitStatus::kSolutionError;
@@ -58,11 +62,13 @@ ExitStatus ReadInputs(ModelOptions const& options, Inputs& inputs) {
 
   // The data as mixfit reads it to evaluate an initial solution.
   DataStatistics statistics;
-  DataRequest const request = {options.input, false, 1, options.relative_floor, 0, false};
+  DataRequest const request = {options.input, false, 1, options.relative_floor, 0, false, true};
+  DataLines* lines = WritesRowPerVector(options.command) ? &inputs.lines : nullptr;
   bool const completed = Completes("reading the data", [&] {
-    status = ReadData(request, inputs.storage, inputs.data, statistics);
+    status = ReadData(request, inputs.storage, inputs.data, statistics, lines);
   });
   if (!completed) DataError(options.input);
+  if (status == ExitStatus::kDataError) ReportWhyNotOpened(options.input);
   status = Agreed(completed, status, ExitStatus::kDataError);
   if (status != ExitStatus::kSuccess) return status;
   if (ModelDimension(model) != inputs.data.Dimension()) {
@@ -71,6 +77,15 @@ ExitStatus ReadInputs(ModelOptions const& options, Inputs& inputs) {
     return ExitStatus::kSolutionError;
   }
   PrepareModel(model, statistics.minimum_variances);
+  if (options.line_numbers && RankCount() > 1) {
+    // Rank 0 writes every row, so it takes the line of every vector, in
+    // data order as the logs are gathered; the numbers are exact as doubles.
+    std::vector<int>& numbers = inputs.lines.numbers;
+    std::vector<double> const mine(numbers.begin(), numbers.end());
+    std::vector<double> const all = GatherAtFirst(mine.data(), mine.size());
+    numbers.resize(all.size());
+    for (size_t n = 0; n < all.size(); ++n) numbers[n] = static_cast<int>(all[n]);
+  }
   return ExitStatus::kSuccess;
 }
 
@@ -120,6 +135,22 @@ void Score(Inputs const& inputs, std::vector<double>& logs, std::vector<double>*
     *responsibilities = GatherAtFirst(responsibilities->data(), responsibilities->size());
 }
 
+// Starts the row of vector n with its line in the data file, when asked.
+void StartRow(FILE* file, ModelOptions const& options, Inputs const& inputs, size_t n) {
+  if (options.line_numbers) fprintf(file, "%i ", inputs.lines.numbers[n]);
+}
+
+// Says, after the rows of a command were written, when they no longer follow
+// the lines of the data file one to one because faulty lines were skipped.
+ExitStatus NoteSkippedLines(ExitStatus status, Inputs const& inputs, size_t vectors) {
+  if (status == ExitStatus::kSuccess && inputs.lines.skipped > 0)
+    fprintf(stderr,
+            "Note: %i lines of the data file were skipped; the rows follow the %zu vectors "
+            "read.\n",
+            inputs.lines.skipped, vectors);
+  return status;
+}
+
 double Average(std::vector<double> const& logs) {
   return SumInOrder(logs.data(), logs.size()) / static_cast<double>(logs.size());
 }
@@ -127,35 +158,43 @@ double Average(std::vector<double> const& logs) {
 ExitStatus ScoreCommand(ModelOptions const& options, Inputs const& inputs) {
   std::vector<double> logs;
   Score(inputs, logs, nullptr);
-  return WriteOutput(options.output, [&](FILE* file) {
-    if (options.average) {
-      fprintf(file, "%g\n", Average(logs));
-      return;
+  if (options.average)
+    return WriteOutput(options.output, [&](FILE* file) { fprintf(file, "%g\n", Average(logs)); });
+  ExitStatus const status = WriteOutput(options.output, [&](FILE* file) {
+    for (size_t n = 0; n < logs.size(); ++n) {
+      StartRow(file, options, inputs, n);
+      WriteReals(file, &logs[n], 1);
     }
-    for (double value : logs) WriteReals(file, &value, 1);
   });
+  return NoteSkippedLines(status, inputs, logs.size());
 }
 
 ExitStatus ClassifyCommand(ModelOptions const& options, Inputs const& inputs) {
   std::vector<double> logs, responsibilities;
   Score(inputs, logs, &responsibilities);
   int const K = inputs.model.count;
-  return WriteOutput(options.output, [&](FILE* file) {
+  ExitStatus const status = WriteOutput(options.output, [&](FILE* file) {
     for (size_t n = 0; n < logs.size(); ++n) {
       double const* row = &responsibilities[n * K];
       int const k = LargestEntry(row, K);
+      StartRow(file, options, inputs, n);
       fprintf(file, "%i %.17g\n", k + 1, row[k]);
     }
   });
+  return NoteSkippedLines(status, inputs, logs.size());
 }
 
 ExitStatus PosteriorsCommand(ModelOptions const& options, Inputs const& inputs) {
   std::vector<double> logs, responsibilities;
   Score(inputs, logs, &responsibilities);
   int const K = inputs.model.count;
-  return WriteOutput(options.output, [&](FILE* file) {
-    for (size_t n = 0; n < logs.size(); ++n) WriteReals(file, &responsibilities[n * K], K);
+  ExitStatus const status = WriteOutput(options.output, [&](FILE* file) {
+    for (size_t n = 0; n < logs.size(); ++n) {
+      StartRow(file, options, inputs, n);
+      WriteReals(file, &responsibilities[n * K], K);
+    }
   });
+  return NoteSkippedLines(status, inputs, logs.size());
 }
 
 // "diagonal" or "full" when every component has that type, "mixed" when they

@@ -11,8 +11,8 @@
 // go to stderr, and nothing is written on failure. Returns the exit status:
 // kSolutionError for a model that can't be read, doesn't fit the data's
 // dimension or can't serve the command, kDataError for data that can't be
-// read, kOutputError for output that can't be written or would replace an
-// input.
+// read or hold no vectors, kOutputError for output that can't be written
+// or would replace an input.
 ExitStatus RunModelCommand(ModelOptions const& options);
 
 #endif

@@ -1,6 +1,5 @@
 #include "driver/modeloptions.h"
 
-#include <climits>
 #include <cstring>
 #include <string>
 
@@ -72,6 +71,11 @@ bool ReadsData(ModelCommand command) {
          command == ModelCommand::kPosteriors || command == ModelCommand::kInfo;
 }
 
+bool WritesRowPerVector(ModelCommand command) {
+  return command == ModelCommand::kScore || command == ModelCommand::kClassify ||
+         command == ModelCommand::kPosteriors;
+}
+
 void DeclareCommandOptions(ModelCommand command) {
   optAdd('m', "model");
   optAddValueString(nullptr);
@@ -93,7 +97,7 @@ void DeclareCommandOptions(ModelCommand command) {
 
   if (command == ModelCommand::kSample) {
     optAdd('n', "count");
-    optAddValueInteger(1, 1, INT_MAX);
+    optAddValueInteger(1, 1, kMaxDraws);
     optCompulsory();
     optUsage("Number of vectors to draw.");
   }
@@ -101,6 +105,11 @@ void DeclareCommandOptions(ModelCommand command) {
   optAdd('o', "output");
   optAddValueString(nullptr);
   optUsage("Output file name; the standard output when not given.");
+
+  if (WritesRowPerVector(command)) {
+    optAddFlag(0, "line-numbers", 0);
+    optUsage("Start each row with the line of its vector in the data file.");
+  }
 
   if (command == ModelCommand::kScore) {
     optAddFlag(0, "average", 0);
@@ -122,6 +131,12 @@ void PrintCommandUsage(FILE* stream, ModelCommand command) {
   std::string program = std::string("mixfit-model ") + entry->word;
   optPrintUsage(stream, program.c_str());
   fputs(entry->notes, stream);
+  if (WritesRowPerVector(command))
+    fputs(
+        "With --line-numbers each row starts with the line of its vector in the\n"
+        "data file (from 1, every line counted). When faulty lines were\n"
+        "skipped, a note on the standard error says so.\n",
+        stream);
   fputs("Real numbers are printed with 17 significant digits (%.17g).\n\n", stream);
 }
 
@@ -135,6 +150,9 @@ ModelOptions ReadModelOptions(ModelCommand command) {
     options.relative_floor = optDouble('v', 1);
   }
   if (command == ModelCommand::kScore) options.average = optGivenStr("average", 0) > 0;
+  // The average is no row of a vector.
+  if (WritesRowPerVector(command))
+    options.line_numbers = optGivenStr("line-numbers", 0) > 0 && !options.average;
   if (command == ModelCommand::kSample) {
     options.count = optInt('n', 1);
     options.labels = optGivenStr("labels", 0) > 0;

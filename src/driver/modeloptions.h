@@ -33,6 +33,13 @@ void PrintCommandUsage(FILE* stream, ModelCommand command);
 // Whether command reads data, with -i and -v in its table.
 bool ReadsData(ModelCommand command);
 
+// Whether command writes a row for each data vector, with --line-numbers in
+// its table.
+bool WritesRowPerVector(ModelCommand command);
+
+// The largest number of vectors that sample draws in one run.
+const int kMaxDraws = 1000000000;
+
 // Everything a command takes from its command line and environment.
 struct ModelOptions {
   ModelCommand command;
@@ -41,6 +48,7 @@ struct ModelOptions {
   const char* output;     // null: the standard output
   double relative_floor;  // of the variances, relative to the data variances
   bool average;           // score: only the mean of the log densities
+  bool line_numbers;      // score, classify, posteriors: rows start with their vector's line
   int count;              // sample: the number of vectors
   bool labels;            // sample: each line starts with the component's number
   uint32_t seed;          // sample: the seed of the draws

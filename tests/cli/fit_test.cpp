@@ -110,6 +110,10 @@ TEST_F(FitTest, EveryFailureEndsWithItsStatusAndMessage) {
       {2, "Column 1" + flat, {"-i", constant, "-s", given}},
       {2, "Column 2" + flat, {"-i", tiny}},
       {2, "Column 1" + flat, {"-i", one}},
+      // A model needs vectors to be evaluated on; random starts need them
+      // to be placed on (status 5 below).
+      {2, "The data file holds no vectors.\n", {"-i", empty, "-s", given}},
+      {2, "The data file holds no vectors.\n", {"-i", comments, "-s", given, "-I", "0"}},
       {3, "", {"-i", data, "-s", missing}},
       {3, "", {"-i", data, "-s", empty}},
       {3, "", {"-i", data, "-s", other}},

@@ -2,6 +2,8 @@
 // the information criteria, classes, drawn vectors, and the command line with
 // its refusals.
 
+#include <cerrno>
+#include <cstring>
 #include <map>
 #include <numeric>
 #include <sstream>
@@ -232,7 +234,7 @@ TEST_F(ModelTest, UsageTexts) {
   run = RunMixfitModel({"sample", "-m", "model.txt", "--help"});
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.err.rfind("\nmixfit-model sample: ", 0), 0u) << run.err;
-  EXPECT_NE(run.err.find("-n/--count integer1\n    integer1 = 1, [1, 2147483647]  (must be given)"),
+  EXPECT_NE(run.err.find("-n/--count integer1\n    integer1 = 1, [1, 1000000000]  (must be given)"),
             std::string::npos);
   EXPECT_NE(run.err.find("\n  --labels \n"), std::string::npos);
   EXPECT_EQ(run.err.find("-i/--input"), std::string::npos);
@@ -243,15 +245,34 @@ TEST_F(ModelTest, RefusalsWriteNothing) {
   std::string const data = WriteFile("data.txt", "1 2\n3 4\n5 7\n");
   std::string const wide = WriteFile("wide.txt", "1 2 3\n3 4 5\n5 7 8\n");
   std::string const broken = WriteFile("broken.txt", "2\n1\n0 0\n");
+  std::string const empty = WriteFile("empty.txt", ""), comments = WriteFile("c.txt", "% 1 2\n\n");
   std::string const missing = Path("missing.txt"), out = Path("out.txt");
+  std::string const none = "The data file holds no vectors.\n\nError reading input data file: ";
+  std::string const reason = std::string(std::strerror(ENOENT)) + "\n";
   // The status, the command line and the start of the error output.
   std::vector<std::tuple<int, std::vector<std::string>, std::string>> const cases = {
-      {3, {"score", "-m", missing, "-i", data}, "\nError reading input solution: " + missing},
-      {3, {"info", "-m", broken}, "\nError reading input solution: " + broken},
-      {2, {"classify", "-m", model, "-i", missing}, "\nError reading input data file: " + missing},
+      {3,
+       {"score", "-m", missing, "-i", data},
+       "\nError reading input solution: " + missing + "\n" + reason},
+      {3, {"info", "-m", broken}, "\nError reading input solution: " + broken + "\n"},
+      {2,
+       {"classify", "-m", model, "-i", missing},
+       "\nError reading input data file: " + missing + "\n\n" + reason},
       {3,
        {"posteriors", "-m", model, "-i", wide},
        "Error: the model has dimension 2, the data dimension 3.\n"},
+      {2, {"score", "-m", model, "-i", empty}, none + empty + "\n\n"},
+      {2, {"score", "-m", model, "-i", comments, "--average"}, none + comments + "\n\n"},
+      {2, {"classify", "-m", model, "-i", empty}, none + empty + "\n\n"},
+      {2, {"posteriors", "-m", model, "-i", comments}, none + comments + "\n\n"},
+      {2, {"info", "-m", model, "-i", empty}, none + empty + "\n\n"},
+      {1,
+       {"sample", "-m", model, "-n", "1000000001"},
+       "Error: too large integer value (1000000001 > 1000000000)\n"},
+      // Beyond an int the parser holds the largest int.
+      {1,
+       {"sample", "-m", model, "-n", "2147483648"},
+       "Error: too large integer value (2147483647 > 1000000000)\n"},
       {1, {"Score", "-m", model}, "Error: unknown command: Score\n\nUsage: mixfit-model COMMAND"},
       {1, {"score", "-m", model}, "Error: missing compulsory option(s).\n\nmixfit-model score: "},
       {1,
@@ -264,10 +285,59 @@ TEST_F(ModelTest, RefusalsWriteNothing) {
     ProgramResult run = RunMixfitModel(arguments);
     EXPECT_EQ(run.status, status);
     EXPECT_EQ(run.err.rfind(err, 0), 0u) << run.err;
+    if (status > 1) {
+      EXPECT_EQ(run.err, err);  // nothing more
+    }
     EXPECT_EQ(run.out, "");
     EXPECT_FALSE(Exists(out));
   }
   EXPECT_EQ(ReadFile(data) + ReadFile(model), before);
+  // The largest count passes the parser: drawing stops at the first failed
+  // write.
+  EXPECT_EQ(RunMixfitModel({"sample", "-m", model, "-n", "1000000000", "-o", "/dev/full"}).status,
+            4);
+}
+
+// Rows of the vectors of a file with comment and faulty lines: each starts
+// with its vector's line with --line-numbers, and a note on the skipped lines
+// follows either way (but for the one row of --average).
+TEST_F(ModelTest, LineNumbersAndSkippedLines) {
+  std::string const model = WriteFile("model.txt", kTwoUnit);
+  // Each line, and whether it holds a vector.
+  std::vector<std::pair<std::string, bool>> const lines = {
+      {"% heading", false}, {"0.5", true},  {"", false},  {"1 2", false}, {"1.5", true},
+      {"x", false},         {"# 3", false}, {"-2", true}, {"nan", false}, {"3", true}};
+  std::string text;
+  std::vector<int> numbers;
+  for (size_t n = 0; n < lines.size(); ++n) {
+    text += lines[n].first + "\n";
+    if (lines[n].second) numbers.push_back(static_cast<int>(n + 1));
+  }
+  std::string const data = WriteFile("data.txt", text);
+  std::string const note =
+      "Note: 3 lines of the data file were skipped; the rows follow the 4 vectors read.\n";
+  for (std::string command : {"score", "classify", "posteriors"}) {
+    SCOPED_TRACE(command);
+    ProgramResult const plain = RunMixfitModel({command, "-m", model, "-i", data});
+    ProgramResult const numbered =
+        RunMixfitModel({command, "-m", model, "-i", data, "--line-numbers"});
+    ASSERT_EQ(plain.status, 0) << plain.err;
+    ASSERT_EQ(numbered.status, 0) << numbered.err;
+    EXPECT_EQ(plain.err.substr(plain.err.size() - std::min(plain.err.size(), note.size())), note);
+    EXPECT_EQ(numbered.err, plain.err);
+    std::vector<std::vector<double>> const rows = Table(plain.out), lined = Table(numbered.out);
+    ASSERT_EQ(lined.size(), numbers.size());
+    ASSERT_EQ(rows.size(), numbers.size());
+    for (size_t n = 0; n < rows.size(); ++n) {
+      std::vector<double> expected = rows[n];
+      expected.insert(expected.begin(), numbers[n]);
+      EXPECT_EQ(lined[n], expected) << n;
+    }
+  }
+  ProgramResult const average =
+      RunMixfitModel({"score", "-m", model, "-i", data, "--average", "--line-numbers"});
+  EXPECT_EQ(average.out, Out({"score", "-m", model, "-i", data, "--average"}));
+  EXPECT_EQ(average.err.find("Note:"), std::string::npos);
 }
 
 }  // namespace

@@ -115,6 +115,7 @@ TEST_F(RanksTest, SameOutcomeAsOneProcess) {
   std::string const wider = faulty("wider.txt", {"1 a", "2 1 2 3 4 5", "3000 5 4 3 2 1"});
   std::string const other = WriteFile("other.txt", "1 2 3\n4 5 6\n7 8 10\n");
   std::string const longer = WriteFile("longer.txt", "1 2\n1 2 3\n3 4 5\n5 6 7\n");
+  std::string const comments = WriteFile("comments.txt", "% no vectors\n\n# at all\n");
   struct Case {
     std::vector<std::string> arguments;
     int status;
@@ -147,6 +148,13 @@ TEST_F(RanksTest, SameOutcomeAsOneProcess) {
       {{"info", "-m", start, "-i", data}, 0, MIXFIT_MODEL_BINARY},
       {{"sample", "-m", start, "-n", "5"}, 0, MIXFIT_MODEL_BINARY},
       {{"score", "-m", other, "-i", data}, 3, MIXFIT_MODEL_BINARY},
+      // Each row's line is the file's, from any share, also of a pipe; the
+      // skipped lines are those of the whole file.
+      {{"classify", "-m", start, "-i", some, "--line-numbers"}, 0, MIXFIT_MODEL_BINARY},
+      {{"score", "-m", start, "-i", pipe, "--line-numbers"}, 0, MIXFIT_MODEL_BINARY},
+      // Without vectors, on every rank.
+      {{"score", "-m", start, "-i", comments}, 2, MIXFIT_MODEL_BINARY},
+      {{"-i", comments, "-o", model, "-s", start, "-I", "0"}, 2},
   };
   for (Case const& c : cases) expectAsAlone(c.arguments, c.status, c.program);
 #ifdef MIXFIT_FAULT_INJECTION

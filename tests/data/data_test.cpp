@@ -28,22 +28,30 @@ namespace {
 
 using DataStorageTest = ScratchDirectory;
 
-// What reading a file gave: the result, size and messages, then the values.
-std::pair<std::string, std::string> ReadFrom(FILE* file) {
+// What reading a file gave.
+struct Reading {
+  std::string first;   // the result, size and messages
+  std::string second;  // the values
+  DataLines lines;
+};
+
+Reading ReadFrom(FILE* file) {
   DataStorage storage;
+  DataLines lines;
   testing::internal::CaptureStderr();
-  int const result = storage.Read(file);
+  int const result = storage.Read(file, &lines);
   std::string const messages = testing::internal::GetCapturedStderr();
   fclose(file);
   return {std::to_string(result) + " " + std::to_string(storage.rows) + "x" +
               std::to_string(storage.columns) + "\n" + messages,
           std::string(reinterpret_cast<char const*>(storage.data),
-                      sizeof(double) * storage.ElementCount())};
+                      sizeof(double) * storage.ElementCount()),
+          lines};
 }
 
 // A regular file is read in windows of whole lines parsed in parallel, any
-// other input line by line: both give the same vectors, messages and result,
-// across windows, at a limit and for a line longer than a window.
+// other input line by line: both give the same vectors, lines, messages and
+// result, across windows, at a limit and for a line longer than a window.
 TEST_F(DataStorageTest, RegularFilesReadAsOtherInput) {
   std::string mixed = "% header\n\n  \t\r\n1 2 3\r\n", wide;
   for (int k = 0; k < 20000; ++k) {
@@ -67,9 +75,36 @@ TEST_F(DataStorageTest, RegularFilesReadAsOtherInput) {
       auto const read = ReadFrom(fopen(file.c_str(), "r"));
       EXPECT_EQ(read.first, expected.first) << threads << " threads";
       EXPECT_TRUE(read.second == expected.second) << threads << " threads";
+      EXPECT_TRUE(read.lines.numbers == expected.lines.numbers) << threads << " threads";
+      EXPECT_EQ(read.lines.skipped, expected.lines.skipped) << threads << " threads";
     }
   }
   SetThreadCount(original);
+}
+
+// Each vector's line counts the blank, comment and faulty lines before it,
+// from 1, and the faulty lines are counted, by either reader.
+TEST_F(DataStorageTest, LinesOfTheVectors) {
+  struct {
+    std::string text;
+    std::vector<int> numbers;
+    int skipped;
+  } const cases[] = {
+      {"", {}, 0},
+      {"% only\n\n", {}, 0},
+      {"1 2\n3 4", {1, 2}, 0},
+      {"% a\n\n1 2\n1 x\n3\n  # b\n5 6 7\n5 NaN\n7 8\n", {3, 9}, 4},
+      {"\n" + std::string(9 << 20, ' ') + "\n1\n2\n", {3, 4}, 0},  // a line beyond a window
+  };
+  for (auto const& c : cases) {
+    std::string const file = WriteFile("data.txt", c.text);
+    for (FILE* input : {fopen(file.c_str(), "r"),
+                        fmemopen(const_cast<char*>(c.text.data()), c.text.size(), "r")}) {
+      Reading const read = ReadFrom(input);
+      EXPECT_EQ(read.lines.numbers, c.numbers) << c.text.substr(0, 40);
+      EXPECT_EQ(read.lines.skipped, c.skipped) << c.text.substr(0, 40);
+    }
+  }
 }
 
 // Every vector in file order around the block boundaries (1024, then 1024 +
