@@ -55,6 +55,9 @@ class OutputTest : public ScratchDirectory {
 };
 
 TEST_F(OutputTest, FailedWritesLeaveTheOldFile) {
+#ifdef MIXFIT_MPIEXEC
+  GTEST_SKIP() << "the MPI runtime writes files of its own, which a small size limit refuses";
+#endif
   std::string const posteriors = Path("p.txt"), sample = Path("s.txt");
   std::string const reason = "Reason: " + std::string(strerror(EFBIG)) + ".\n";
   struct Case {
