@@ -23,6 +23,8 @@ struct TrainingPlan {
   bool EvaluateOnly() const { return iterations_given && iterations == 0; }
 };
 
+struct PendingOutput;  // driver/atomicoutput.h
+
 // Everything a run takes from its command line, read once after parsing.
 struct FitOptions {
   const char* input;
@@ -34,6 +36,7 @@ struct FitOptions {
   double relative_floor;
   int verbose;
   TrainingPlan plan;
+  PendingOutput* pending = nullptr;  // the program's record of a temporary output, or null
 
   // Everything but evaluating a given solution trains, and writes a model.
   bool Trains() const { return solution == nullptr || !plan.EvaluateOnly(); }

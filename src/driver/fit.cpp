@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "data/data.h"
+#include "driver/atomicoutput.h"
 #include "driver/files.h"
 #include "driver/preparation.h"
 #include "driver/search.h"
@@ -31,14 +32,16 @@ void Report(double best_likelihood, int verbose) {
   fflush(stdout);
 }
 
-// Writes the model; on failure removes what was written of a regular file,
-// so that no truncated model is left looking like a result. Only the rank
-// that speaks writes.
-ExitStatus WriteModel(MixtureModel const& model, const char* name) {
+// Writes the model so that a failure leaves the file named as it was, and
+// never a truncated model looking like a result. Only the rank that speaks
+// writes.
+ExitStatus WriteModel(MixtureModel const& model, const char* name, PendingOutput* pending) {
   ExitStatus status = ExitStatus::kSuccess;
-  if (Speaks() && model.Write(name, MM_FF_PLAIN) != MM_FILE_OK) {
-    RemovePartialOutput(name);
-    status = OutputError(name);
+  if (Speaks()) {
+    AtomicOutput output(name, pending);
+    if (output.file() == nullptr || model.Write(output.file(), MM_FF_PLAIN) != MM_FILE_OK ||
+        !output.Commit())
+      status = OutputError(name);
   }
   return Agreed(status);
 }
@@ -96,5 +99,5 @@ ExitStatus Fit(FitOptions const& options) {
   Report(best_likelihood, options.verbose);
   // Evaluating a given solution writes nothing.
   if (!options.Trains()) return ExitStatus::kSuccess;
-  return WriteModel(best, options.output);
+  return WriteModel(best, options.output, options.pending);
 }

@@ -1,7 +1,10 @@
 // Program entry of mixfit: declares the command-line options, checks them,
-// seeds the random starts and runs the fit.
+// seeds the random starts and runs the fit; a signal that ends the run
+// removes the model file still being written.
+#include <csignal>
 #include <cstdio>
 
+#include "driver/atomicoutput.h"
 #include "driver/commandline.h"
 #include "driver/fit.h"
 #include "driver/seed.h"
@@ -10,6 +13,32 @@
 #include "options/options.h"
 
 namespace {
+
+// The temporary file of the output being written, if any: the program's
+// own, so that a signal that ends the run can remove it.
+PendingOutput pending;
+
+void RemovePendingAndDie(int number) {
+  RemovePending(pending);
+  raise(number);  // the default action, restored on entry, ends the process
+}
+
+// Lets SIGINT, SIGTERM and SIGHUP remove the temporary output before they
+// end the program as they would have. A signal ignored from the start (as
+// under nohup) stays ignored.
+void RemovePendingOnSignals() {
+  int const signals[] = {SIGINT, SIGTERM, SIGHUP};
+  struct sigaction action = {};
+  action.sa_handler = RemovePendingAndDie;
+  action.sa_flags = SA_RESETHAND;
+  sigemptyset(&action.sa_mask);
+  for (int number : signals) sigaddset(&action.sa_mask, number);
+  for (int number : signals) {
+    struct sigaction before = {};
+    if (sigaction(number, nullptr, &before) == 0 && before.sa_handler != SIG_IGN)
+      sigaction(number, &action, nullptr);
+  }
+}
 
 // Prints the banner, the usage text and the notes to stderr.
 ExitStatus UsageExit() {
@@ -42,12 +71,15 @@ ExitStatus Run(int argc, char* argv[]) {
   if (optParseCommandLine(argc, argv, stderr) != 0 || NotANumberGiven(stderr)) return UsageExit();
   if (OptionsConflict()) return UsageExit();
   if (!SeedRandom()) return ExitStatus::kUsage;
-  return Fit(ReadFitOptions());
+  FitOptions options = ReadFitOptions();
+  options.pending = &pending;
+  return Fit(options);
 }
 
 }  // namespace
 
 int main(int argc, char* argv[]) {
   StartRanks(&argc, &argv);
+  RemovePendingOnSignals();
   return EndRanks(static_cast<int>(Run(argc, argv)));
 }

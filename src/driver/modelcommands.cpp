@@ -1,9 +1,12 @@
 #include "driver/modelcommands.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <vector>
 
 #include "data/data.h"
+#include "driver/atomicoutput.h"
 #include "driver/files.h"
 #include "driver/preparation.h"
 #include "matrix/ranks.h"
@@ -89,25 +92,36 @@ ExitStatus ReadInputs(ModelOptions const& options, Inputs& inputs) {
   return ExitStatus::kSuccess;
 }
 
+// Reports output that could not be written, with the system's reason.
+ExitStatus OutputFailure(const char* name, int error) {
+  OutputError(name);
+  fprintf(stderr, "Reason: %s.\n", strerror(error != 0 ? error : EIO));
+  return ExitStatus::kOutputError;
+}
+
 // Writes with write(file) to the named file, or to the standard output when
-// name is null. A failed write leaves nothing of a file and ends in
+// name is null. A failed write leaves a file as it was and ends in
 // kOutputError.
 template <typename Write>
-ExitStatus WriteAlone(const char* name, Write write) {
-  FILE* file = name != nullptr ? fopen(name, "w") : stdout;
-  if (file == nullptr) return OutputError(name);
-  write(file);
-  bool failed = fflush(file) != 0 || ferror(file) != 0;
-  if (name != nullptr && fclose(file) != 0) failed = true;
-  if (!failed) return ExitStatus::kSuccess;
-  if (name != nullptr) RemovePartialOutput(name);
-  return OutputError(name);
+ExitStatus WriteAlone(const char* name, PendingOutput* pending, Write write) {
+  if (name == nullptr) {
+    errno = 0;
+    write(stdout);
+    if (fflush(stdout) != 0 || ferror(stdout) != 0) return OutputFailure(name, errno);
+    return ExitStatus::kSuccess;
+  }
+  AtomicOutput output(name, pending);
+  if (output.file() != nullptr) {
+    write(output.file());
+    if (output.Commit()) return ExitStatus::kSuccess;
+  }
+  return OutputFailure(name, output.error());
 }
 
 // As WriteAlone on the rank that speaks; every rank takes its status.
 template <typename Write>
-ExitStatus WriteOutput(const char* name, Write write) {
-  return Agreed(Speaks() ? WriteAlone(name, write) : ExitStatus::kSuccess);
+ExitStatus WriteOutput(const char* name, PendingOutput* pending, Write write) {
+  return Agreed(Speaks() ? WriteAlone(name, pending, write) : ExitStatus::kSuccess);
 }
 
 // One row of count real numbers, separated by blanks.
@@ -155,12 +169,13 @@ double Average(std::vector<double> const& logs) {
   return SumInOrder(logs.data(), logs.size()) / static_cast<double>(logs.size());
 }
 
-ExitStatus ScoreCommand(ModelOptions const& options, Inputs const& inputs) {
+ExitStatus ScoreCommand(ModelOptions const& options, Inputs const& inputs, PendingOutput* pending) {
   std::vector<double> logs;
   Score(inputs, logs, nullptr);
   if (options.average)
-    return WriteOutput(options.output, [&](FILE* file) { fprintf(file, "%g\n", Average(logs)); });
-  ExitStatus const status = WriteOutput(options.output, [&](FILE* file) {
+    return WriteOutput(options.output, pending,
+                       [&](FILE* file) { fprintf(file, "%g\n", Average(logs)); });
+  ExitStatus const status = WriteOutput(options.output, pending, [&](FILE* file) {
     for (size_t n = 0; n < logs.size(); ++n) {
       StartRow(file, options, inputs, n);
       WriteReals(file, &logs[n], 1);
@@ -169,11 +184,12 @@ ExitStatus ScoreCommand(ModelOptions const& options, Inputs const& inputs) {
   return NoteSkippedLines(status, inputs, logs.size());
 }
 
-ExitStatus ClassifyCommand(ModelOptions const& options, Inputs const& inputs) {
+ExitStatus ClassifyCommand(ModelOptions const& options, Inputs const& inputs,
+                           PendingOutput* pending) {
   std::vector<double> logs, responsibilities;
   Score(inputs, logs, &responsibilities);
   int const K = inputs.model.count;
-  ExitStatus const status = WriteOutput(options.output, [&](FILE* file) {
+  ExitStatus const status = WriteOutput(options.output, pending, [&](FILE* file) {
     for (size_t n = 0; n < logs.size(); ++n) {
       double const* row = &responsibilities[n * K];
       int const k = LargestEntry(row, K);
@@ -184,11 +200,12 @@ ExitStatus ClassifyCommand(ModelOptions const& options, Inputs const& inputs) {
   return NoteSkippedLines(status, inputs, logs.size());
 }
 
-ExitStatus PosteriorsCommand(ModelOptions const& options, Inputs const& inputs) {
+ExitStatus PosteriorsCommand(ModelOptions const& options, Inputs const& inputs,
+                             PendingOutput* pending) {
   std::vector<double> logs, responsibilities;
   Score(inputs, logs, &responsibilities);
   int const K = inputs.model.count;
-  ExitStatus const status = WriteOutput(options.output, [&](FILE* file) {
+  ExitStatus const status = WriteOutput(options.output, pending, [&](FILE* file) {
     for (size_t n = 0; n < logs.size(); ++n) {
       StartRow(file, options, inputs, n);
       WriteReals(file, &responsibilities[n * K], K);
@@ -207,12 +224,12 @@ const char* CovarianceKind(MixtureModel const& model) {
   return type == MM_COV_FULL ? "full" : "diagonal";
 }
 
-ExitStatus InfoCommand(ModelOptions const& options, Inputs const& inputs) {
+ExitStatus InfoCommand(ModelOptions const& options, Inputs const& inputs, PendingOutput* pending) {
   MixtureModel const& model = inputs.model;
   long long const parameters = FreeParameters(model);
   std::vector<double> logs;
   if (options.input != nullptr) Score(inputs, logs, nullptr);
-  return WriteOutput(options.output, [&](FILE* file) {
+  return WriteOutput(options.output, pending, [&](FILE* file) {
     fprintf(file, "components %i\n", model.count);
     fprintf(file, "dimension %i\n", ModelDimension(model));
     fprintf(file, "covariance %s\n", CovarianceKind(model));
@@ -228,7 +245,7 @@ ExitStatus InfoCommand(ModelOptions const& options, Inputs const& inputs) {
   });
 }
 
-ExitStatus SampleCommand(ModelOptions const& options, Inputs& inputs) {
+ExitStatus SampleCommand(ModelOptions const& options, Inputs& inputs, PendingOutput* pending) {
   MixtureModel& model = inputs.model;
   model.NormalizeWeights();
   Sampler sampler;
@@ -241,7 +258,7 @@ ExitStatus SampleCommand(ModelOptions const& options, Inputs& inputs) {
   int const d = ModelDimension(model);
   std::vector<double> z(d), x(d);
   NormalDraws draws(options.seed);
-  return WriteOutput(options.output, [&](FILE* file) {
+  return WriteOutput(options.output, pending, [&](FILE* file) {
     // A failed write stops the draws; the output is then refused as a whole.
     for (int i = 0; i < options.count && ferror(file) == 0; ++i) {
       int const k = DrawVector(sampler, model, draws, z.data(), x.data());
@@ -251,7 +268,8 @@ ExitStatus SampleCommand(ModelOptions const& options, Inputs& inputs) {
   });
 }
 
-ExitStatus DistancesCommand(ModelOptions const& options, Inputs const& inputs) {
+ExitStatus DistancesCommand(ModelOptions const& options, Inputs const& inputs,
+                            PendingOutput* pending) {
   MixtureModel const& model = inputs.model;
   int const K = model.count;
   for (int k = 1; k < K; ++k)
@@ -280,25 +298,25 @@ ExitStatus DistancesCommand(ModelOptions const& options, Inputs const& inputs) {
       distances[i * K + j] = distance;
       distances[j * K + i] = distance;
     }
-  return WriteOutput(options.output, [&](FILE* file) {
+  return WriteOutput(options.output, pending, [&](FILE* file) {
     for (int i = 0; i < K; ++i) WriteReals(file, &distances[i * K], K);
   });
 }
 
-ExitStatus RunCommand(ModelOptions const& options, Inputs& inputs) {
+ExitStatus RunCommand(ModelOptions const& options, Inputs& inputs, PendingOutput* pending) {
   switch (options.command) {
     case ModelCommand::kScore:
-      return ScoreCommand(options, inputs);
+      return ScoreCommand(options, inputs, pending);
     case ModelCommand::kClassify:
-      return ClassifyCommand(options, inputs);
+      return ClassifyCommand(options, inputs, pending);
     case ModelCommand::kPosteriors:
-      return PosteriorsCommand(options, inputs);
+      return PosteriorsCommand(options, inputs, pending);
     case ModelCommand::kInfo:
-      return InfoCommand(options, inputs);
+      return InfoCommand(options, inputs, pending);
     case ModelCommand::kSample:
-      return SampleCommand(options, inputs);
+      return SampleCommand(options, inputs, pending);
     case ModelCommand::kDistances:
-      return DistancesCommand(options, inputs);
+      return DistancesCommand(options, inputs, pending);
     case ModelCommand::kUnknown:
       break;
   }
@@ -307,13 +325,13 @@ ExitStatus RunCommand(ModelOptions const& options, Inputs& inputs) {
 
 }  // namespace
 
-ExitStatus RunModelCommand(ModelOptions const& options) {
+ExitStatus RunModelCommand(ModelOptions const& options, PendingOutput* pending) {
   ExitStatus status = CheckOutput(options);
   if (status != ExitStatus::kSuccess) return status;
   Inputs inputs;
   status = ReadInputs(options, inputs);
   if (status != ExitStatus::kSuccess) return status;
   bool const completed =
-      Completes("computing the results", [&] { status = RunCommand(options, inputs); });
+      Completes("computing the results", [&] { status = RunCommand(options, inputs, pending); });
   return Agreed(completed, status, ExitStatus::kDataError);
 }

@@ -33,10 +33,20 @@ ProgramResult RunProgram(const char* program, const std::vector<std::string>& ar
   if (pid == 0) {  // only calls that are safe between fork and exec
     int in = open("/dev/null", O_RDONLY);
     rlim_t bytes = static_cast<rlim_t>(settings.address_space_bytes);
-    struct rlimit limit = {bytes, bytes};
+    rlim_t size = static_cast<rlim_t>(settings.file_size_bytes);
+    struct rlimit limit = {bytes, bytes}, size_limit = {size, size};
+    // The signals a test sends at their default actions; a file-size limit
+    // makes writes fail rather than end the process.
+    struct sigaction action = {};
+    action.sa_handler = SIG_DFL;
+    for (int number : {SIGINT, SIGTERM, SIGHUP, SIGXFSZ}) {
+      if (number == SIGXFSZ) action.sa_handler = SIG_IGN;
+      if (sigaction(number, &action, nullptr) != 0) _exit(127);
+    }
     if (prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || in < 0 || dup2(in, 0) < 0 ||
         dup2(fileno(out), 1) < 0 || dup2(fileno(err), 2) < 0 ||
-        (bytes > 0 && setrlimit(RLIMIT_AS, &limit) != 0))
+        (bytes > 0 && setrlimit(RLIMIT_AS, &limit) != 0) ||
+        (settings.file_size_bytes >= 0 && setrlimit(RLIMIT_FSIZE, &size_limit) != 0))
       _exit(127);
     execve(program, argv.data(), envp.data());
     _exit(127);
@@ -44,10 +54,12 @@ ProgramResult RunProgram(const char* program, const std::vector<std::string>& ar
   int wait_status = 0x7f;  // neither an exit nor a signal until a wait succeeds
   struct rusage usage = {};
   if (pid < 0) result.err = "cannot create temporary files or a process\n";
+  if (pid > 0 && settings.started) settings.started(pid);
   while (pid > 0 && wait4(pid, &wait_status, 0, &usage) < 0 && errno == EINTR) {
   }
   result.peak_kb = usage.ru_maxrss;
   result.status = pid < 0 ? 127 : WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : -1;
+  result.signal = pid > 0 && WIFSIGNALED(wait_status) ? WTERMSIG(wait_status) : 0;
   for (auto [file, text] : {std::pair(out, &result.out), std::pair(err, &result.err)}) {
     char buffer[4096];
     if (pid > 0) rewind(file);  // everything the child wrote, from the start

@@ -1,25 +1,30 @@
 #ifndef MIXFIT_TESTS_CLI_RUN_PROGRAM_H
 #define MIXFIT_TESTS_CLI_RUN_PROGRAM_H
 
+#include <functional>
 #include <string>
 #include <vector>
 
 // What a finished child process left behind.
 struct ProgramResult {
   int status = 127;  // exit status, or -1 when a signal ended the process
+  int signal = 0;    // the signal that ended the process, 0 for none
   std::string out, err;
   long peak_kb = 0;  // largest resident set of the process, in kB
 };
 
 struct RunSettings {
-  std::vector<std::string> environment;  // "NAME=value", replacing or adding
-  long long address_space_bytes = 0;     // RLIMIT_AS of the child, 0 for none
+  std::vector<std::string> environment;            // "NAME=value", replacing or adding
+  long long address_space_bytes = 0;               // RLIMIT_AS of the child, 0 for none
+  long long file_size_bytes = -1;                  // RLIMIT_FSIZE of the child, -1 for none
+  std::function<void(int pid)> started = nullptr;  // called once the child runs, before the wait
 };
 
-// Runs path with the arguments (no shell; stdin is /dev/null) and waits for
-// it; it is killed when the test process ends, so the test's own time limit
-// bounds the wait. Status 127 with the reason
-// in err when it cannot start.
+// Runs path with the arguments (no shell; stdin is /dev/null; SIGINT,
+// SIGTERM and SIGHUP at their default actions, SIGXFSZ ignored) and waits
+// for it; it is killed when the test process ends, so the test's own time
+// limit bounds the wait. Status 127 with the reason in err when it cannot
+// start.
 ProgramResult RunProgram(const char* path, const std::vector<std::string>& arguments,
                          const RunSettings& settings = {});
 inline ProgramResult RunMixfit(const std::vector<std::string>& arguments,

@@ -171,7 +171,7 @@ extern "C" int LLVMFuzzerTestOneInput(uint8_t const* bytes, size_t size) {
   options.count = std::min(options.count, kMaxFuzzDraws);
   options.seed = 1;
 
-  ExitStatus const status = RunModelCommand(options);
+  ExitStatus const status = RunModelCommand(options, nullptr);
   std::string output;
   bool const written = ReadText(files.output, output);
   if (status != ExitStatus::kSuccess) {

@@ -1,0 +1,156 @@
+// Outputs replaced as a whole: a write that fails (a file-size limit stands
+// for a full disk) or a signal leaves the file named exactly as it was, and
+// no temporary file beside it. A replaced file keeps its permission bits, a
+// symbolic link stays a link to the file replaced, a hard link keeps the old
+// contents, and outputs that are no regular files are written as before.
+
+#include <dirent.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstring>
+#include <set>
+
+#include "cli/run_program.h"
+#include "support/files.h"
+
+namespace {
+
+const std::string kFaithful = std::string(MIXFIT_SOURCE_DIR) + "/examples/faithful.txt";
+
+mode_t Mode(std::string const& path) {
+  struct stat status = {};
+  lstat(path.c_str(), &status);
+  return status.st_mode;
+}
+
+class OutputTest : public ScratchDirectory {
+ protected:
+  void SetUp() override {
+    ScratchDirectory::SetUp();
+    ASSERT_EQ(mkdir(Path("sub").c_str(), 0755), 0);
+    model_ = Path("model.txt");
+    ASSERT_EQ(RunMixfit({"-i", kFaithful, "-o", model_, "-c", "3"}, {{"MIXFIT_SEED=1"}}).status, 0);
+  }
+
+  // The names in the scratch directory and in its sub-directory.
+  std::set<std::string> Names() const {
+    std::set<std::string> names;
+    for (std::string const& folder : {directory_, Path("sub")}) {
+      DIR* listing = opendir(folder.c_str());
+      for (dirent* entry; listing != nullptr && (entry = readdir(listing)) != nullptr;)
+        names.insert(folder + "/" + entry->d_name);
+      if (listing != nullptr) closedir(listing);
+    }
+    return names;
+  }
+
+  std::string model_;
+};
+
+TEST_F(OutputTest, FailedWritesLeaveTheOldFile) {
+#ifdef MIXFIT_MPIEXEC
+  GTEST_SKIP() << "the MPI runtime writes files of its own, which a small size limit refuses";
+#endif
+  std::string const posteriors = Path("p.txt"), sample = Path("s.txt");
+  std::string const reason = "Reason: " + std::string(strerror(EFBIG)) + ".\n";
+  struct Case {
+    bool fit;
+    std::vector<std::string> arguments;
+    std::string output, reason;
+  } const cases[] = {
+      {true, {"-i", kFaithful, "-s", model_, "-o", model_, "-I", "3"}, model_, ""},
+      {false, {"posteriors", "-m", model_, "-i", kFaithful, "-o", posteriors}, posteriors, reason},
+      {false, {"sample", "-m", model_, "-n", "1000", "-o", sample}, sample, reason}};
+  RunSettings limited;
+  limited.file_size_bytes = 128;  // room for the messages, not for the outputs
+  for (Case const& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(c.arguments));
+    if (!c.fit) {
+      ASSERT_EQ(RunMixfitModel(c.arguments).status, 0);
+    }
+    std::string const before = ReadFile(c.output);
+    auto const names = Names();
+    ProgramResult run =
+        c.fit ? RunMixfit(c.arguments, limited) : RunMixfitModel(c.arguments, limited);
+    EXPECT_EQ(run.status, 4);
+    EXPECT_EQ(run.err, "\nError writing output to: " + c.output + "\n" + c.reason);
+    EXPECT_EQ(ReadFile(c.output), before);
+    EXPECT_EQ(Names(), names);
+  }
+}
+
+// Each signal, sent once the temporary file holds some output, ends the
+// program by that signal.
+TEST_F(OutputTest, SignalsLeaveTheOldFile) {
+  std::string const sample = Path("s.txt");
+  ASSERT_EQ(RunMixfitModel({"sample", "-m", model_, "-n", "10", "-o", sample}).status, 0);
+  std::string const before = ReadFile(sample);
+  auto const names = Names();
+  auto writing = [&] {
+    for (std::string const& name : Names())
+      if (names.count(name) == 0 && !ReadFile(name).empty()) return true;
+    return false;
+  };
+  for (int number : {SIGTERM, SIGINT, SIGHUP}) {
+    RunSettings settings;
+    settings.file_size_bytes = 1 << 24;  // should the signal fail to end the run
+    settings.started = [&](int pid) {
+      siginfo_t ended = {};
+      while (!writing() && waitid(P_PID, pid, &ended, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+             ended.si_pid == 0)
+        usleep(1000);
+      kill(pid, number);
+    };
+    ProgramResult run =
+        RunMixfitModel({"sample", "-m", model_, "-n", "500000000", "-o", sample}, settings);
+    EXPECT_EQ(run.signal, number) << run.err;
+    EXPECT_TRUE(ReadFile(sample) == before);  // not printed: it may be megabytes
+    EXPECT_EQ(Names(), names);
+  }
+}
+
+// A model refined in place through a symbolic link, and outputs of
+// mixfit-model over a file of mode 0640, over a file with a hard link to it
+// and as a new file.
+TEST_F(OutputTest, ReplacementsKeepModesAndLinks) {
+  std::string const fit = Path("fit.txt"), info = Path("info.txt");
+  ASSERT_EQ(RunMixfit({"-i", kFaithful, "-s", model_, "-o", fit, "-I", "2"}).status, 0);
+  ASSERT_EQ(RunMixfitModel({"info", "-m", model_, "-o", info}).status, 0);
+  std::string const real = WriteFile("sub/real.txt", ReadFile(model_)), link = Path("link.txt");
+  std::string const plain = WriteFile("plain.txt", "old\n"),
+                    shared = WriteFile("shared.txt", "old\n");
+  std::string const twin = Path("twin.txt"), fresh = Path("new.txt");
+  ASSERT_EQ(symlink("sub/real.txt", link.c_str()), 0);
+  ASSERT_EQ(::link(shared.c_str(), twin.c_str()), 0);
+  ASSERT_EQ(chmod(real.c_str(), 0604) + chmod(plain.c_str(), 0640), 0);
+  mode_t const mask = umask(0);
+  umask(mask);
+  std::set<std::string> expected = Names();
+  expected.insert(fresh);
+  struct Case {
+    bool fit;
+    std::string output, written;
+  } const cases[] = {
+      {true, link, real}, {false, plain, plain}, {false, shared, shared}, {false, fresh, fresh}};
+  for (Case const& c : cases) {
+    SCOPED_TRACE(c.output);
+    mode_t const mode = Exists(c.written) ? Mode(c.written) : S_IFREG | (0666 & ~mask);
+    mode_t const kind = Exists(c.output) ? Mode(c.output) : mode;
+    ProgramResult run =
+        c.fit ? RunMixfit({"-i", kFaithful, "-s", c.output, "-o", c.output, "-I", "2"})
+              : RunMixfitModel({"info", "-m", model_, "-o", c.output});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(ReadFile(c.written), ReadFile(c.fit ? fit : info));
+    EXPECT_EQ(Mode(c.written), mode);
+    EXPECT_EQ(Mode(c.output), kind);
+  }
+  EXPECT_EQ(ReadFile(twin), "old\n");
+  EXPECT_EQ(Names(), expected);
+  EXPECT_EQ(RunMixfit({"-i", kFaithful, "-o", "/dev/null"}).status, 0);
+  EXPECT_EQ(RunMixfitModel({"info", "-m", model_, "-o", "/dev/null"}).status, 0);
+}
+
+}  // namespace
