@@ -1,44 +1,17 @@
 // Program entry of mixfit: declares the command-line options, checks them,
 // seeds the random starts and runs the fit; a signal that ends the run
 // removes the model file still being written.
-#include <csignal>
 #include <cstdio>
 
-#include "driver/atomicoutput.h"
 #include "driver/commandline.h"
 #include "driver/fit.h"
+#include "driver/outputsignals.h"
 #include "driver/seed.h"
 #include "matrix/random.h"
 #include "matrix/ranks.h"
 #include "options/options.h"
 
 namespace {
-
-// The temporary file of the output being written, if any: the program's
-// own, so that a signal that ends the run can remove it.
-PendingOutput pending;
-
-void RemovePendingAndDie(int number) {
-  RemovePending(pending);
-  raise(number);  // the default action, restored on entry, ends the process
-}
-
-// Lets SIGINT, SIGTERM and SIGHUP remove the temporary output before they
-// end the program as they would have. A signal ignored from the start (as
-// under nohup) stays ignored.
-void RemovePendingOnSignals() {
-  int const signals[] = {SIGINT, SIGTERM, SIGHUP};
-  struct sigaction action = {};
-  action.sa_handler = RemovePendingAndDie;
-  action.sa_flags = SA_RESETHAND;
-  sigemptyset(&action.sa_mask);
-  for (int number : signals) sigaddset(&action.sa_mask, number);
-  for (int number : signals) {
-    struct sigaction before = {};
-    if (sigaction(number, nullptr, &before) == 0 && before.sa_handler != SIG_IGN)
-      sigaction(number, &action, nullptr);
-  }
-}
 
 // Prints the banner, the usage text and the notes to stderr.
 ExitStatus UsageExit() {
@@ -64,7 +37,7 @@ bool SeedRandom() {
   return true;
 }
 
-ExitStatus Run(int argc, char* argv[]) {
+ExitStatus Run(int argc, char* argv[], PendingOutput* pending) {
   DeclareOptions();
   // --help wins over anything else on the command line, faulty or not.
   if (optGivenOption(0, "help", argc, argv)) return UsageExit();
@@ -72,7 +45,7 @@ ExitStatus Run(int argc, char* argv[]) {
   if (OptionsConflict()) return UsageExit();
   if (!SeedRandom()) return ExitStatus::kUsage;
   FitOptions options = ReadFitOptions();
-  options.pending = &pending;
+  options.pending = pending;
   return Fit(options);
 }
 
@@ -80,6 +53,6 @@ ExitStatus Run(int argc, char* argv[]) {
 
 int main(int argc, char* argv[]) {
   StartRanks(&argc, &argv);
-  RemovePendingOnSignals();
-  return EndRanks(static_cast<int>(Run(argc, argv)));
+  PendingOutput* const pending = RemovePendingOutputOnSignals();
+  return EndRanks(static_cast<int>(Run(argc, argv, pending)));
 }
