@@ -17,11 +17,6 @@ namespace {
 // Arguments beyond this many are dropped: the parser is linear in them.
 const size_t kMaxArguments = 64;
 
-FILE* Sink() {
-  static FILE* sink = fopen("/dev/null", "w");
-  return sink;
-}
-
 bool Within(double value, double minimum, double maximum) {
   return value >= minimum && value <= maximum;
 }
