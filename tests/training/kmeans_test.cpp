@@ -94,12 +94,8 @@ TEST(MahalanobisKMeansTest, FinalStepEstimatesCovariancesOfTheMembers) {
   EXPECT_EQ(Mean(model, 1), 26.0);
   EXPECT_EQ(Weight(model, 1), 0.5);
   EXPECT_EQ(Variance(model, 0), 0.0);
-  EXPECT_EQ(Variance(model, 1), 4.0);  // of 10 and 14 about 12
-  double const mean = (54.0 + 60 + 80) / 3;
-  EXPECT_NEAR(
-      Variance(model, 2),
-      ((54 - mean) * (54 - mean) + (60 - mean) * (60 - mean) + (80 - mean) * (80 - mean)) / 3,
-      1e-9);
+  EXPECT_EQ(Variance(model, 1), 4.0);                 // of 10 and 14 about 12
+  EXPECT_NEAR(Variance(model, 2), 1112.0 / 9, 1e-9);  // of 54, 60 and 80 about 194 / 3
 }
 
 }  // namespace
