@@ -228,35 +228,29 @@ struct Covariance2 {
 // Positive definite or not, and then ln det, which overflows or underflows
 // nowhere.
 TEST(DistanceTest, LogDeterminantIsASumOfLogsOfPositivePivots) {
-  struct {
+  struct Case {
     MixtureCovarianceMatrixType type;
     Covariance2 covariance;
-    bool positive;
-  } const cases[] = {{D, 2, 0, 8, true},
-                     {D, 1e300, 0, 2e300, true},
-                     {D, 1e-170, 0, 1e-160, true},
-                     {F, 4, 2, 10, true},
-                     {F, 1e300, 5e299, 2e300, true},
-                     {F, 1e-170, -5e-171, 1e-160, true},
-                     {D, 0, 0, 1, false},
-                     {D, 1, 0, -1, false},
-                     {D, kInf, 0, 1, false},
-                     {D, 1, 0, kNaN, false},
-                     {F, 1, 2, 1, false},
-                     {F, 1, 0, 0, false},
-                     {F, kInf, 0, 1, false},
-                     {F, 1, kNaN, 1, false}};
-  for (auto const& c : cases) {
-    SCOPED_TRACE(&c - cases);  // the case's row
-    MixtureModel model;
-    double logDeterminant = 0.0;
-    MixtureComponent& component =
-        AddComponent(model, c.type, 1, {0, 0}, c.covariance.Elements(c.type));
-    EXPECT_EQ(component.LogDeterminant(&logDeterminant), c.positive);
-    if (!c.positive) continue;
-    double const expected = static_cast<double>(std::log(c.covariance.Determinant()));
-    EXPECT_NEAR(logDeterminant, expected, 1e-14 * std::max(1.0, std::abs(expected)));
-  }
+  };
+  std::vector<Case> const positive = {
+      {D, 2, 0, 8},  {D, 1e300, 0, 2e300},     {D, 1e-170, 0, 1e-160},
+      {F, 4, 2, 10}, {F, 1e300, 5e299, 2e300}, {F, 1e-170, -5e-171, 1e-160}};
+  std::vector<Case> const singular = {{D, 0, 0, 1},    {D, 1, 0, -1},  {D, kInf, 0, 1},
+                                      {D, 1, 0, kNaN}, {F, 1, 2, 1},   {F, 1, 0, 0},
+                                      {F, kInf, 0, 1}, {F, 1, kNaN, 1}};
+  for (bool const definite : {true, false})
+    for (Case const& c : definite ? positive : singular) {
+      Covariance2 const& v = c.covariance;
+      SCOPED_TRACE(testing::Message() << c.type << ": " << v.p << " " << v.r << " " << v.t);
+      MixtureModel model;
+      double logDeterminant = 0.0;
+      EXPECT_EQ(AddComponent(model, c.type, 1, {0, 0}, v.Elements(c.type))
+                    .LogDeterminant(&logDeterminant),
+                definite);
+      if (!definite) continue;
+      double const expected = static_cast<double>(std::log(v.Determinant()));
+      EXPECT_NEAR(logDeterminant, expected, 1e-14 * std::max(1.0, std::abs(expected)));
+    }
 }
 
 // From the logs of the determinants the distance is e' S^-1 e / 8 with S the
