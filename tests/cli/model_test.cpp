@@ -20,10 +20,10 @@ const char kTwoUnit[] = "2\n1\n0\n1\n1\n1\n2\n1\n1\n";
 
 using ModelTest = ScratchDirectory;
 
-// A 2-d component record of weight 1: its mean, then its type and its
-// covariance (two variances or four elements), to 17 digits.
-std::string Record(bool full, std::vector<double> const& mean,
-                   std::vector<double> const& covariance) {
+// A 2-d component record of weight 1: its type, covariance (two variances
+// or four elements) and mean, to 17 digits.
+std::string Record(bool full, std::vector<double> const& covariance,
+                   std::vector<double> const& mean = {0, 0}) {
   std::ostringstream text;
   text.precision(17);
   text << "1\n" << mean[0] << " " << mean[1] << "\n" << (full ? 2 : 1) << " 0\n";
@@ -106,7 +106,7 @@ TEST_F(ModelTest, DistancesAtAnyScaleOfPositiveDefiniteCovariances) {
         return full ? std::vector<double>{v, 0, 0, v} : std::vector<double>{v, v};
       };
       std::string const model = WriteFile(
-          "m.txt", "2\n" + Record(full, {0, 0}, identity(c.a)) + Record(full, c.e, identity(c.b)));
+          "m.txt", "2\n" + Record(full, identity(c.a)) + Record(full, identity(c.b), c.e));
       double const s = (c.a + c.b) / 2;
       double const expected = (c.e[0] * c.e[0] + c.e[1] * c.e[1]) / (8 * s) +
                               std::log(s / std::sqrt(c.a) / std::sqrt(c.b));
@@ -115,13 +115,11 @@ TEST_F(ModelTest, DistancesAtAnyScaleOfPositiveDefiniteCovariances) {
       EXPECT_NEAR(table[0][1], expected, 1e-12) << c.a << " " << c.e[0] << " " << full;
       EXPECT_EQ(table, (std::vector<std::vector<double>>{{0, table[0][1]}, {table[0][1], 0}}));
     }
-  std::string const unit = Record(false, {0, 0}, {1, 1}),
-                    fullUnit = Record(true, {0, 0}, {1, 0, 0, 1});
-  std::pair<std::string, int> const refusals[] = {
-      {unit + Record(false, {0, 0}, {0, 1}), 2},
-      {Record(false, {0, 0}, {1, -1}) + unit, 1},
-      {Record(true, {0, 0}, {1, 2, 2, 1}) + fullUnit, 1},
-      {fullUnit + Record(true, {0, 0}, {1, 0, 0, -1e-300}), 2}};
+  std::string const unit = Record(false, {1, 1}), fullUnit = Record(true, {1, 0, 0, 1});
+  std::pair<std::string, int> const refusals[] = {{unit + Record(false, {0, 1}), 2},
+                                                  {Record(false, {1, -1}) + unit, 1},
+                                                  {Record(true, {1, 2, 2, 1}) + fullUnit, 1},
+                                                  {fullUnit + Record(true, {1, 0, 0, -1e-300}), 2}};
   for (auto const& [records, component] : refusals) {
     ProgramResult run = RunMixfitModel({"distances", "-m", WriteFile("r.txt", "2\n" + records)});
     EXPECT_EQ(run.status, 3) << records;
