@@ -6,8 +6,6 @@
 // by a signal, and none leaves a model file behind a failure.
 #include <unistd.h>
 
-#include <regex>
-
 #include "cli/run_program.h"
 #include "support/files.h"
 
@@ -30,7 +28,7 @@ class FitTest : public ScratchDirectory {
     ProgramResult run = RunMixfit(arguments, {environment, address_space});
     EXPECT_NE(run.status, -1) << "ended by a signal:\n" << run.err;
     EXPECT_LT(run.peak_kb, (kThreadSanitizer ? 4 : 1) * 1024 * 1024);
-    run.err = std::regex_replace(run.err, std::regex("\\(compiled [^)\n]*\\)"), "(compiled -)");
+    run.err = Masked(run.err);
     return run;
   }
 
@@ -64,7 +62,6 @@ TEST_F(FitTest, EveryFailureEndsWithItsStatusAndMessage) {
   std::string one = WriteFile("one.txt", "1 2 3\n");
   std::string other = WriteFile("other.txt", "1\n1\n1 0 0\n1 0 0\n1 1 1\n");  // another dimension
   std::string infinite = WriteFile("infinite.txt", "1\ninf\n1 2\n1 0\n1 1\n");
-  std::string negative = WriteFile("negative.txt", "2\n-1\n1 2\n1 0\n1 1\n2\n3 4\n1 0\n1 1\n");
   // The variance overflows; the square of the mean; the squares.
   std::string overflows[] = {WriteFile("l1.txt", "1e308 1\n-1e308 2\n0 3\n"),
                              WriteFile("l2.txt", "1e300 1\n1e300 2\n"),
@@ -118,7 +115,6 @@ TEST_F(FitTest, EveryFailureEndsWithItsStatusAndMessage) {
       {3, "", {"-i", data, "-s", empty}},
       {3, "", {"-i", data, "-s", other}},
       {3, "", {"-i", data, "-s", infinite}},
-      {3, "", {"-i", data, "-s", negative}},
       {4, "", {"-i", data, "-o", nowhere}},
       {4, "", {"-i", data, "-o", "/dev/full"}},
       {4, "The output file is the input data file.\n", {"-i", data, "-o", data}},

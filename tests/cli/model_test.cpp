@@ -23,37 +23,6 @@ const char kTwoUnit[] = "2\n1\n0\n1\n1\n1\n2\n1\n1\n";
 
 using ModelTest = ScratchDirectory;
 
-// The rows of numbers of a command's output (a word that is no number reads as 0).
-std::vector<std::vector<double>> Table(const std::string& text) {
-  std::vector<std::vector<double>> rows;
-  std::istringstream lines(text);
-  for (std::string line; std::getline(lines, line);) {
-    std::istringstream words(line);
-    rows.emplace_back();
-    for (std::string word; words >> word;)
-      rows.back().push_back(std::strtod(word.c_str(), nullptr));
-  }
-  return rows;
-}
-
-// The "key value" lines of info.
-std::map<std::string, double> Info(const std::string& text) {
-  std::map<std::string, double> values;
-  std::istringstream lines(text);
-  for (std::string key, value; lines >> key >> value;)
-    values[key] = std::strtod(value.c_str(), nullptr);
-  return values;
-}
-
-// The output of a run that must succeed.
-std::string Out(const std::vector<std::string>& arguments, const RunSettings& settings = {},
-                bool model_program = true) {
-  ProgramResult run =
-      model_program ? RunMixfitModel(arguments, settings) : RunMixfit(arguments, settings);
-  EXPECT_EQ(run.status, 0) << run.err;
-  return run.out;
-}
-
 // A 2-d component record of weight 1: its mean, then its type and its
 // covariance (two variances or four elements), to 17 digits.
 std::string Record(bool full, std::vector<double> const& mean,

@@ -5,8 +5,6 @@
 // that a change of structure or speed cannot change a result unnoticed.
 // MIXFIT_RECORD=1 writes the files afresh.
 
-#include <regex>
-
 #include "cli/run_program.h"
 #include "support/files.h"
 
@@ -20,11 +18,6 @@ struct Recorded {
   const char* seed;
   std::vector<std::string> arguments;  // besides -o
 };
-
-std::string Masked(const std::string& text) {
-  std::string masked = std::regex_replace(text, std::regex("CPU time: [^\n]*"), "CPU time: -");
-  return std::regex_replace(masked, std::regex("\\(compiled [^)\n]*\\)"), "(compiled -)");
-}
 
 using ReferenceTest = ScratchDirectory;
 

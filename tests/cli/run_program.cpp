@@ -1,6 +1,7 @@
 #include "cli/run_program.h"
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -9,6 +10,8 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <regex>
+#include <sstream>
 
 extern char** environ;
 
@@ -68,4 +71,37 @@ ProgramResult RunProgram(const char* program, const std::vector<std::string>& ar
     if (file) fclose(file);
   }
   return result;
+}
+
+std::string Out(const std::vector<std::string>& arguments, const RunSettings& settings,
+                bool model_program) {
+  ProgramResult run =
+      model_program ? RunMixfitModel(arguments, settings) : RunMixfit(arguments, settings);
+  EXPECT_EQ(run.status, 0) << run.err;
+  return run.out;
+}
+
+std::vector<std::vector<double>> Table(const std::string& text) {
+  std::vector<std::vector<double>> rows;
+  std::istringstream lines(text);
+  for (std::string line; std::getline(lines, line);) {
+    std::istringstream words(line);
+    rows.emplace_back();
+    for (std::string word; words >> word;)
+      rows.back().push_back(std::strtod(word.c_str(), nullptr));
+  }
+  return rows;
+}
+
+std::map<std::string, double> Info(const std::string& text) {
+  std::map<std::string, double> values;
+  std::istringstream lines(text);
+  for (std::string key, value; lines >> key >> value;)
+    values[key] = std::strtod(value.c_str(), nullptr);
+  return values;
+}
+
+std::string Masked(const std::string& text) {
+  std::string masked = std::regex_replace(text, std::regex("CPU time: [^\n]*"), "CPU time: -");
+  return std::regex_replace(masked, std::regex("\\(compiled [^)\n]*\\)"), "(compiled -)");
 }

@@ -2,6 +2,7 @@
 #define MIXFIT_TESTS_CLI_RUN_PROGRAM_H
 
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -35,5 +36,15 @@ inline ProgramResult RunMixfitModel(const std::vector<std::string>& arguments,
                                     const RunSettings& settings = {}) {
   return RunProgram(MIXFIT_MODEL_BINARY, arguments, settings);
 }
+
+// The output of a run of mixfit-model, or of mixfit, that must succeed.
+std::string Out(const std::vector<std::string>& arguments, const RunSettings& settings = {},
+                bool model_program = true);
+// The rows of numbers of an output (a word that is no number reads as 0).
+std::vector<std::vector<double>> Table(const std::string& text);
+// The "key value" lines of mixfit-model info.
+std::map<std::string, double> Info(const std::string& text);
+// The text with the CPU time and the build date masked.
+std::string Masked(const std::string& text);
 
 #endif

@@ -3,9 +3,6 @@
 // or overflow and are evaluated in the log domain. Checked end to end
 // against an independent evaluation and against the same data unscaled.
 
-#include <cstdio>
-#include <sstream>
-
 #include "cli/run_program.h"
 #include "support/files.h"
 #include "training/em.h"
@@ -16,14 +13,9 @@ using ScaleTest = ScratchDirectory;
 
 // Writes the values, d per line, each so that it reads back exactly.
 std::string WriteValues(std::string const& path, std::vector<double> const& values, int d) {
-  std::string text;
-  char number[32];
-  for (size_t i = 0; i < values.size(); ++i) {
-    std::snprintf(number, sizeof number, "%.17g", values[i]);
-    text += number;
-    text += (i + 1) % d == 0 ? '\n' : ' ';
-  }
-  std::ofstream(path) << text;
+  std::ofstream out(path);
+  out.precision(17);
+  for (size_t i = 0; i < values.size(); ++i) out << values[i] << ((i + 1) % d ? ' ' : '\n');
   return path;
 }
 
@@ -36,16 +28,9 @@ struct Evaluation {
 
 Evaluation Evaluate(std::string const& model, std::string const& data) {
   Evaluation result;
-  ProgramResult run = RunMixfitModel({"classify", "-m", model, "-i", data});
-  EXPECT_EQ(run.status, 0) << run.err;
-  std::istringstream rows(run.out);
-  double share;
-  for (int k; rows >> k >> share;) result.classes.push_back(k);
-  run = RunMixfitModel({"info", "-m", model, "-i", data});
-  EXPECT_EQ(run.status, 0) << run.err;
-  std::istringstream lines(run.out);
-  for (std::string key, value; lines >> key >> value;)
-    if (key == "average_log_likelihood") result.average = std::strtod(value.c_str(), nullptr);
+  for (std::vector<double> const& row : Table(Out({"classify", "-m", model, "-i", data})))
+    result.classes.push_back(static_cast<int>(row.at(0)));
+  result.average = Info(Out({"info", "-m", model, "-i", data}))["average_log_likelihood"];
   return result;
 }
 
@@ -53,8 +38,7 @@ Evaluation Evaluate(std::string const& model, std::string const& data) {
 std::string Fit(std::string const& data, std::string const& model,
                 std::vector<std::string> options) {
   options.insert(options.begin(), {"-i", data, "-o", model});
-  ProgramResult const run = RunMixfit(options, {{"MIXFIT_SEED=1"}});
-  EXPECT_EQ(run.status, 0) << run.err;
+  Out(options, {{"MIXFIT_SEED=1"}}, false);
   return model;
 }
 
@@ -97,20 +81,16 @@ TEST_F(ScaleTest, TightClustersInManyDimensionsAreSeparated) {
 // iris, whose densities stay within range at every scale, and 60 dimensions,
 // whose determinants underflow and overflow when scaled.
 TEST_F(ScaleTest, ScaledDataGiveTheSameFit) {
-  std::vector<double> iris;
-  {
-    DataStorage storage;
-    ASSERT_EQ(storage.Read((std::string(MIXFIT_SOURCE_DIR) + "/examples/iris.txt").c_str()), 0);
-    iris.assign(storage.data, storage.data + storage.ElementCount());
-  }
+  DataStorage iris;
+  ASSERT_EQ(iris.Read((std::string(MIXFIT_SOURCE_DIR) + "/examples/iris.txt").c_str()), 0);
   struct Case {
     const char* name;
     int d;
     std::vector<double> values;
     bool logDomainWhenScaled;
   };
-  for (Case const& c :
-       {Case{"iris", 4, iris, false}, Case{"sixty", 60, ClusteredValues(900, 60, 3, 7), true}}) {
+  for (Case const& c : {Case{"iris", 4, {iris.data, iris.data + iris.ElementCount()}, false},
+                        Case{"sixty", 60, ClusteredValues(900, 60, 3, 7), true}}) {
     for (const char* covariance : {"diagonal", "full"}) {
       SCOPED_TRACE(std::string(c.name) + " " + covariance);
       std::vector<std::string> options = {"-c", "3", "-I", "15"};

@@ -31,8 +31,8 @@ TEST(PreparationTest, UsableSolutionRefusesWeightsThatGiveNoMixture) {
   for (auto [weight, usable] : std::vector<std::pair<double, bool>>{
            {0.5, true}, {0, true}, {1e308, true}, {-1, false}, {kInf, false}, {kNaN, false}}) {
     MixtureModel model;
-    AddComponent(model, MM_COV_DIAGONAL, 1, {0, 0}, {1, 1});
-    AddComponent(model, MM_COV_FULL, weight, {0, 0}, {1, 0, 0, 1});
+    AddComponent(model, D, 1, {0, 0}, {1, 1});
+    AddComponent(model, F, weight, {0, 0}, {1, 0, 0, 1});
     EXPECT_EQ(UsableSolution(model, 2), usable) << weight;
     EXPECT_FALSE(UsableSolution(model, 3)) << weight;
   }

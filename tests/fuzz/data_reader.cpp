@@ -14,11 +14,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(uint8_t const* bytes, size_t size) {
   DataStorage storage;
-  int result;
-  {
-    InputBytes input(bytes, size);
-    result = storage.Read(input.file);
-  }
+  int const result = storage.Read(InputBytes(bytes, size).file);
   FUZZ_CHECK(result == 0 || result == 2);
   FUZZ_CHECK(storage.rows >= 0 && storage.columns >= 0);
   FUZZ_CHECK((storage.rows == 0) == (storage.ElementCount() == 0));

@@ -1,61 +1,56 @@
 #ifndef MIXFIT_TESTS_FUZZ_FUZZ_SUPPORT_H
 #define MIXFIT_TESTS_FUZZ_FUZZ_SUPPORT_H
 
-// Memory streams for the fuzz targets: the fuzz bytes as a file to read, and
-// a file whose text is kept in memory.
+// Memory streams for the fuzz targets: the fuzz bytes as a file to read, a
+// file whose text is kept in memory, and a sink for messages.
 
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
-#include <vector>
+#include <utility>
 
-// A read-only stream over a copy of bytes (fmemopen may not be given the
+// A read-only stream over a copy of the bytes (fmemopen may not be given the
 // fuzzer's own const buffer). Binary: zero characters are read as they are.
-class InputBytes {
- public:
-  FILE* file;
-
-  InputBytes(uint8_t const* bytes, size_t size) : copy_(bytes, bytes + size) {
-    copy_.push_back('\0');
-    file = fmemopen(copy_.data(), size, "r");
+struct InputBytes {
+  explicit InputBytes(std::string bytes)
+      : copy(std::move(bytes)), file(fmemopen(&copy[0], copy.size(), "r")) {
     if (!file) abort();
   }
-  explicit InputBytes(std::string const& text)
-      : InputBytes(reinterpret_cast<uint8_t const*>(text.data()), text.size()) {}
+  InputBytes(uint8_t const* bytes, size_t size)
+      : InputBytes(std::string(reinterpret_cast<char const*>(bytes), size)) {}
   ~InputBytes() { fclose(file); }
   InputBytes(InputBytes const&) = delete;
-  InputBytes& operator=(InputBytes const&) = delete;
 
- private:
-  std::vector<char> copy_;
+  std::string copy;
+  FILE* file;
 };
 
-// A write stream whose text Text() returns once the stream is closed.
-class OutputText {
- public:
-  FILE* file;
-
-  OutputText() : file(open_memstream(&text_, &size_)) {
+// A write stream whose text Text() returns, closing the stream.
+struct OutputText {
+  OutputText() : file(open_memstream(&text, &size)) {
     if (!file) abort();
   }
   ~OutputText() {
     if (file) fclose(file);
-    free(text_);
+    free(text);
   }
   OutputText(OutputText const&) = delete;
-  OutputText& operator=(OutputText const&) = delete;
-
   std::string Text() {
     if (file) fclose(file);
     file = nullptr;
-    return std::string(text_, size_);
+    return std::string(text, size);
   }
 
- private:
-  char* text_ = nullptr;
-  size_t size_ = 0;
+  char* text = nullptr;
+  size_t size = 0;
+  FILE* file;
 };
+
+inline FILE* Sink() {
+  static FILE* sink = fopen("/dev/null", "w");
+  return sink;
+}
 
 // Ends the process through the fuzzer's crash path with a message on stderr.
 [[noreturn]] inline void FuzzFailure(const char* what) {

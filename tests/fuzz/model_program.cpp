@@ -33,11 +33,6 @@ const size_t kMaxArguments = 64;
 // Draws beyond this many only make the fuzzer slow.
 const int kMaxFuzzDraws = 64;
 
-FILE* Sink() {
-  static FILE* sink = fopen("/dev/null", "w");
-  return sink;
-}
-
 // The files of a run, in a directory of the process that goes with it.
 struct Scratch {
   std::string directory, model, data, output;

@@ -39,18 +39,14 @@ std::string Written(MixtureModel const& model) {
 extern "C" int LLVMFuzzerTestOneInput(uint8_t const* bytes, size_t size) {
   MixtureModel model;
   MixtureModelFileFormat format;
-  int result;
-  {
-    InputBytes input(bytes, size);
-    result = model.Read(input.file, format);
-  }
+  int const result = model.Read(InputBytes(bytes, size).file, format);
   FUZZ_CHECK(result == MM_FILE_OK || result == MM_FILE_MALFORMED);
   if (result != MM_FILE_OK) return 0;
   FUZZ_CHECK(format == MM_FF_PLAIN);
 
   std::string text = Written(model);
   MixtureModel again;
-  { FUZZ_CHECK(again.Read(InputBytes(text).file, format) == MM_FILE_OK); }
+  FUZZ_CHECK(again.Read(InputBytes(text).file, format) == MM_FILE_OK);
   FUZZ_CHECK(again.count == model.count);
   for (int k = 0; k < model.count; ++k) {
     MixtureComponent const& a = *model.components[k];

@@ -25,11 +25,6 @@ namespace {
 // make the fuzzer slow, not the program different.
 const int kMaxFullDimension = 64;
 
-FILE* Sink() {
-  static FILE* sink = fopen("/dev/null", "w");
-  return sink;
-}
-
 // Writes model, reads it back and checks that it fits dimension.
 void WriteAndReread(MixtureModel const& model, int dimension) {
   OutputText output;

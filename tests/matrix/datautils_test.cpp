@@ -45,7 +45,7 @@ TEST(DataStatisticsTest, CovarianceVariancesAndCorrelationAgree) {
 
 // One draw per vector; vectors are taken in the order of the draws (from
 // state 1: 16838, 5758, 10113, 17515), skipping those equal to one chosen.
-TEST(SelectUniquePointsTest, OrderOfTheDrawsWithoutRepeats) {
+TEST(SelectUniquePointsTest, OrderOfTheDrawsWithoutRepeatsOrNaN) {
   DataSet set(1, {7, 8, 8, 9});
   std::vector<int> positions;
   RandomSeed(1);
@@ -54,15 +54,11 @@ TEST(SelectUniquePointsTest, OrderOfTheDrawsWithoutRepeats) {
   EXPECT_EQ(RandomNext(), 31051);
   EXPECT_FALSE(SelectUniquePoints(set.data, 4, positions));
   EXPECT_EQ(positions.size(), 3u);
-}
-
-// 0 equals -0; a vector holding NaN equals none, not even itself.
-TEST(SelectUniquePointsTest, SignedZerosAndNaN) {
-  DataSet set(2, {1, 1, 1, 1, 0.0, 2, -0.0, 2, kNaN, 1, kNaN, 1});
-  std::vector<int> positions;
-  EXPECT_TRUE(SelectUniquePoints(set.data, 4, positions));
-  EXPECT_FALSE(SelectUniquePoints(set.data, 5, positions));
-  EXPECT_FALSE(SelectUniquePoints(set.data, 0, positions));
+  // 0 equals -0; a vector holding NaN equals none, not even itself.
+  DataSet signs(2, {1, 1, 1, 1, 0.0, 2, -0.0, 2, kNaN, 1, kNaN, 1});
+  EXPECT_TRUE(SelectUniquePoints(signs.data, 4, positions));
+  EXPECT_FALSE(SelectUniquePoints(signs.data, 5, positions));
+  EXPECT_FALSE(SelectUniquePoints(signs.data, 0, positions));
 }
 
 }  // namespace

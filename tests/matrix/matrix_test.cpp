@@ -23,8 +23,9 @@ void ExpectIdentity(Matrix const& m) {
 }
 
 // Equal element counts keep the storage; Resize without keeping re-reads it
-// row-major, with keeping holds the top-left block.
-TEST(MatrixTest, StorageAssignmentAndResize) {
+// row-major, with keeping holds the top-left block. A move takes the
+// storage, whatever the sizes, and leaves the source empty.
+TEST(MatrixTest, StorageAssignmentResizeAndMoves) {
   Matrix m = FromValues(2, 3, {1, 2, 3, 4, 5, 6}), copy(m);
   double* storage = m.data;
   Matrix const row = Row({6, 5, 4, 3, 2, 1});
@@ -39,12 +40,8 @@ TEST(MatrixTest, StorageAssignmentAndResize) {
   EXPECT_EQ(Elements(m.SubMatrix(0, 0, 2, 2)), (V{6, 5, 4, 3}));
   m.Resize(1, 2, true);
   EXPECT_EQ(Elements(m), (V{6, 5}));
-}
-
-// A move takes the storage, whatever the sizes, and leaves the source empty.
-TEST(MatrixTest, MovesCopyNothing) {
   Matrix source = FromValues(2, 3, {1, 2, 3, 4, 5, 6}), target(3, 2);
-  double* storage = source.data;
+  storage = source.data;
   Matrix moved(std::move(source));
   target = std::move(moved);
   EXPECT_TRUE(source.data == nullptr && moved.ElementCount() == 0);
@@ -90,8 +87,8 @@ TEST(MatrixTest, BlocksProductsAndReductions) {
 }
 
 // L is lower triangular with L Lᵀ = A and det A; the inverse of L gives
-// A⁻¹ = L⁻ᵀ L⁻¹, as Gauss-Jordan elimination does.
-TEST(MatrixTest, CholeskyFactorInverseAndDeterminant) {
+// A⁻¹ = L⁻ᵀ L⁻¹, as Gauss-Jordan elimination does; the failures it names.
+TEST(MatrixTest, CholeskyFactorInverseDeterminantAndFailures) {
   for (int n : {1, 3, 6}) {
     Matrix a = SymmetricPositiveDefinite(n), l(a);
     double det = 0;
@@ -110,12 +107,9 @@ TEST(MatrixTest, CholeskyFactorInverseAndDeterminant) {
   EXPECT_TRUE(small.CholeskyDecomposition(&det));
   EXPECT_EQ(Elements(small), (V{2, 0, 1, 3}));
   EXPECT_EQ(det, 36);
-}
-
-TEST(MatrixTest, CholeskyNamedFailures) {
   // A non-positive pivot is clamped to 0 and reported.
   Matrix indefinite = FromValues(2, 2, {1, 2, 2, 1});
-  double det = -1;
+  det = -1;
   EXPECT_FALSE(indefinite.CholeskyDecomposition(&det));
   EXPECT_EQ(Elements(indefinite), (V{1, 0, 2, 0}));
   EXPECT_EQ(det, 0);

@@ -2,11 +2,28 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+
 // The known start of the linear congruential generator from state 1; a seed
 // restarts the sequence.
 TEST(RandomTest, KnownValuesFromStateOne) {
   for (int run = 0; run < 2; ++run) {
     RandomSeed(1);
     for (int expected : {16838, 5758, 10113, 17515, 31051, 5627}) EXPECT_EQ(RandomNext(), expected);
+  }
+}
+
+// Skipping n steps leaves the generator where n draws would, from any seed,
+// across the bits of n (the ranks of a run skip to their first vector).
+TEST(RandomSkipTest, EqualsDrawing) {
+  for (uint32_t seed : {1u, 7u, 4294967295u}) {
+    for (uint64_t steps : {0, 1, 2, 3, 5, 64, 1000, 65537}) {
+      RandomSeed(seed);
+      for (uint64_t i = 0; i < steps; ++i) RandomNext();
+      int const drawn = RandomNext();
+      RandomSeed(seed);
+      RandomSkip(steps);
+      EXPECT_EQ(RandomNext(), drawn) << "seed " << seed << ", " << steps << " steps";
+    }
   }
 }

@@ -11,7 +11,7 @@ using ModelFileTest = ScratchDirectory;
 // One 2-d diagonal component, as a model and as its file.
 MixtureModel Example() {
   MixtureModel model;
-  AddComponent(model, MM_COV_DIAGONAL, 1, {0.5, -1}, {2, 0.25});
+  AddComponent(model, D, 1, {0.5, -1}, {2, 0.25});
   return model;
 }
 std::string const kHeader = "% Plain Matlab-readable\n",
@@ -31,31 +31,27 @@ int ReadText(MixtureModel& model, std::string const& text) {
   return result;
 }
 
-TEST(MixtureModelTest, RemoveSingularVisitsDownwardsAndCountsRemovals) {
+// RemoveSingular visits downwards and counts its removals; a move takes the
+// components, whatever the counts, and leaves the source empty.
+TEST(MixtureModelTest, RemoveSingularAndMovesKeepTheComponents) {
   MixtureModel model;
-  AddComponent(model, MM_COV_DIAGONAL, 0.2, {0, 0}, {0.01, 1});      // equal: singular
-  AddComponent(model, MM_COV_FULL, 0.2, {0, 0}, {1, 2, 2, 1});       // not positive definite
-  AddComponent(model, MM_COV_DIAGONAL, 0.2, {0, 0}, {0.011, 0.02});  // kept
-  AddComponent(model, MM_COV_FULL, 0.2, {0, 0}, {4, 2, 2, 10});      // kept
-  AddComponent(model, MM_COV_DIAGONAL, 0.2, {0, 0}, {1, -1});        // singular
-  AddComponent(model, MM_COV_DIAGONAL, 0.2, {0, 0}, {0.001, 1});     // singular, adjacent
-  AddComponent(model, MM_COV_DIAGONAL, 0.2, {0, 0}, {kNaN, 1});      // NaN is not singular
+  AddComponent(model, D, 0.2, {0, 0}, {0.01, 1});      // equal: singular
+  AddComponent(model, F, 0.2, {0, 0}, {1, 2, 2, 1});   // not positive definite
+  AddComponent(model, D, 0.2, {0, 0}, {0.011, 0.02});  // kept
+  AddComponent(model, F, 0.2, {0, 0}, {4, 2, 2, 10});  // kept
+  AddComponent(model, D, 0.2, {0, 0}, {1, -1});        // singular
+  AddComponent(model, D, 0.2, {0, 0}, {0.001, 1});     // singular, adjacent
+  AddComponent(model, D, 0.2, {0, 0}, {kNaN, 1});      // NaN is not singular
   MixtureComponent* kept[] = {model.components[2], model.components[3], model.components[6]};
   EXPECT_EQ(model.RemoveSingular(0.01), 4);
   ASSERT_EQ(model.count, 3);
   for (int k = 0; k < 3; ++k) EXPECT_EQ(model.components[k], kept[k]);
-}
-
-// A move takes the components, whatever the counts, and leaves the source
-// empty.
-TEST(MixtureModelTest, MovesCopyNothing) {
-  MixtureModel source = OneDimensional({0, 1}, {1, 1}), target = OneDimensional({2}, {1});
-  MixtureComponent** components = source.components;
-  MixtureModel moved(std::move(source));
+  MixtureComponent** components = model.components;
+  MixtureModel target = OneDimensional({2}, {1}), moved(std::move(model));
   target = std::move(moved);
-  EXPECT_TRUE(source.count == 0 && moved.components == nullptr);
+  EXPECT_TRUE(model.count == 0 && moved.components == nullptr);
   EXPECT_EQ(target.components, components);
-  EXPECT_EQ(target.components[1]->mean(0, 0), 1.0);
+  EXPECT_EQ(target.count, 3);
 }
 
 // A positive total scales the weights to one; a zero, negative or NaN total
@@ -83,8 +79,8 @@ TEST(MixtureModelTest, NormalizeWeightsAndLimitVariances) {
   EXPECT_EQ(std::vector<double>({sum.weight, sum.mean(0, 0), sum.covariance(0, 0)}),
             std::vector<double>({0.75, 2, 5}));
   model = MixtureModel();
-  AddComponent(model, MM_COV_DIAGONAL, 0.5, {0, 0, 0}, {0.5, 5, kNaN});
-  AddComponent(model, MM_COV_FULL, 0.5, {0, 0, 0}, {0.5, 0.9, 0, 0.9, kNaN, 0, 0, 0, 2});
+  AddComponent(model, D, 0.5, {0, 0, 0}, {0.5, 5, kNaN});
+  AddComponent(model, F, 0.5, {0, 0, 0}, {0.5, 0.9, 0, 0.9, kNaN, 0, 0, 0, 2});
   model.LimitVariances(Row({1, 2, 3}));
   EXPECT_TRUE(SameBits(model.components[0]->covariance, Row({1, 5, kNaN})));
   EXPECT_TRUE(SameBits(model.components[1]->covariance,
@@ -98,7 +94,7 @@ TEST_F(ModelFileTest, WrittenByteForByteAndReadBackExactly) {
   EXPECT_EQ(Written(Example()), kExample);
   EXPECT_EQ(Written(MixtureModel()), kHeader + "0\n");
   MixtureModel full = Example(), read = Example();
-  AddComponent(full, MM_COV_FULL, 1.0 / 3, {1.0 / 3, -2}, {1, 1e-20, 1e-20, 2});
+  AddComponent(full, F, 1.0 / 3, {1.0 / 3, -2}, {1, 1e-20, 1e-20, 2});
   EXPECT_EQ(Written(full), kHeader +
                                "2 0\n1 0\n0.5 -1 \n1 0\n2 0.25 \n"
                                "0.333333 0\n0.333333333333333 -2 \n2 0\n1 1e-20 \n1e-20 2 \n");
@@ -152,7 +148,7 @@ TEST_F(ModelFileTest, HandWrittenFormsAreAccepted) {
     MixtureModel read;
     ASSERT_EQ(ReadText(read, std::string("1\n1\n0.5 -1\n") + type + " 0\n2 0.5\n0.5 1\n"),
               MM_FILE_OK);
-    EXPECT_EQ(read.components[0]->type, MM_COV_FULL) << type;
+    EXPECT_EQ(read.components[0]->type, F) << type;
     EXPECT_EQ(read.components[0]->covariance(1, 0), 0.5) << type;
   }
 }
@@ -190,7 +186,8 @@ TEST_F(ModelFileTest, MalformedFilesAreRejected) {
   EXPECT_EQ(model.components[0]->mean.data[1], 2.0);
 }
 
-TEST(DistanceTest, MahalanobisInEachFormOfTheInverseCovariance) {
+// Each form of the squared distance; densities are finite quotients or 0.
+TEST(DistanceTest, MahalanobisInEachFormOfTheInverseCovarianceAndDensities) {
   double const x[] = {2, 1, 7};  // the third value lies beyond every matrix
   double const zero[] = {0, 0}, m[] = {1, 0};
   // diag(4, 0.25) as inverse variances, as an inverted Cholesky factor whose
@@ -211,10 +208,6 @@ TEST(DistanceTest, MahalanobisInEachFormOfTheInverseCovariance) {
   ASSERT_TRUE(factor.CholeskyDecomposition(nullptr) && factor.InvertLowerTriangular());
   double const y[] = {1.5, -2}, n[] = {0.5, 1};
   EXPECT_NEAR(MahalanobisChol2(y, n, factor), 58.0 / 36, 1e-15);
-}
-
-// Densities are finite quotients or 0.
-TEST(DistanceTest, DensitiesAreFiniteOrZero) {
   EXPECT_EQ(ProbabilityDensity(0, 1), 1.0);
   EXPECT_EQ(ProbabilityDensity(2, 2), std::exp(-1.0) / 2);
   for (double overflow :
@@ -222,121 +215,102 @@ TEST(DistanceTest, DensitiesAreFiniteOrZero) {
     EXPECT_EQ(overflow, 0.0);
 }
 
-// Two components to measure; covariances as d variances or d x d elements.
-struct ComponentPair {
-  MixtureCovarianceMatrixType type;
-  double weights[2];
-  std::vector<double> means[2], covariances[2];
-};
-
-// A 2 x 2 covariance [p r; r t] in long double, whose exponent range holds
-// every determinant below.
+// A 2 x 2 covariance [p r; r t]: its elements in a component of either type
+// (a diagonal one holds p and t), and its determinant in long double, whose
+// exponent range holds every determinant below.
 struct Covariance2 {
-  long double p, r, t;
-  long double Determinant() const { return p * t - r * r; }
+  double p, r, t;
+  std::vector<double> Elements(MixtureCovarianceMatrixType type) const {
+    return type == F ? std::vector<double>{p, r, r, t} : std::vector<double>{p, t};
+  }
+  long double Determinant() const { return 1.0L * p * t - 1.0L * r * r; }
 };
-
-Covariance2 AsCovariance2(MixtureCovarianceMatrixType type, std::vector<double> const& v) {
-  if (type == MM_COV_FULL) return {v[0], v[1], v[3]};
-  return {v[0], 0, v[1]};
-}
-
-// The Bhattacharyya distance of two 2-d normals in closed form: e' S^-1 e / 8
-// with S^-1 = [t -r; -r p] / det S, plus ln(det S / sqrt(det 1 det 2)) / 2.
-double ClosedForm(ComponentPair const& c, bool withWeights) {
-  Covariance2 const a = AsCovariance2(c.type, c.covariances[0]);
-  Covariance2 const b = AsCovariance2(c.type, c.covariances[1]);
-  Covariance2 const s = {(a.p + b.p) / 2, (a.r + b.r) / 2, (a.t + b.t) / 2};
-  long double const x = static_cast<long double>(c.means[1][0]) - c.means[0][0];
-  long double const y = static_cast<long double>(c.means[1][1]) - c.means[0][1];
-  long double const q = (s.t * x * x - 2 * s.r * x * y + s.p * y * y) / s.Determinant() / 8;
-  long double const w = std::min(c.weights[0], c.weights[1]) / std::max(c.weights[0], c.weights[1]);
-  return static_cast<double>(
-      q + std::log(s.Determinant() / std::sqrt(a.Determinant() * b.Determinant())) / 2 -
-      (withWeights ? std::log(w) : 0));
-}
 
 // Positive definite or not, and then ln det, which overflows or underflows
 // nowhere.
 TEST(DistanceTest, LogDeterminantIsASumOfLogsOfPositivePivots) {
-  struct {
+  struct Case {
     MixtureCovarianceMatrixType type;
-    std::vector<double> covariance;
-    bool positive;
-  } const cases[] = {{MM_COV_DIAGONAL, {2, 8}, true},
-                     {MM_COV_DIAGONAL, {1e300, 2e300}, true},
-                     {MM_COV_DIAGONAL, {1e-170, 1e-160}, true},
-                     {MM_COV_FULL, {4, 2, 2, 10}, true},
-                     {MM_COV_FULL, {1e300, 5e299, 5e299, 2e300}, true},
-                     {MM_COV_FULL, {1e-170, -5e-171, -5e-171, 1e-160}, true},
-                     {MM_COV_DIAGONAL, {0, 1}, false},
-                     {MM_COV_DIAGONAL, {1, -1}, false},
-                     {MM_COV_DIAGONAL, {kInf, 1}, false},
-                     {MM_COV_DIAGONAL, {1, kNaN}, false},
-                     {MM_COV_FULL, {1, 2, 2, 1}, false},
-                     {MM_COV_FULL, {1, 0, 0, 0}, false},
-                     {MM_COV_FULL, {kInf, 0, 0, 1}, false},
-                     {MM_COV_FULL, {1, 0, kNaN, 1}, false}};
-  for (auto const& c : cases) {
-    MixtureModel model;
-    double logDeterminant = 0.0;
-    bool const positive =
-        AddComponent(model, c.type, 1, {0, 0}, c.covariance).LogDeterminant(&logDeterminant);
-    EXPECT_EQ(positive, c.positive) << c.covariance[0] << " " << c.covariance[1];
-    if (!c.positive) continue;
-    double const expected =
-        static_cast<double>(std::log(AsCovariance2(c.type, c.covariance).Determinant()));
-    EXPECT_NEAR(logDeterminant, expected, 1e-14 * std::max(1.0, std::abs(expected)));
-  }
+    Covariance2 covariance;
+  };
+  std::vector<Case> const positive = {
+      {D, 2, 0, 8},  {D, 1e300, 0, 2e300},     {D, 1e-170, 0, 1e-160},
+      {F, 4, 2, 10}, {F, 1e300, 5e299, 2e300}, {F, 1e-170, -5e-171, 1e-160}};
+  std::vector<Case> const singular = {{D, 0, 0, 1},    {D, 1, 0, -1},  {D, kInf, 0, 1},
+                                      {D, 1, 0, kNaN}, {F, 1, 2, 1},   {F, 1, 0, 0},
+                                      {F, kInf, 0, 1}, {F, 1, kNaN, 1}};
+  for (bool const definite : {true, false})
+    for (Case const& c : definite ? positive : singular) {
+      Covariance2 const& v = c.covariance;
+      SCOPED_TRACE(testing::Message() << c.type << ": " << v.p << " " << v.r << " " << v.t);
+      MixtureModel model;
+      double logDeterminant = 0.0;
+      EXPECT_EQ(AddComponent(model, c.type, 1, {0, 0}, v.Elements(c.type))
+                    .LogDeterminant(&logDeterminant),
+                definite);
+      if (!definite) continue;
+      double const expected = static_cast<double>(std::log(v.Determinant()));
+      EXPECT_NEAR(logDeterminant, expected, 1e-14 * std::max(1.0, std::abs(expected)));
+    }
 }
 
-// From the logs of the determinants the distance is right at any scale, and
+// From the logs of the determinants the distance is e' S^-1 e / 8 with S the
+// mean covariance, plus ln(det S / sqrt(det 1 det 2)) / 2, at any scale, and
 // the same as from the determinants where those are normal numbers.
 TEST(DistanceTest, BhattacharyyaFromLogDeterminantsAtAnyScale) {
-  ComponentPair const cases[] = {
-      {MM_COV_DIAGONAL, {1, 1}, {{0, 0}, {2, 0}}, {{1, 1}, {1, 1}}},
-      {MM_COV_DIAGONAL, {0.25, 0.5}, {{0, 0}, {0, 0}}, {{1, 1}, {4, 4}}},
-      {MM_COV_FULL, {0.5, 0.2}, {{1, -1}, {0, 2}}, {{4, 2, 2, 10}, {1, -0.5, -0.5, 3}}},
-      {MM_COV_DIAGONAL, {1, 1}, {{0, 0}, {0, 0}}, {{1e300, 1e300}, {2e300, 2e300}}},
-      {MM_COV_DIAGONAL, {1, 3}, {{0, 0}, {3e150, -1e150}}, {{1e300, 1e300}, {2e300, 2e300}}},
-      {MM_COV_FULL, {1, 1}, {{0, 0}, {0, 0}}, {{1e300, 0, 0, 1e300}, {2e300, 0, 0, 2e300}}},
-      {MM_COV_FULL,
-       {2, 1},
-       {{1e150, 0}, {0, 2e150}},
-       {{1e300, 5e299, 5e299, 1e300}, {2e300, 0, 0, 2e300}}},
-      {MM_COV_DIAGONAL, {1, 1}, {{0, 0}, {0, 0}}, {{1e-170, 1e-170}, {1e-160, 1e-160}}},
-      {MM_COV_DIAGONAL, {1, 1}, {{0, 0}, {1e-85, -3e-80}}, {{1e-170, 1e-170}, {1e-160, 1e-160}}},
-      {MM_COV_FULL, {1, 1}, {{0, 0}, {0, 0}}, {{1e-170, 0, 0, 1e-170}, {1e-160, 0, 0, 1e-160}}},
-      {MM_COV_FULL,
-       {1, 1},
-       {{0, 2e-80}, {1e-85, 0}},
-       {{1e-170, -5e-171, -5e-171, 1e-170}, {1e-160, 0, 0, 1e-160}}},
-  };
-  for (ComponentPair const& c : cases) {
+  struct {
+    MixtureCovarianceMatrixType type;
+    double weights[2];
+    std::vector<double> means[2];
+    Covariance2 covariances[2];
+  } const cases[] = {
+      {D, {1, 1}, {{0, 0}, {2, 0}}, {{1, 0, 1}, {1, 0, 1}}},
+      {D, {0.25, 0.5}, {{0, 0}, {0, 0}}, {{1, 0, 1}, {4, 0, 4}}},
+      {F, {0.5, 0.2}, {{1, -1}, {0, 2}}, {{4, 2, 10}, {1, -0.5, 3}}},
+      {D, {1, 1}, {{0, 0}, {0, 0}}, {{1e300, 0, 1e300}, {2e300, 0, 2e300}}},
+      {D, {1, 3}, {{0, 0}, {3e150, -1e150}}, {{1e300, 0, 1e300}, {2e300, 0, 2e300}}},
+      {F, {1, 1}, {{0, 0}, {0, 0}}, {{1e300, 0, 1e300}, {2e300, 0, 2e300}}},
+      {F, {2, 1}, {{1e150, 0}, {0, 2e150}}, {{1e300, 5e299, 1e300}, {2e300, 0, 2e300}}},
+      {D, {1, 1}, {{0, 0}, {0, 0}}, {{1e-170, 0, 1e-170}, {1e-160, 0, 1e-160}}},
+      {D, {1, 1}, {{0, 0}, {1e-85, -3e-80}}, {{1e-170, 0, 1e-170}, {1e-160, 0, 1e-160}}},
+      {F, {1, 1}, {{0, 0}, {0, 0}}, {{1e-170, 0, 1e-170}, {1e-160, 0, 1e-160}}},
+      {F, {1, 1}, {{0, 2e-80}, {1e-85, 0}}, {{1e-170, -5e-171, 1e-170}, {1e-160, 0, 1e-160}}}};
+  for (auto const& c : cases) {
     SCOPED_TRACE(&c - cases);  // the case's row
+    Covariance2 const &a = c.covariances[0], &b = c.covariances[1];
+    long double const p = (0.0L + a.p + b.p) / 2, r = (0.0L + a.r + b.r) / 2,
+                      t = (0.0L + a.t + b.t) / 2, det = p * t - r * r;
+    long double const x = 0.0L + c.means[1][0] - c.means[0][0],
+                      y = 0.0L + c.means[1][1] - c.means[0][1];
+    double const closedForm =
+        static_cast<double>((t * x * x - 2 * r * x * y + p * y * y) / det / 8 +
+                            std::log(det / std::sqrt(a.Determinant() * b.Determinant())) / 2);
+    double const lnWeights =
+        std::log(std::min(c.weights[0], c.weights[1]) / std::max(c.weights[0], c.weights[1]));
     MixtureModel model;
-    for (int k = 0; k < 2; ++k)
-      AddComponent(model, c.type, c.weights[k], c.means[k], c.covariances[k]);
-    MixtureComponent const &a = *model.components[0], &b = *model.components[1];
-    double logDeterminants[2];
-    ASSERT_TRUE(a.LogDeterminant(&logDeterminants[0]) && b.LogDeterminant(&logDeterminants[1]));
-    double const determinants[] = {
-        static_cast<double>(AsCovariance2(c.type, c.covariances[0]).Determinant()),
-        static_cast<double>(AsCovariance2(c.type, c.covariances[1]).Determinant())};
+    double logDeterminants[2], determinants[2];
+    for (int k = 0; k < 2; ++k) {
+      ASSERT_TRUE(
+          AddComponent(model, c.type, c.weights[k], c.means[k], c.covariances[k].Elements(c.type))
+              .LogDeterminant(&logDeterminants[k]));
+      determinants[k] = static_cast<double>(c.covariances[k].Determinant());
+    }
+    MixtureComponent const &first = *model.components[0], &second = *model.components[1];
     bool const normal = std::isnormal(determinants[0]) && std::isnormal(determinants[1]);
     for (bool withWeights : {false, true}) {
-      double const distance =
-          a.BhattacharyyaDistanceLog(b, logDeterminants[0], logDeterminants[1], withWeights);
-      EXPECT_NEAR(distance, ClosedForm(c, withWeights), 1e-12) << withWeights;
+      double const distance = first.BhattacharyyaDistanceLog(second, logDeterminants[0],
+                                                             logDeterminants[1], withWeights);
+      EXPECT_NEAR(distance, closedForm - (withWeights ? lnWeights : 0), 1e-12) << withWeights;
       if (normal) {
-        EXPECT_NEAR(distance,
-                    a.BhattacharyyaDistance(b, determinants[0], determinants[1], withWeights),
-                    1e-14)
+        EXPECT_NEAR(
+            distance,
+            first.BhattacharyyaDistance(second, determinants[0], determinants[1], withWeights),
+            1e-14)
             << withWeights;
       }
     }
     if (normal) {
-      EXPECT_NEAR(a.Distance(b, CD_BHATTACHARYYA), ClosedForm(c, false), 1e-14);
+      EXPECT_NEAR(first.Distance(second, CD_BHATTACHARYYA), closedForm, 1e-14);
     }
   }
   // A ratio below DBL_MIN, from inconsistent determinants, is floored in

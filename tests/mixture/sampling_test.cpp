@@ -6,7 +6,6 @@
 
 namespace {
 
-MixtureCovarianceMatrixType const D = MM_COV_DIAGONAL, F = MM_COV_FULL;
 using Component = std::pair<MixtureCovarianceMatrixType, std::vector<double>>;
 
 // PrepareSampler's answer for components of the given covariances, means at the origin.

@@ -11,9 +11,7 @@ const char* const kColours[] = {"red", "green", "blue"};
 // One option of every value type, one option a line; -z is the last of the table.
 void DeclareTable() {
   optAdd('n', "numbers");
-  optAddValueInteger(1, 0, 0);
-  optAddValueInteger(2, 0, 0);
-  optAddValueInteger(3, 0, 0);
+  for (int value : {1, 2, 3}) optAddValueInteger(value, 0, 0);
   optAddFlag('q', "quiet", 0);
   optAdd('c', "count");
   optAddValueInteger(1, 1, 1000);

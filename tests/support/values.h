@@ -23,6 +23,7 @@ const double kInf = std::numeric_limits<double>::infinity();
 // The smallest normal double, the floor of densities, and its logarithm.
 const double kTiny = 2.2250738585072014e-308;
 const double kLogTiny = -708.3964185322641;
+MixtureCovarianceMatrixType const D = MM_COV_DIAGONAL, F = MM_COV_FULL;
 
 inline std::vector<double> Elements(Matrix const& m) { return {m.data, m.data + m.ElementCount()}; }
 

@@ -7,8 +7,6 @@
 
 namespace {
 
-MixtureCovarianceMatrixType const D = MM_COV_DIAGONAL, F = MM_COV_FULL;
-
 // A vector far from every component is explained in the log domain, here
 // wholly by the nearer component; only a vector that no usable component
 // can explain (or any vector of a model without components) counts as the

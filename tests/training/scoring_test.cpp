@@ -14,8 +14,7 @@ TEST(EmExpectationTest, TheSameBitsAsTheLogLikelihoodAndTheEMStep) {
   DataSet set(3, values);
   size_t const N = set.data.Count();
   int const K = 5;
-  for (auto types : std::vector<std::vector<MixtureCovarianceMatrixType>>{
-           {MM_COV_DIAGONAL}, {MM_COV_FULL}, {MM_COV_FULL, MM_COV_DIAGONAL}}) {
+  for (auto types : std::vector<std::vector<MixtureCovarianceMatrixType>>{{D}, {F}, {F, D}}) {
     SCOPED_TRACE(::testing::PrintToString(types));
     MixtureModel model = StartingModel(clustered.data, K, 0.3, types);
     EMWorkspace workspace;
@@ -25,7 +24,7 @@ TEST(EmExpectationTest, TheSameBitsAsTheLogLikelihoodAndTheEMStep) {
     // The step's weights are the sums of its responsibilities, in row order, over N.
     MixtureModel updated(model);
     emMonolithicEMStep(model, set.data, updated,
-                       types == std::vector<MixtureCovarianceMatrixType>{MM_COV_DIAGONAL});
+                       types == std::vector<MixtureCovarianceMatrixType>{D});
     for (int k = 0; k < K; ++k) {
       double total = 0.0;
       for (size_t n = 0; n < N; ++n) total += responsibilities[n * K + k];

@@ -8,7 +8,6 @@
 #include "training/kmeans.h"
 
 TEST(SameBitsTest, SplitSumsAtEveryThreadCount) {
-  MixtureCovarianceMatrixType const D = MM_COV_DIAGONAL, F = MM_COV_FULL;
   struct {
     int count, d, K;
     std::vector<MixtureCovarianceMatrixType> types;
