@@ -5,6 +5,8 @@
 // that a change of structure or speed cannot change a result unnoticed.
 // MIXFIT_RECORD=1 writes the files afresh.
 
+#include <utility>
+
 #include "cli/run_program.h"
 #include "support/files.h"
 
@@ -49,13 +51,14 @@ TEST_F(ReferenceTest, RunsGiveTheRecordedBytes) {
     std::string model = Path("model.txt");
     arguments.insert(arguments.end(), {"-o", model});
     ProgramResult result = RunMixfit(arguments, {{std::string("MIXFIT_SEED=") + run.seed}});
-    std::string files[][2] = {{".out", Masked(result.out)},
-                              {".err", Masked(result.err)},
-                              {".model", Exists(model) ? ReadFile(model) : "(none)"}};
-    for (const auto& file : files) {
-      std::string path = kReference + run.name + file[0];
-      if (record) std::ofstream(path, std::ios::binary) << file[1];
-      EXPECT_EQ(file[1], ReadFile(path)) << path;
+    std::pair<const char*, std::string> const files[] = {
+        {".out", Masked(result.out)},
+        {".err", Masked(result.err)},
+        {".model", Exists(model) ? ReadFile(model) : "(none)"}};
+    for (const auto& [suffix, contents] : files) {
+      std::string path = kReference + run.name + suffix;
+      if (record) std::ofstream(path, std::ios::binary) << contents;
+      EXPECT_EQ(contents, ReadFile(path)) << path;
     }
     std::remove(model.c_str());
   }
