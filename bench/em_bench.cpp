@@ -65,13 +65,18 @@ MixtureModel StartingModel(Data const& data, int K, MixtureCovarianceMatrixType 
   return model;
 }
 
-void EMStep(benchmark::State& state, MixtureCovarianceMatrixType type) {
-  Data const& data = DataOfDimension(static_cast<int>(state.range(0)));
-  MixtureModel model = StartingModel(data, static_cast<int>(state.range(1)), type);
+// EM steps from model, whose components are all of type, on data.
+void TimeSteps(benchmark::State& state, Data const& data, MixtureModel const& model,
+               MixtureCovarianceMatrixType type) {
   MixtureModel updated(model);
   for (auto _ : state)
     benchmark::DoNotOptimize(emMonolithicEMStep(model, data, updated, type == MM_COV_DIAGONAL));
   state.SetItemsProcessed(state.iterations() * kVectors);
+}
+
+void EMStep(benchmark::State& state, MixtureCovarianceMatrixType type) {
+  Data const& data = DataOfDimension(static_cast<int>(state.range(0)));
+  TimeSteps(state, data, StartingModel(data, static_cast<int>(state.range(1)), type), type);
 }
 
 void BM_EMStepDiagonal(benchmark::State& state) { EMStep(state, MM_COV_DIAGONAL); }
@@ -87,10 +92,7 @@ void ScaledEMStep(benchmark::State& state, MixtureCovarianceMatrixType type) {
   MixtureModel model = StartingModel(data, 8, type);
   for (int k = 0; k < model.count; ++k)
     model.components[k]->covariance.Scale(std::ldexp(1.0, 2 * exponent));
-  MixtureModel updated(model);
-  for (auto _ : state)
-    benchmark::DoNotOptimize(emMonolithicEMStep(model, data, updated, type == MM_COV_DIAGONAL));
-  state.SetItemsProcessed(state.iterations() * kVectors);
+  TimeSteps(state, data, model, type);
 }
 
 void BM_ScaledEMStepDiagonal(benchmark::State& state) { ScaledEMStep(state, MM_COV_DIAGONAL); }

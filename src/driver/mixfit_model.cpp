@@ -43,7 +43,8 @@ ExitStatus Run(int argc, char* argv[], PendingOutput* pending) {
     if (!seed.valid) return ExitStatus::kUsage;
     options.seed = seed.seed;
   }
-  return RunModelCommand(options, pending);
+  options.pending = pending;
+  return RunModelCommand(options);
 }
 
 }  // namespace

@@ -118,10 +118,12 @@ ExitStatus WriteAlone(const char* name, PendingOutput* pending, Write write) {
   return OutputFailure(name, output.error());
 }
 
-// As WriteAlone on the rank that speaks; every rank takes its status.
+// As WriteAlone to the output of options, on the rank that speaks; every
+// rank takes its status.
 template <typename Write>
-ExitStatus WriteOutput(const char* name, PendingOutput* pending, Write write) {
-  return Agreed(Speaks() ? WriteAlone(name, pending, write) : ExitStatus::kSuccess);
+ExitStatus WriteOutput(ModelOptions const& options, Write write) {
+  return Agreed(Speaks() ? WriteAlone(options.output, options.pending, write)
+                         : ExitStatus::kSuccess);
 }
 
 // One row of count real numbers, separated by blanks.
@@ -169,13 +171,12 @@ double Average(std::vector<double> const& logs) {
   return SumInOrder(logs.data(), logs.size()) / static_cast<double>(logs.size());
 }
 
-ExitStatus ScoreCommand(ModelOptions const& options, Inputs const& inputs, PendingOutput* pending) {
+ExitStatus ScoreCommand(ModelOptions const& options, Inputs const& inputs) {
   std::vector<double> logs;
   Score(inputs, logs, nullptr);
   if (options.average)
-    return WriteOutput(options.output, pending,
-                       [&](FILE* file) { fprintf(file, "%g\n", Average(logs)); });
-  ExitStatus const status = WriteOutput(options.output, pending, [&](FILE* file) {
+    return WriteOutput(options, [&](FILE* file) { fprintf(file, "%g\n", Average(logs)); });
+  ExitStatus const status = WriteOutput(options, [&](FILE* file) {
     for (size_t n = 0; n < logs.size(); ++n) {
       StartRow(file, options, inputs, n);
       WriteReals(file, &logs[n], 1);
@@ -184,12 +185,11 @@ ExitStatus ScoreCommand(ModelOptions const& options, Inputs const& inputs, Pendi
   return NoteSkippedLines(status, inputs, logs.size());
 }
 
-ExitStatus ClassifyCommand(ModelOptions const& options, Inputs const& inputs,
-                           PendingOutput* pending) {
+ExitStatus ClassifyCommand(ModelOptions const& options, Inputs const& inputs) {
   std::vector<double> logs, responsibilities;
   Score(inputs, logs, &responsibilities);
   int const K = inputs.model.count;
-  ExitStatus const status = WriteOutput(options.output, pending, [&](FILE* file) {
+  ExitStatus const status = WriteOutput(options, [&](FILE* file) {
     for (size_t n = 0; n < logs.size(); ++n) {
       double const* row = &responsibilities[n * K];
       int const k = LargestEntry(row, K);
@@ -200,12 +200,11 @@ ExitStatus ClassifyCommand(ModelOptions const& options, Inputs const& inputs,
   return NoteSkippedLines(status, inputs, logs.size());
 }
 
-ExitStatus PosteriorsCommand(ModelOptions const& options, Inputs const& inputs,
-                             PendingOutput* pending) {
+ExitStatus PosteriorsCommand(ModelOptions const& options, Inputs const& inputs) {
   std::vector<double> logs, responsibilities;
   Score(inputs, logs, &responsibilities);
   int const K = inputs.model.count;
-  ExitStatus const status = WriteOutput(options.output, pending, [&](FILE* file) {
+  ExitStatus const status = WriteOutput(options, [&](FILE* file) {
     for (size_t n = 0; n < logs.size(); ++n) {
       StartRow(file, options, inputs, n);
       WriteReals(file, &responsibilities[n * K], K);
@@ -224,12 +223,12 @@ const char* CovarianceKind(MixtureModel const& model) {
   return type == MM_COV_FULL ? "full" : "diagonal";
 }
 
-ExitStatus InfoCommand(ModelOptions const& options, Inputs const& inputs, PendingOutput* pending) {
+ExitStatus InfoCommand(ModelOptions const& options, Inputs const& inputs) {
   MixtureModel const& model = inputs.model;
   long long const parameters = FreeParameters(model);
   std::vector<double> logs;
   if (options.input != nullptr) Score(inputs, logs, nullptr);
-  return WriteOutput(options.output, pending, [&](FILE* file) {
+  return WriteOutput(options, [&](FILE* file) {
     fprintf(file, "components %i\n", model.count);
     fprintf(file, "dimension %i\n", ModelDimension(model));
     fprintf(file, "covariance %s\n", CovarianceKind(model));
@@ -245,7 +244,7 @@ ExitStatus InfoCommand(ModelOptions const& options, Inputs const& inputs, Pendin
   });
 }
 
-ExitStatus SampleCommand(ModelOptions const& options, Inputs& inputs, PendingOutput* pending) {
+ExitStatus SampleCommand(ModelOptions const& options, Inputs& inputs) {
   MixtureModel& model = inputs.model;
   model.NormalizeWeights();
   Sampler sampler;
@@ -258,7 +257,7 @@ ExitStatus SampleCommand(ModelOptions const& options, Inputs& inputs, PendingOut
   int const d = ModelDimension(model);
   std::vector<double> z(d), x(d);
   NormalDraws draws(options.seed);
-  return WriteOutput(options.output, pending, [&](FILE* file) {
+  return WriteOutput(options, [&](FILE* file) {
     // A failed write stops the draws; the output is then refused as a whole.
     for (int i = 0; i < options.count && ferror(file) == 0; ++i) {
       int const k = DrawVector(sampler, model, draws, z.data(), x.data());
@@ -268,8 +267,7 @@ ExitStatus SampleCommand(ModelOptions const& options, Inputs& inputs, PendingOut
   });
 }
 
-ExitStatus DistancesCommand(ModelOptions const& options, Inputs const& inputs,
-                            PendingOutput* pending) {
+ExitStatus DistancesCommand(ModelOptions const& options, Inputs const& inputs) {
   MixtureModel const& model = inputs.model;
   int const K = model.count;
   for (int k = 1; k < K; ++k)
@@ -298,25 +296,25 @@ ExitStatus DistancesCommand(ModelOptions const& options, Inputs const& inputs,
       distances[i * K + j] = distance;
       distances[j * K + i] = distance;
     }
-  return WriteOutput(options.output, pending, [&](FILE* file) {
+  return WriteOutput(options, [&](FILE* file) {
     for (int i = 0; i < K; ++i) WriteReals(file, &distances[i * K], K);
   });
 }
 
-ExitStatus RunCommand(ModelOptions const& options, Inputs& inputs, PendingOutput* pending) {
+ExitStatus RunCommand(ModelOptions const& options, Inputs& inputs) {
   switch (options.command) {
     case ModelCommand::kScore:
-      return ScoreCommand(options, inputs, pending);
+      return ScoreCommand(options, inputs);
     case ModelCommand::kClassify:
-      return ClassifyCommand(options, inputs, pending);
+      return ClassifyCommand(options, inputs);
     case ModelCommand::kPosteriors:
-      return PosteriorsCommand(options, inputs, pending);
+      return PosteriorsCommand(options, inputs);
     case ModelCommand::kInfo:
-      return InfoCommand(options, inputs, pending);
+      return InfoCommand(options, inputs);
     case ModelCommand::kSample:
-      return SampleCommand(options, inputs, pending);
+      return SampleCommand(options, inputs);
     case ModelCommand::kDistances:
-      return DistancesCommand(options, inputs, pending);
+      return DistancesCommand(options, inputs);
     case ModelCommand::kUnknown:
       break;
   }
@@ -325,13 +323,13 @@ ExitStatus RunCommand(ModelOptions const& options, Inputs& inputs, PendingOutput
 
 }  // namespace
 
-ExitStatus RunModelCommand(ModelOptions const& options, PendingOutput* pending) {
+ExitStatus RunModelCommand(ModelOptions const& options) {
   ExitStatus status = CheckOutput(options);
   if (status != ExitStatus::kSuccess) return status;
   Inputs inputs;
   status = ReadInputs(options, inputs);
   if (status != ExitStatus::kSuccess) return status;
   bool const completed =
-      Completes("computing the results", [&] { status = RunCommand(options, inputs, pending); });
+      Completes("computing the results", [&] { status = RunCommand(options, inputs); });
   return Agreed(completed, status, ExitStatus::kDataError);
 }

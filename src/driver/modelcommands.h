@@ -1,7 +1,6 @@
 #ifndef MIXFIT_DRIVER_MODELCOMMANDS_H
 #define MIXFIT_DRIVER_MODELCOMMANDS_H
 
-#include "driver/atomicoutput.h"
 #include "driver/modeloptions.h"
 #include "driver/status.h"
 
@@ -13,8 +12,7 @@
 // kSolutionError for a model that can't be read, doesn't fit the data's
 // dimension or can't serve the command, kDataError for data that can't be
 // read or hold no vectors, kOutputError for output that can't be written or would replace an
-// input. pending, when not null, is where the program learns the temporary
-// file of an output being written (driver/atomicoutput.h).
-ExitStatus RunModelCommand(ModelOptions const& options, PendingOutput* pending);
+// input.
+ExitStatus RunModelCommand(ModelOptions const& options);
 
 #endif

@@ -40,6 +40,8 @@ bool WritesRowPerVector(ModelCommand command);
 // The largest number of vectors that sample draws in one run.
 const int kMaxDraws = 1000000000;
 
+struct PendingOutput;  // driver/atomicoutput.h
+
 // Everything a command takes from its command line and environment.
 struct ModelOptions {
   ModelCommand command;
@@ -52,6 +54,7 @@ struct ModelOptions {
   int count;              // sample: the number of vectors
   bool labels;            // sample: each line starts with the component's number
   uint32_t seed;          // sample: the seed of the draws
+  PendingOutput* pending = nullptr;  // the program's record of a temporary output, or null
 };
 
 // The settings of the parsed command line of command; the seed is left 0.

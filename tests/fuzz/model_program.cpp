@@ -166,7 +166,7 @@ extern "C" int LLVMFuzzerTestOneInput(uint8_t const* bytes, size_t size) {
   options.count = std::min(options.count, kMaxFuzzDraws);
   options.seed = 1;
 
-  ExitStatus const status = RunModelCommand(options, nullptr);
+  ExitStatus const status = RunModelCommand(options);
   std::string output;
   bool const written = ReadText(files.output, output);
   if (status != ExitStatus::kSuccess) {
