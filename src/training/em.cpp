@@ -367,29 +367,32 @@ double SetupEntry(MixtureComponent const& component, std::pair<double, Matrix>& 
   return HUGE_VAL;
 }
 
-// Sets up the cache of w for model, the log normalisers, and whether every
-// vector is evaluated in the log domain.
-void SetupWorkspace(EMWorkspace& w, MixtureModel const& model) {
+// Sets entries 0 ... count - 1 of cache up for model and, unless
+// logNormalisers is null, puts their log normalisers there. Returns whether
+// every vector is to be evaluated in the log domain.
+bool SetupEntries(DeterminantInverseCache& cache, MixtureModel const& model,
+                  std::vector<double>* logNormalisers) {
   size_t const count = model.count > 0 ? static_cast<size_t>(model.count) : 0;
-  if (w.cache.size() < count) w.cache.resize(count, std::make_pair(0.0, Matrix()));
-  w.logNormalisers.resize(count);
-  w.logDomain = false;
+  if (cache.size() < count) cache.resize(count, std::make_pair(0.0, Matrix()));
+  if (logNormalisers != nullptr) logNormalisers->resize(count);
+  bool logDomain = false;
   for (size_t k = 0; k < count; ++k) {
     bool normal;
-    w.logNormalisers[k] = SetupEntry(*model.components[k], w.cache[k], &normal);
-    w.logDomain = w.logDomain || !normal;
+    double const logNormaliser = SetupEntry(*model.components[k], cache[k], &normal);
+    if (logNormalisers != nullptr) (*logNormalisers)[k] = logNormaliser;
+    logDomain = logDomain || !normal;
   }
+  return logDomain;
+}
+
+void SetupWorkspace(EMWorkspace& w, MixtureModel const& model) {
+  w.logDomain = SetupEntries(w.cache, model, &w.logNormalisers);
 }
 
 }  // namespace
 
 void SetupDeterminantAndInverseMatrices(DeterminantInverseCache& cache, MixtureModel const& model) {
-  size_t const count = model.count > 0 ? static_cast<size_t>(model.count) : 0;
-  if (cache.size() < count) cache.resize(count, std::make_pair(0.0, Matrix()));
-  for (size_t k = 0; k < count; ++k) {
-    bool normal;
-    SetupEntry(*model.components[k], cache[k], &normal);
-  }
+  SetupEntries(cache, model, nullptr);
 }
 
 double emLogLikelihood(Data const& data, MixtureModel const& model, EMWorkspace& workspace) {
