@@ -4,6 +4,7 @@
 // symbolic link stays a link to the file replaced, a hard link keeps the old
 // contents, and outputs that are no regular files are written as before.
 
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -84,14 +85,19 @@ TEST_F(OutputTest, SignalsLeaveTheOldFile) {
   std::string const before = ReadFile(sample);
   auto const names = Names();
   auto writing = [&] {
+    std::error_code error;
     for (std::string const& name : Names())
-      if (names.count(name) == 0 && !ReadFile(name).empty()) return true;
+      if (names.count(name) == 0 && std::filesystem::file_size(name, error) > 0 && !error)
+        return true;
     return false;
   };
   for (int number : {SIGTERM, SIGINT, SIGHUP}) {
     RunSettings settings;
-    settings.file_size_bytes = 1 << 24;  // should the signal fail to end the run
+    settings.file_size_bytes = 1 << 28;  // should the signal fail to end the run
     settings.started = [&](int pid) {
+      // On a busy machine the child could otherwise fill the file before
+      // this process is scheduled again to send the signal.
+      setpriority(PRIO_PROCESS, static_cast<id_t>(pid), 19);
       siginfo_t ended = {};
       while (!writing() && waitid(P_PID, pid, &ended, WEXITED | WNOHANG | WNOWAIT) == 0 &&
              ended.si_pid == 0)
