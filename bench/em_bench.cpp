@@ -1,7 +1,8 @@
 // One EM step and one k-means iteration on 10^5 vectors, for diagonal and
 // full covariances, over dimension (first argument) and component count
-// (second argument); and one EM step on data whose densities lie beyond a
-// double's range, against the same data within it.
+// (second argument); one EM step on data whose densities lie beyond a
+// double's range, against the same data within it; and one EM step at 1 and
+// 2 threads, wall clock, on the rows that thread scaling is judged on.
 
 #include <benchmark/benchmark.h>
 
@@ -9,9 +10,11 @@
 #include <map>
 #include <memory>
 #include <random>
+#include <tuple>
 #include <utility>
 
 #include "data/data.h"
+#include "matrix/threads.h"
 #include "mixture/mixmodel.h"
 #include "training/em.h"
 #include "training/kmeans.h"
@@ -20,31 +23,31 @@ namespace {
 
 int const kVectors = 100000;
 
-// kVectors vectors of dimension d around 8 random centres, multiplied by
-// 2^exponent, with a view on all of them; one per dimension and exponent for
-// the whole run.
+// count vectors of dimension d around 8 random centres, multiplied by
+// 2^exponent, with a view on all of them; one per size, dimension and
+// exponent for the whole run.
 struct BenchData {
   DataStorage storage;
   Data data;
 
-  BenchData(int d, int exponent) : data(storage) {
+  BenchData(int count, int d, int exponent) : data(storage) {
     std::mt19937_64 generator(d);
     std::uniform_real_distribution<double> centre(-5.0, 5.0);
     std::normal_distribution<double> noise(0.0, 1.0);
     std::vector<double> centres(8 * d);
     for (double& c : centres) c = centre(generator);
-    storage.Resize(kVectors, d, false);
-    for (int n = 0; n < kVectors; ++n)
+    storage.Resize(count, d, false);
+    for (int n = 0; n < count; ++n)
       for (int j = 0; j < d; ++j)
         storage(n, j) = std::ldexp(centres[(n % 8) * d + j] + noise(generator), exponent);
-    data.Map(0, kVectors);
+    data.Map(0, count);
   }
 };
 
-Data const& DataOfDimension(int d, int exponent = 0) {
-  static std::map<std::pair<int, int>, std::unique_ptr<BenchData>> sets;
-  std::unique_ptr<BenchData>& set = sets[{d, exponent}];
-  if (!set) set.reset(new BenchData(d, exponent));
+Data const& DataOfDimension(int d, int exponent = 0, int count = kVectors) {
+  static std::map<std::tuple<int, int, int>, std::unique_ptr<BenchData>> sets;
+  std::unique_ptr<BenchData>& set = sets[{count, d, exponent}];
+  if (!set) set.reset(new BenchData(count, d, exponent));
   return set->data;
 }
 
@@ -71,7 +74,7 @@ void TimeSteps(benchmark::State& state, Data const& data, MixtureModel const& mo
   MixtureModel updated(model);
   for (auto _ : state)
     benchmark::DoNotOptimize(emMonolithicEMStep(model, data, updated, type == MM_COV_DIAGONAL));
-  state.SetItemsProcessed(state.iterations() * kVectors);
+  state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(data.Count()));
 }
 
 void EMStep(benchmark::State& state, MixtureCovarianceMatrixType type) {
@@ -97,6 +100,20 @@ void ScaledEMStep(benchmark::State& state, MixtureCovarianceMatrixType type) {
 
 void BM_ScaledEMStepDiagonal(benchmark::State& state) { ScaledEMStep(state, MM_COV_DIAGONAL); }
 void BM_ScaledEMStepFull(benchmark::State& state) { ScaledEMStep(state, MM_COV_FULL); }
+
+// 10^(first argument) vectors of dimension (second argument), 16
+// components, on (third argument) threads.
+void ThreadsEMStep(benchmark::State& state, MixtureCovarianceMatrixType type) {
+  int const count = state.range(0) == 5 ? 100000 : 1000000;
+  Data const& data = DataOfDimension(static_cast<int>(state.range(1)), 0, count);
+  int const threads = ThreadCount();
+  SetThreadCount(static_cast<int>(state.range(2)));
+  TimeSteps(state, data, StartingModel(data, 16, type), type);
+  SetThreadCount(threads);
+}
+
+void BM_ThreadsEMStepDiagonal(benchmark::State& state) { ThreadsEMStep(state, MM_COV_DIAGONAL); }
+void BM_ThreadsEMStepFull(benchmark::State& state) { ThreadsEMStep(state, MM_COV_FULL); }
 
 // One iteration from the same starting means each time.
 void BM_KMeansIteration(benchmark::State& state) {
@@ -127,6 +144,14 @@ BENCHMARK(BM_EMStepDiagonal)->ArgsProduct({{2, 8, 32}, {4, 16}})->Unit(benchmark
 BENCHMARK(BM_EMStepFull)->ArgsProduct({{2, 8, 32}, {4, 16}})->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ScaledEMStepDiagonal)->Arg(0)->Arg(-10)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ScaledEMStepFull)->Arg(0)->Arg(-10)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ThreadsEMStepDiagonal)
+    ->ArgsProduct({{5, 6}, {8, 32}, {1, 2}})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK(BM_ThreadsEMStepFull)
+    ->ArgsProduct({{5, 6}, {8, 32}, {1, 2}})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 BENCHMARK(BM_KMeansIteration)->ArgsProduct({{2, 8, 32}, {4, 16}})->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_MahalanobisKMeansIteration)
     ->ArgsProduct({{2, 8, 32}, {4, 16}})
