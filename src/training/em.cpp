@@ -26,9 +26,10 @@ bool NumericalProblems = false;
 int const B = kBlockVectors;
 
 // The most doubles that one chunk of blocks should take with several threads
-// (512 KB, so that the sums still find it in the second-level cache), unless
-// the threads need more blocks to share.
-size_t const kChunkRoom = size_t(1) << 16;
+// (1 MB, so that it stays in the caches between the two passes that use
+// it), unless the threads need more blocks to share. Each pass costs the
+// threads a hand-off, which larger chunks make rarer.
+size_t const kChunkRoom = size_t(1) << 17;
 
 // The workspace of the forms without one. It lives for the whole program so
 // that its storage is reused from one call to the next.
@@ -49,7 +50,8 @@ bool AnyFull(MixtureModel const& model) {
 // own EMThreadScratch, and the blocks of one chunk. A thread alone takes one
 // block at a time, so that the sums find its responsibilities in the
 // first-level cache; threads take enough blocks to fill kChunkRoom and at
-// least four each, as long as the chunk takes no more than kScratchRoom.
+// least four each, as long as their block slots (two chunks' worth each)
+// take no more than kScratchRoom.
 struct Passes {
   int workers;
   int blocks;
@@ -65,7 +67,7 @@ Passes PassesFor(MixtureModel const& model, int d, size_t count) {
   Passes passes;
   passes.workers = WorkersFor(sizeof(double) * perThread, operations);
   size_t blocks = std::max(kChunkRoom / perBlock, static_cast<size_t>(4 * passes.workers));
-  blocks = std::min(blocks, kScratchRoom / sizeof(double) / perBlock);
+  blocks = std::min(blocks, kScratchRoom / sizeof(double) / perBlock / (2 * passes.workers));
   if (passes.workers == 1) blocks = 1;
   blocks = std::min(blocks, (count + B - 1) / B);
   passes.blocks = static_cast<int>(std::max<size_t>(blocks, 1));
@@ -91,16 +93,19 @@ void PrepareScratch(EMWorkspace& w, MixtureModel const& model, DeterminantInvers
     Zeroed(t.shift, B);
     Zeroed(t.inLogDomain, B);
   }
-  // Every block's vectors are followed by a row of ones and one of zeros;
-  // the rows of p from K to K4 - 1 stay 0.
+  // Two chunks' worth of block slots per thread. Every slot's vectors are
+  // followed by a row of ones and one of zeros; the rows of p from K to
+  // K4 - 1 stay 0.
+  size_t const slots = 2 * static_cast<size_t>(passes.workers) * passes.blocks;
   size_t const rows = static_cast<size_t>(d) + 2;
-  Zeroed(w.vectors, passes.blocks * rows * B);
-  for (int b = 0; b < passes.blocks; ++b) {
-    double* ones = w.vectors.data() + (b * rows + d) * B;
+  w.slotOf.assign(2 * static_cast<size_t>(passes.blocks), 0);
+  Zeroed(w.vectors, slots * rows * B);
+  for (size_t slot = 0; slot < slots; ++slot) {
+    double* ones = w.vectors.data() + (slot * rows + d) * B;
     std::fill(ones, ones + B, 1.0);
   }
-  Zeroed(w.p, static_cast<size_t>(passes.blocks) * RoundUp(K, 4) * B);
-  Zeroed(w.logs, static_cast<size_t>(passes.blocks) * B);
+  Zeroed(w.p, slots * RoundUp(K, 4) * B);
+  Zeroed(w.logs, slots * B);
   w.weights.resize(K);
   w.normalisers.resize(K);
   w.logScales.resize(K);
@@ -111,9 +116,9 @@ void PrepareScratch(EMWorkspace& w, MixtureModel const& model, DeterminantInvers
   }
 }
 
-// The vectors of block b of the chunk, transposed: d rows of B values.
-double* ChunkBlock(EMWorkspace& w, int d, int b) {
-  return w.vectors.data() + static_cast<size_t>(b) * (d + 2) * B;
+// The vectors of block slot `slot`, transposed: d rows of B values.
+double* SlotVectors(EMWorkspace& w, int d, int slot) {
+  return w.vectors.data() + static_cast<size_t>(slot) * (d + 2) * B;
 }
 
 // The number of blocks in the chunk that starts at vector chunk.
@@ -169,20 +174,21 @@ void BlockLogExpectation(EMWorkspace& w, EMThreadScratch& t, int K, int inBlock,
   }
 }
 
-// The E step on block b of the chunk that starts at vector chunk: each
-// vector's log density in w.logs and, when responsibilities is true, the
-// responsibilities of the components in the rows of the block's p. A vector
-// that no component explains gets the floor's log and is shared equally.
+// The E step on block b of the chunk that starts at vector chunk, into the
+// storage of block slot `slot`: each vector's log density in w.logs and,
+// when responsibilities is true, the responsibilities of the components in
+// the rows of the slot's p. A vector that no component explains gets the
+// floor's log and is shared equally.
 void BlockExpectation(EMWorkspace& w, EMThreadScratch& t, Data const& data, size_t chunk, int b,
-                      MixtureModel const& model, DeterminantInverseCache const& cache,
+                      int slot, MixtureModel const& model, DeterminantInverseCache const& cache,
                       bool responsibilities) {
   int const d = data.Dimension();
   int const K = model.count > 0 ? model.count : 0;
   size_t const first = chunk + static_cast<size_t>(b) * B;
   int const inBlock = BlockLength(data.Count(), first);
-  double* block = ChunkBlock(w, d, b);
-  double* p = w.p.data() + static_cast<size_t>(b) * RoundUp(K, 4) * B;
-  double* logs = w.logs.data() + static_cast<size_t>(b) * B;
+  double* block = SlotVectors(w, d, slot);
+  double* p = w.p.data() + static_cast<size_t>(slot) * RoundUp(K, 4) * B;
+  double* logs = w.logs.data() + static_cast<size_t>(slot) * B;
   GatherBlock(data, first, inBlock, block);
   // Each component's densities follow its distances while these are still
   // in the first-level cache.
@@ -226,7 +232,7 @@ double LogLikelihood(Data const& data, MixtureModel const& model,
     ParallelFor(
         blocks,
         [&](int b, int thread) {
-          BlockExpectation(w, w.threads[thread], data, chunk, b, model, cache, false);
+          BlockExpectation(w, w.threads[thread], data, chunk, b, b, model, cache, false);
         },
         passes.workers);
     // The vectors' log densities in data order.
@@ -271,16 +277,17 @@ void MomentColumns(int d, bool full, int width, std::vector<int>& moment) {
       for (int j = 0; j < i; ++j, ++c) moment[2 * c] = i, moment[2 * c + 1] = j;
 }
 
-// Adds the weighted moments of the vectors of one chunk to the sums of
-// panels q0 ... q1 - 1 (eight columns each) and components 4 g0 ... 4 g1 - 1:
-// block after block, each sum over the vectors in data order.
+// Adds the weighted moments of the vectors of one chunk, whose block b is in
+// slot slots[b], to the sums of panels q0 ... q1 - 1 (eight columns each)
+// and components 4 g0 ... 4 g1 - 1: block after block, each sum over the
+// vectors in data order.
 void AddMoments(EMWorkspace& w, EMThreadScratch& t, size_t count, int d, size_t chunk, int blocks,
-                int K4, int q0, int q1, int g0, int g1) {
+                int const* slots, int K4, int q0, int q1, int g0, int g1) {
   double* moments = t.moments.data();
   for (int b = 0; b < blocks; ++b) {
     int const inBlock = BlockLength(count, chunk + static_cast<size_t>(b) * B);
-    double const* block = ChunkBlock(w, d, b);
-    double const* p = w.p.data() + (static_cast<size_t>(b) * K4 + 4 * g0) * B;
+    double const* block = SlotVectors(w, d, slots[b]);
+    double const* p = w.p.data() + (static_cast<size_t>(slots[b]) * K4 + 4 * g0) * B;
     for (int q = q0; q < q1; ++q) {
       int const* factors = w.moment.data() + 16 * q;
       for (int c = 0; c < 8; ++c) {
@@ -426,7 +433,7 @@ void emExpectation(Data const& data, MixtureModel const& model, EMWorkspace& wor
     ParallelFor(
         BlocksIn(count, chunk, passes.blocks),
         [&](int b, int thread) {
-          BlockExpectation(w, w.threads[thread], data, chunk, b, model, w.cache, true);
+          BlockExpectation(w, w.threads[thread], data, chunk, b, b, model, w.cache, true);
           size_t const first = chunk + static_cast<size_t>(b) * B;
           int const inBlock = BlockLength(count, first);
           for (int n = 0; n < inBlock; ++n) logDensities[first + n] = w.logs[b * B + n];
@@ -479,41 +486,62 @@ double emMonolithicEMStep(MixtureModel const& model, Data const& data, MixtureMo
   int const panelParts = std::max(1, std::min(panels, parts));
   int const groupParts = std::max(1, std::min(groups, (parts + panelParts - 1) / panelParts));
 
-  for (size_t chunk = 0; chunk < count; chunk += static_cast<size_t>(passes.blocks) * B) {
-    int const blocks = BlocksIn(count, chunk, passes.blocks);
-
-    // E step, split by blocks: the responsibilities of the components for
-    // each vector and its log density are the vector's own. A vector that no
-    // component explains is shared equally.
+  // Pass i runs the E step of chunk i and the accumulation of chunk i - 1,
+  // which the pass before left in the other half of the block slots: the
+  // threads meet once per chunk, and an accumulation part that takes longer
+  // than the others leaves them E step blocks to do meanwhile. A thread
+  // writes its blocks into slots of its own, so that no thread writes where
+  // another one wrote last (each such write moves the memory between the
+  // cores' caches).
+  size_t const step = static_cast<size_t>(passes.blocks) * B;
+  size_t const chunks = (count + step - 1) / step;
+  int const sumParts = 1 + panelParts * groupParts;
+  for (size_t i = 0; i <= chunks; ++i) {
+    size_t const chunk = i * step, summed = (i - 1) * step;
+    int const blocks = i < chunks ? BlocksIn(count, chunk, passes.blocks) : 0;
+    int const summedBlocks = i > 0 ? BlocksIn(count, summed, passes.blocks) : 0;
+    int const half = static_cast<int>(i % 2);
+    int* slotOf = w.slotOf.data() + half * passes.blocks;
+    int const* summedSlots = w.slotOf.data() + (1 - half) * passes.blocks;
+    for (EMThreadScratch& t : w.threads) t.slotsTaken = 0;
+    int const tasks = i > 0 ? sumParts : 0;
     ParallelFor(
-        blocks,
-        [&](int b, int thread) {
-          BlockExpectation(w, w.threads[thread], data, chunk, b, model, w.cache, true);
-        },
-        passes.workers);
-
-    // Accumulation, split by sums: part 0 adds the log densities, every
-    // other part the weighted moments of its panels and components, and the
-    // parts of the first panels the responsibilities of their components.
-    // Each sum adds the chunk's vectors in data order, after those of the
-    // chunks before.
-    ParallelFor(
-        1 + panelParts * groupParts,
-        [&](int part, int thread) {
-          if (part == 0) {
-            size_t const inChunk = std::min(count - chunk, static_cast<size_t>(blocks) * B);
-            for (size_t n = 0; n < inChunk; ++n) L += w.logs[n];
+        tasks + blocks,
+        [&](int task, int thread) {
+          // E step, split by blocks: the responsibilities of the components
+          // for each vector and its log density are the vector's own. A
+          // vector that no component explains is shared equally.
+          if (task >= tasks) {
+            int const b = task - tasks;
+            EMThreadScratch& t = w.threads[thread];
+            int const slot = (2 * thread + half) * passes.blocks + t.slotsTaken++;
+            slotOf[b] = slot;
+            BlockExpectation(w, t, data, chunk, b, slot, model, w.cache, true);
+            return;
+          }
+          // Accumulation, split by sums: part 0 adds the log densities,
+          // every other part the weighted moments of its panels and
+          // components, and the parts of the first panels the
+          // responsibilities of their components. Each sum adds the chunk's
+          // vectors in data order, after those of the chunks before.
+          if (task == 0) {
+            for (int b = 0; b < summedBlocks; ++b) {
+              double const* logs = w.logs.data() + static_cast<size_t>(summedSlots[b]) * B;
+              int const inBlock = BlockLength(count, summed + static_cast<size_t>(b) * B);
+              for (int n = 0; n < inBlock; ++n) L += logs[n];
+            }
             return;
           }
           int q0, q1, g0, g1;
-          PartOf(panels, (part - 1) % panelParts, panelParts, &q0, &q1);
-          PartOf(groups, (part - 1) / panelParts, groupParts, &g0, &g1);
-          AddMoments(w, w.threads[thread], count, d, chunk, blocks, K4, q0, q1, g0, g1);
+          PartOf(panels, (task - 1) % panelParts, panelParts, &q0, &q1);
+          PartOf(groups, (task - 1) / panelParts, groupParts, &g0, &g1);
+          AddMoments(w, w.threads[thread], count, d, summed, summedBlocks, summedSlots, K4, q0, q1,
+                     g0, g1);
           if (q0 > 0) return;
           int const k0 = 4 * g0, k1 = std::min(K, 4 * g1);
-          for (int b = 0; b < blocks && k0 < k1; ++b)
-            AddRowSums(w.p.data() + (static_cast<size_t>(b) * K4 + k0) * B, k1 - k0,
-                       BlockLength(count, chunk + static_cast<size_t>(b) * B), r + k0);
+          for (int b = 0; b < summedBlocks && k0 < k1; ++b)
+            AddRowSums(w.p.data() + (static_cast<size_t>(summedSlots[b]) * K4 + k0) * B, k1 - k0,
+                       BlockLength(count, summed + static_cast<size_t>(b) * B), r + k0);
         },
         passes.workers);
   }

@@ -21,6 +21,7 @@ typedef std::vector<std::pair<double, Matrix>> DeterminantInverseCache;
 // The storage of one thread in the block passes (B = kBlockVectors vectors,
 // K components).
 struct EMThreadScratch {
+  int slotsTaken = 0;              // of its own block slots, in the current pass
   std::vector<double> centred;     // d x B, for full components
   std::vector<double> distances;   // K x B: row k for component k
   std::vector<double> columnSums;  // B: the sums of p's columns
@@ -52,15 +53,18 @@ struct EMWorkspace {
   std::vector<double> normalisers;       // K
   std::vector<double> logScales;         // K: ln weight - ln normaliser
   std::vector<EMThreadScratch> threads;  // one per thread of the passes
-  std::vector<double> vectors;           // per block of the chunk (d + 2) x B: its vectors
-                                         // transposed, a row of ones, a row of zeros
-  std::vector<double> p;                 // per block of the chunk K4 x B: densities, then
-                                         // responsibilities
-  std::vector<double> logs;              // per vector of the chunk: ln of its density
-  std::vector<int> moment;               // width x 2: the factors of each moment
-  std::vector<double> sums;              // width / 8 panels of K4 x 8: the weighted sums
-                                         // of the moments
-  std::vector<double> r;                 // K: the sums of the responsibilities
+  // Per block slot: each thread has two chunks' worth of slots of its own,
+  // one half filled while the other is added up; slotOf tells which slot
+  // holds each block of the two chunks.
+  std::vector<int> slotOf;
+  std::vector<double> vectors;  // per slot (d + 2) x B: its vectors transposed,
+                                // a row of ones, a row of zeros
+  std::vector<double> p;        // per slot K4 x B: densities, then responsibilities
+  std::vector<double> logs;     // per slot B: ln of each vector's density
+  std::vector<int> moment;      // width x 2: the factors of each moment
+  std::vector<double> sums;     // width / 8 panels of K4 x 8: the weighted sums
+                                // of the moments
+  std::vector<double> r;        // K: the sums of the responsibilities
 };
 
 // Fills entries 0 ... count - 1 of cache for the components of model. The
