@@ -83,6 +83,8 @@ void PrepareScratch(EMWorkspace& w, MixtureModel const& model, DeterminantInvers
   bool const full = AnyFull(model);
   w.threads.resize(passes.workers);
   for (EMThreadScratch& t : w.threads) {
+    t.blocksTaken.reserve(passes.blocks);
+    t.blocksTaken.clear();
     Zeroed(t.centred, full ? static_cast<size_t>(d) * B : 0);
     Zeroed(t.distances, static_cast<size_t>(K) * B);
     Zeroed(t.columnSums, B);
@@ -501,9 +503,16 @@ double emMonolithicEMStep(MixtureModel const& model, Data const& data, MixtureMo
     int const blocks = i < chunks ? BlocksIn(count, chunk, passes.blocks) : 0;
     int const summedBlocks = i > 0 ? BlocksIn(count, summed, passes.blocks) : 0;
     int const half = static_cast<int>(i % 2);
-    int* slotOf = w.slotOf.data() + half * passes.blocks;
     int const* summedSlots = w.slotOf.data() + (1 - half) * passes.blocks;
-    for (EMThreadScratch& t : w.threads) t.slotsTaken = 0;
+    // Where the pass before left its blocks; each thread lists its own, so
+    // that the threads write no shared table while they run.
+    for (int thread = 0; thread < passes.workers; ++thread) {
+      std::vector<int>& taken = w.threads[thread].blocksTaken;
+      int const first = (2 * thread + 1 - half) * passes.blocks;
+      for (size_t n = 0; n < taken.size(); ++n)
+        w.slotOf[(1 - half) * passes.blocks + taken[n]] = first + static_cast<int>(n);
+      taken.clear();
+    }
     int const tasks = i > 0 ? sumParts : 0;
     ParallelFor(
         tasks + blocks,
@@ -514,8 +523,9 @@ double emMonolithicEMStep(MixtureModel const& model, Data const& data, MixtureMo
           if (task >= tasks) {
             int const b = task - tasks;
             EMThreadScratch& t = w.threads[thread];
-            int const slot = (2 * thread + half) * passes.blocks + t.slotsTaken++;
-            slotOf[b] = slot;
+            int const slot =
+                (2 * thread + half) * passes.blocks + static_cast<int>(t.blocksTaken.size());
+            t.blocksTaken.push_back(b);
             BlockExpectation(w, t, data, chunk, b, slot, model, w.cache, true);
             return;
           }

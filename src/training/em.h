@@ -20,8 +20,10 @@ typedef std::vector<std::pair<double, Matrix>> DeterminantInverseCache;
 
 // The storage of one thread in the block passes (B = kBlockVectors vectors,
 // K components).
-struct EMThreadScratch {
-  int slotsTaken = 0;              // of its own block slots, in the current pass
+// Aligned to a cache line: no two threads write the same line.
+struct alignas(64) EMThreadScratch {
+  std::vector<int> blocksTaken;    // the blocks whose E step it ran in the current
+                                   // pass, in its own block slots in this order
   std::vector<double> centred;     // d x B, for full components
   std::vector<double> distances;   // K x B: row k for component k
   std::vector<double> columnSums;  // B: the sums of p's columns
