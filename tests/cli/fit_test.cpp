@@ -72,7 +72,7 @@ TEST_F(FitTest, EveryFailureEndsWithItsStatusAndMessage) {
   for (int row = 0; row < 3; ++row, wide += row < 3 ? "\n" : "")
     for (int j = 0; j < 46341; ++j) wide += std::to_string((row * 7 + j) % 10) + " ";
   std::string columns = WriteFile("columns.txt", wide);
-  std::string usage = ReadFile(std::string(MIXFIT_SOURCE_DIR) + "/tests/cli/reference/help.err");
+  std::string usage = ReadFile(kReference + "help.err");
   std::string large = "Data values are too large: their squares or variances are not finite.\n";
   std::string flat = " of the data has no variance, so no density can be fitted.\n";
   std::string few = "\nError: more components than unique points (", tiny2 = "0.0000152587890625";
@@ -207,8 +207,7 @@ TEST_F(FitTest, FullFitOfDimension120StaysSmall) {
 // variances, and half the seeds of the wine data (178 x 13) ended at the
 // one-Gaussian answer, -18.7138. A seed repeats its run exactly.
 TEST_F(FitTest, WineStartsFindThreeKindsUnderEverySeed) {
-  std::vector<std::string> const arguments = {
-      "-i", std::string(MIXFIT_SOURCE_DIR) + "/tests/cli/wine.txt", "-o", Model(), "-c", "3", "-f"};
+  std::vector<std::string> const arguments = {"-i", kWine, "-o", Model(), "-c", "3", "-f"};
   std::string first;
   for (int seed = 1; seed <= 20; ++seed) {
     ProgramResult run = Run(arguments, {"MIXFIT_SEED=" + std::to_string(seed)});

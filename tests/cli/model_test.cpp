@@ -14,10 +14,6 @@
 
 namespace {
 
-const std::string kSource = MIXFIT_SOURCE_DIR;
-const std::string kFaithful = kSource + "/examples/faithful.txt";
-const std::string kIris = kSource + "/examples/iris.txt";
-const std::string kReference = kSource + "/tests/cli/reference/";
 // Variance 1 at 0 and at 2, weights 1 and 1 normalised to 1/2.
 const char kTwoUnit[] = "2\n1\n0\n1\n1\n1\n2\n1\n1\n";
 

@@ -12,9 +12,6 @@
 
 namespace {
 
-const std::string kSource = MIXFIT_SOURCE_DIR;
-const std::string kReference = kSource + "/tests/cli/reference/";
-
 struct Recorded {
   const char* name;
   const char* seed;
@@ -24,24 +21,21 @@ struct Recorded {
 using ReferenceTest = ScratchDirectory;
 
 TEST_F(ReferenceTest, RunsGiveTheRecordedBytes) {
-  const std::string faithful = kSource + "/examples/faithful.txt";
-  const std::string iris = kSource + "/examples/iris.txt";
   const std::string generated = kReference + "generated.txt";
-  const std::string wine = kSource + "/tests/cli/wine.txt";
   const std::string start = kReference + "faithful-full.model";
   const Recorded runs[] = {
-      {"faithful-full", "1", {"-i", faithful, "-c", "2", "-f", "-r", "5", "--verbose"}},
+      {"faithful-full", "1", {"-i", kFaithful, "-c", "2", "-f", "-r", "5", "--verbose"}},
       {"faithful-diagonal-trace",
        "2",
-       {"-i", faithful, "-c", "3", "-r", "3", "--verbose", "--verbose"}},
-      {"iris-full-iterations", "3", {"-i", iris, "-c", "3", "-f", "-I", "20"}},
-      {"iris-kmeans-only", "4", {"-i", iris, "-c", "3", "-r", "2,20", "-I", "0", "--verbose"}},
-      {"iris-no-update-threshold", "5", {"-i", iris, "-c", "3", "-r", "2,5,no", "-t", "1e-3"}},
-      {"faithful-refined", "", {"-i", faithful, "-s", start, "-I", "10", "--verbose"}},
-      {"faithful-evaluated", "", {"-i", faithful, "-s", start, "-I", "0"}},
+       {"-i", kFaithful, "-c", "3", "-r", "3", "--verbose", "--verbose"}},
+      {"iris-full-iterations", "3", {"-i", kIris, "-c", "3", "-f", "-I", "20"}},
+      {"iris-kmeans-only", "4", {"-i", kIris, "-c", "3", "-r", "2,20", "-I", "0", "--verbose"}},
+      {"iris-no-update-threshold", "5", {"-i", kIris, "-c", "3", "-r", "2,5,no", "-t", "1e-3"}},
+      {"faithful-refined", "", {"-i", kFaithful, "-s", start, "-I", "10", "--verbose"}},
+      {"faithful-evaluated", "", {"-i", kFaithful, "-s", start, "-I", "0"}},
       {"generated-full", "6", {"-i", generated, "-c", "4", "-f", "-r", "3"}},
       {"generated-diagonal", "7", {"-i", generated, "-c", "4", "-r", "3", "-v", "0.01"}},
-      {"wine-full", "8", {"-i", wine, "-c", "3", "-f", "-r", "2"}},
+      {"wine-full", "8", {"-i", kWine, "-c", "3", "-f", "-r", "2"}},
       {"help", "", {"-i", "missing", "--help", "-c", "0"}},
   };
   const bool record = std::getenv("MIXFIT_RECORD") != nullptr;

@@ -6,6 +6,11 @@
 #include <string>
 #include <vector>
 
+// The source tree's examples and recorded runs.
+const std::string kSource = MIXFIT_SOURCE_DIR, kReference = kSource + "/tests/cli/reference/",
+                  kFaithful = kSource + "/examples/faithful.txt",
+                  kIris = kSource + "/examples/iris.txt", kWine = kSource + "/tests/cli/wine.txt";
+
 // What a finished child process left behind.
 struct ProgramResult {
   int status = 127;  // exit status, or -1 when a signal ended the process

@@ -82,7 +82,7 @@ TEST_F(ScaleTest, TightClustersInManyDimensionsAreSeparated) {
 // whose determinants underflow and overflow when scaled.
 TEST_F(ScaleTest, ScaledDataGiveTheSameFit) {
   DataStorage iris;
-  ASSERT_EQ(iris.Read((std::string(MIXFIT_SOURCE_DIR) + "/examples/iris.txt").c_str()), 0);
+  ASSERT_EQ(iris.Read(kIris.c_str()), 0);
   struct Case {
     const char* name;
     int d;

@@ -7,8 +7,10 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <set>
 
 #include "support/values.h"
 
@@ -58,6 +60,14 @@ class ScratchDirectory : public ::testing::Test {
   std::string WriteFile(std::string const& name, std::string const& text) const {
     std::ofstream(Path(name), std::ios::binary) << text;
     return Path(name);
+  }
+
+  // Everything in the directory, as paths relative to it.
+  std::set<std::string> Names() const {
+    std::set<std::string> names;
+    for (auto const& entry : std::filesystem::recursive_directory_iterator(directory_))
+      names.insert(entry.path().lexically_relative(directory_).string());
+    return names;
   }
 
   std::string directory_;
