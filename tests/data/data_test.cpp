@@ -81,8 +81,9 @@ TEST_F(DataStorageTest, RegularFilesReadAsOtherInput) {
   SetThreadCount(original);
 }
 
-// Each vector's line counts the blank, comment and faulty lines before it,
-// from 1, and the faulty lines are counted, by either reader.
+// Each vector's line counts the blank, comment and faulty lines before it
+// (a header of column names too), from 1, and the faulty lines are counted,
+// by either reader, with the same messages.
 TEST_F(DataStorageTest, LinesOfTheVectors) {
   struct {
     std::string text;
@@ -92,14 +93,14 @@ TEST_F(DataStorageTest, LinesOfTheVectors) {
       {"", {}, 0},
       {"% only\n\n", {}, 0},
       {"1 2\n3 4", {1, 2}, 0},
-      {"% a\n\n1 2\n1 x\n3\n  # b\n5 6 7\n5 NaN\n7 8\n", {3, 9}, 4},
+      {"c0,c1\n\n1 2\n1 x\n3\n  # b\n5 6 7\n5 NaN\n7 8\n", {3, 9}, 5},
       {"\n" + std::string(9 << 20, ' ') + "\n1\n2\n", {3, 4}, 0},  // a line beyond a window
   };
   for (auto const& c : cases) {
-    std::string const file = WriteFile("data.txt", c.text);
-    for (FILE* input : {fopen(file.c_str(), "r"),
-                        fmemopen(const_cast<char*>(c.text.data()), c.text.size(), "r")}) {
-      Reading const read = ReadFrom(input);
+    Reading const windows = ReadFrom(fopen(WriteFile("data.txt", c.text).c_str(), "r")),
+                  lines = ReadFrom(fmemopen(const_cast<char*>(c.text.data()), c.text.size(), "r"));
+    EXPECT_EQ(windows.summary, lines.summary);
+    for (Reading const& read : {windows, lines}) {
       EXPECT_EQ(read.lines.numbers, c.numbers) << c.text.substr(0, 40);
       EXPECT_EQ(read.lines.skipped, c.skipped) << c.text.substr(0, 40);
     }

@@ -23,17 +23,17 @@ std::string Outcome(std::string const& text) {
          std::to_string(CurrentLineNumber());
 }
 
-// Faulty lines are reported with their number (comment and blank lines
-// count) and skipped; a first line with NaN fixes no dimension; the fifth
-// error or the fifth incomplete vector ends reading at once, the fourth
-// does not.
+// Faulty lines, a header of column names too, are reported with their
+// number (comment and blank lines count) and skipped; a first line with NaN
+// fixes no dimension; the fifth error or the fifth incomplete vector ends
+// reading at once, the fourth does not.
 TEST(DataStreamTest, FaultyLinesAreReportedAndTheFifthOfAKindStops) {
   std::string const short2 = " is too short (1, should be 2).\n";
   std::pair<std::string, std::string> const cases[] = {
-      {"1 2 3\n# note\n4 5\n\n6 7\n8 9 10\n1 2 3 4\n11 12 13",
-       "Vector in line 3 is too short (2, should be 3).\n"
-       "Vector in line 5 is too short (2, should be 3).\n"
-       "Vector in line 7 is too long (should be 3).\n1 2 3 |8 9 10 |11 12 13 | end 8"},
+      {"c0,c1,c2\n1 2 3\n# note\n4 5\n\n6 7\n8 9 10\n1 2 3 4\n11 12 13",
+       "Error in line 1.\nVector in line 4 is too short (2, should be 3).\n"
+       "Vector in line 6 is too short (2, should be 3).\n"
+       "Vector in line 8 is too long (should be 3).\n1 2 3 |8 9 10 |11 12 13 | end 9"},
       {"1 nan\n1 2\n3 NaN\n4 1e999\n5 6\n7 inf 8\n",
        "Vector in line 1 has a value that is not finite.\n"
        "Vector in line 3 has a value that is not finite.\n"
