@@ -31,11 +31,10 @@ std::string Record(bool full, std::vector<double> const& mean,
 }
 
 TEST_F(ModelTest, ScoresAreMixfitsEvaluationAndClassesTheLargestPosteriors) {
-  // Full and diagonal, and a floor that raises variances (the data variance).
+  // Full, and diagonal with a floor that raises variances (the data
+  // variance); the library's tests compare the two evaluations per type.
   for (std::vector<std::string> c : std::vector<std::vector<std::string>>{
            {kFaithful, "faithful-full.model"},
-           {kFaithful, "faithful-diagonal-trace.model"},
-           {kIris, "iris-full-iterations.model"},
            {kIris, "iris-no-update-threshold.model", "-v", "1"}}) {
     SCOPED_TRACE(c[1]);
     std::string const model = kReference + c[1];
@@ -91,39 +90,21 @@ TEST_F(ModelTest, InfoAndDistancesWorkedOutByHand) {
   EXPECT_EQ(Out({"distances", "-m", model}), "0 0.5\n0.5 0\n");
 }
 
-// At scales where the determinants overflow or underflow, the distance of
-// a I and b I (d = 2) is still e'e / (8 s) + ln(s / sqrt(a b)), s = (a + b) / 2.
-// A covariance that is not positive definite is refused.
+// The distances come from the logs of the determinants (the library's
+// tests check them at every scale): where the determinants overflow, the
+// distance of a I and b I (d = 2) is still e'e / (8 s) + ln(s / sqrt(a b)),
+// s = (a + b) / 2. A covariance that is not positive definite is refused.
 TEST_F(ModelTest, DistancesAtAnyScaleOfPositiveDefiniteCovariances) {
-  struct {
-    double a, b;
-    std::vector<double> e;  // the difference of the means
-  } const cases[] = {{1e300, 2e300, {0, 0}},
-                     {1e300, 2e300, {3e150, -1e150}},
-                     {1e-170, 1e-160, {0, 0}},
-                     {1e-170, 1e-160, {1e-85, -3e-80}}};
-  for (auto const& c : cases)
-    for (bool full : {false, true}) {
-      auto identity = [full](double v) {
-        return full ? std::vector<double>{v, 0, 0, v} : std::vector<double>{v, v};
-      };
-      std::string const model = WriteFile(
-          "m.txt", "2\n" + Record(full, {0, 0}, identity(c.a)) + Record(full, c.e, identity(c.b)));
-      double const s = (c.a + c.b) / 2;
-      double const expected = (c.e[0] * c.e[0] + c.e[1] * c.e[1]) / (8 * s) +
-                              std::log(s / std::sqrt(c.a) / std::sqrt(c.b));
-      std::vector<std::vector<double>> const table = Table(Out({"distances", "-m", model}));
-      ASSERT_EQ(table.size(), 2u);
-      EXPECT_NEAR(table[0][1], expected, 1e-12) << c.a << " " << c.e[0] << " " << full;
-      EXPECT_EQ(table, (std::vector<std::vector<double>>{{0, table[0][1]}, {table[0][1], 0}}));
-    }
-  std::string const unit = Record(false, {0, 0}, {1, 1}),
-                    fullUnit = Record(true, {0, 0}, {1, 0, 0, 1});
+  double const a = 1e300, b = 2e300, s = (a + b) / 2, e[] = {3e150, -1e150};
+  std::string const model = WriteFile(
+      "m.txt", "2\n" + Record(false, {0, 0}, {a, a}) + Record(false, {e[0], e[1]}, {b, b}));
+  double const expected =
+      (e[0] * e[0] + e[1] * e[1]) / (8 * s) + std::log(s / std::sqrt(a) / std::sqrt(b));
+  EXPECT_NEAR(Table(Out({"distances", "-m", model})).at(1).at(0), expected, 1e-12);
+  std::string const unit = Record(false, {0, 0}, {1, 1});
   std::pair<std::string, int> const refusals[] = {
-      {unit + Record(false, {0, 0}, {0, 1}), 2},
-      {Record(false, {0, 0}, {1, -1}) + unit, 1},
-      {Record(true, {0, 0}, {1, 2, 2, 1}) + fullUnit, 1},
-      {fullUnit + Record(true, {0, 0}, {1, 0, 0, -1e-300}), 2}};
+      {Record(true, {0, 0}, {1, 2, 2, 1}) + Record(true, {0, 0}, {1, 0, 0, 1}), 1},
+      {unit + Record(false, {0, 0}, {0, 1}), 2}};
   for (auto const& [records, component] : refusals) {
     ProgramResult run = RunMixfitModel({"distances", "-m", WriteFile("r.txt", "2\n" + records)});
     EXPECT_EQ(run.status, 3) << records;
@@ -133,23 +114,14 @@ TEST_F(ModelTest, DistancesAtAnyScaleOfPositiveDefiniteCovariances) {
   }
 }
 
-// A NaN weight is refused as a negative one, by both programs; finite
-// weights whose sum overflows give what equal weights give.
-TEST_F(ModelTest, NaNWeightsAreRefusedAndHugeWeightsNormalised) {
+// Finite weights whose sum overflows give what equal weights give, where
+// the model is prepared for data and where sample normalises them itself.
+TEST_F(ModelTest, HugeWeightsNormalised) {
   std::string const data = WriteFile("d.txt", "0\n2\n0.5\n"), out = Path("out.txt");
-  for (std::string weight : {"nan", "-NaN", "-1"}) {
-    std::string const model = WriteFile("w.txt", "2\n" + weight + "\n0\n1\n1\n1\n2\n1\n1\n");
-    for (ProgramResult const& run : {RunMixfitModel({"score", "-m", model, "-i", data}),
-                                     RunMixfit({"-i", data, "-s", model, "-o", out})}) {
-      EXPECT_EQ(run.status, 3) << weight;
-      EXPECT_NE(run.err.find("\nError reading input solution: " + model), std::string::npos);
-      EXPECT_FALSE(Exists(out));
-    }
-  }
   std::string const huge = WriteFile("h.txt", "2\n1e308\n0\n1\n1\n1e308\n2\n1\n1\n");
   std::string const half = WriteFile("e.txt", "2\n0.5\n0\n1\n1\n0.5\n2\n1\n1\n");
-  for (std::vector<std::string> const& command : std::vector<std::vector<std::string>>{
-           {"score", "-i", data}, {"posteriors", "-i", data}, {"sample", "-n", "20"}}) {
+  for (std::vector<std::string> const& command :
+       std::vector<std::vector<std::string>>{{"score", "-i", data}, {"sample", "-n", "20"}}) {
     auto run = [&](std::string const& model) {
       std::vector<std::string> arguments = command;
       arguments.insert(arguments.end(), {"-m", model});
@@ -209,7 +181,7 @@ TEST_F(ModelTest, RefusalsWriteNothing) {
   std::string const model = WriteFile("model.txt", "1\n1\n0 0\n2 0\n1 0\n0 1\n");
   std::string const data = WriteFile("data.txt", "1 2\n3 4\n5 7\n");
   std::string const wide = WriteFile("wide.txt", "1 2 3\n3 4 5\n5 7 8\n");
-  std::string const broken = WriteFile("broken.txt", "2\n1\n0 0\n");
+  std::string const nan = WriteFile("nan.txt", "1\nnan\n0 0\n1 0\n1 1\n");  // a weight refused
   std::string const empty = WriteFile("empty.txt", ""), comments = WriteFile("c.txt", "% 1 2\n\n");
   std::string const missing = Path("missing.txt"), out = Path("out.txt");
   std::string const none = "The data file holds no vectors.\n\nError reading input data file: ";
@@ -219,25 +191,19 @@ TEST_F(ModelTest, RefusalsWriteNothing) {
       {3,
        {"score", "-m", missing, "-i", data},
        "\nError reading input solution: " + missing + "\n" + reason},
-      {3, {"info", "-m", broken}, "\nError reading input solution: " + broken + "\n"},
+      {3, {"info", "-m", nan}, "\nError reading input solution: " + nan + "\n"},
       {2,
        {"classify", "-m", model, "-i", missing},
        "\nError reading input data file: " + missing + "\n\n" + reason},
       {3,
        {"posteriors", "-m", model, "-i", wide},
        "Error: the model has dimension 2, the data dimension 3.\n"},
-      {2, {"score", "-m", model, "-i", empty}, none + empty + "\n\n"},
-      {2, {"score", "-m", model, "-i", comments, "--average"}, none + comments + "\n\n"},
-      {2, {"classify", "-m", model, "-i", empty}, none + empty + "\n\n"},
-      {2, {"posteriors", "-m", model, "-i", comments}, none + comments + "\n\n"},
+      // Without and with the lines of the vectors taken.
       {2, {"info", "-m", model, "-i", empty}, none + empty + "\n\n"},
+      {2, {"posteriors", "-m", model, "-i", comments}, none + comments + "\n\n"},
       {1,
        {"sample", "-m", model, "-n", "1000000001"},
        "Error: too large integer value (1000000001 > 1000000000)\n"},
-      // Beyond an int the parser holds the largest int.
-      {1,
-       {"sample", "-m", model, "-n", "2147483648"},
-       "Error: too large integer value (2147483647 > 1000000000)\n"},
       {1, {"Score", "-m", model}, "Error: unknown command: Score\n\nUsage: mixfit-model COMMAND"},
       {1, {"score", "-m", model}, "Error: missing compulsory option(s).\n\nmixfit-model score: "},
       {1,
