@@ -205,18 +205,14 @@ TEST_F(FitTest, FullFitOfDimension120StaysSmall) {
 
 // Mahalanobis k-means once gave members that changed cluster negative
 // variances, and half the seeds of the wine data (178 x 13) ended at the
-// one-Gaussian answer, -18.7138. A seed repeats its run exactly.
+// one-Gaussian answer, -18.7138.
 TEST_F(FitTest, WineStartsFindThreeKindsUnderEverySeed) {
   std::vector<std::string> const arguments = {"-i", kWine, "-o", Model(), "-c", "3", "-f"};
-  std::string first;
   for (int seed = 1; seed <= 20; ++seed) {
     ProgramResult run = Run(arguments, {"MIXFIT_SEED=" + std::to_string(seed)});
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_GT(strtod(run.out.c_str(), nullptr), -18.5) << "seed " << seed;
-    if (seed == 1) first = run.out + ReadFile(Model());
   }
-  std::string const again = Run(arguments, {"MIXFIT_SEED=1"}).out;
-  EXPECT_EQ(again + ReadFile(Model()), first);
 }
 
 }  // namespace

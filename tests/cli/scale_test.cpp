@@ -5,7 +5,6 @@
 
 #include "cli/run_program.h"
 #include "support/files.h"
-#include "training/em.h"
 
 namespace {
 
@@ -42,14 +41,6 @@ std::string Fit(std::string const& data, std::string const& model,
   return model;
 }
 
-MixtureModel ReadFitted(std::string const& path) {
-  MixtureModel model;
-  MixtureModelFileFormat format;
-  EXPECT_EQ(model.Read(path.c_str(), format), 0) << path;
-  model.NormalizeWeights();
-  return model;
-}
-
 // Two clusters of 1000 vectors in 100 dimensions with standard deviation
 // 0.01, 0.01 apart in every dimension: every variance is about 1e-4, so the
 // determinants underflow and every density is far above the largest double.
@@ -71,7 +62,14 @@ TEST_F(ScaleTest, TightClustersInManyDimensionsAreSeparated) {
   EXPECT_EQ(std::count(fitted.classes.begin() + perCluster, fitted.classes.end(), second),
             perCluster);
   DataSet set(d, values);
-  double const reference = ReferenceAverageLogDensity(set.data, ReadFitted(model));
+  MixtureModel read;
+  MixtureModelFileFormat format;
+  ASSERT_EQ(read.Read(model.c_str(), format), MM_FILE_OK);
+  read.NormalizeWeights();  // as mixfit-model does
+  long double sum = 0;
+  for (size_t n = 0; n < set.data.Count(); ++n)
+    sum += ReferenceLogDensity(set.data.Vector(n), read);
+  double const reference = static_cast<double>(sum / set.data.Count());
   EXPECT_GT(reference, 300.0);
   EXPECT_NEAR(fitted.average, reference, 1e-9 * reference);
 }
@@ -79,7 +77,8 @@ TEST_F(ScaleTest, TightClustersInManyDimensionsAreSeparated) {
 // Data multiplied by 2^-10 or 2^10 in every column (exactly, in binary) fit
 // as the data themselves, with the log likelihood moved by -d ln(scale):
 // iris, whose densities stay within range at every scale, and 60 dimensions,
-// whose determinants underflow and overflow when scaled.
+// whose determinants underflow and overflow when scaled (when the library
+// turns to logarithms is its own tests' matter).
 TEST_F(ScaleTest, ScaledDataGiveTheSameFit) {
   DataStorage iris;
   ASSERT_EQ(iris.Read(kIris.c_str()), 0);
@@ -87,10 +86,9 @@ TEST_F(ScaleTest, ScaledDataGiveTheSameFit) {
     const char* name;
     int d;
     std::vector<double> values;
-    bool logDomainWhenScaled;
   };
-  for (Case const& c : {Case{"iris", 4, {iris.data, iris.data + iris.ElementCount()}, false},
-                        Case{"sixty", 60, ClusteredValues(900, 60, 3, 7), true}}) {
+  for (Case const& c : {Case{"iris", 4, {iris.data, iris.data + iris.ElementCount()}},
+                        Case{"sixty", 60, ClusteredValues(900, 60, 3, 7)}}) {
     for (const char* covariance : {"diagonal", "full"}) {
       SCOPED_TRACE(std::string(c.name) + " " + covariance);
       std::vector<std::string> options = {"-c", "3", "-I", "15"};
@@ -107,17 +105,7 @@ TEST_F(ScaleTest, ScaledDataGiveTheSameFit) {
         EXPECT_EQ(scaled.classes, unscaled.classes);
         double const expected = unscaled.average - c.d * std::log(scale);
         EXPECT_NEAR(scaled.average, expected, 1e-9 * std::fabs(expected));
-        // Which way the densities went: in the log domain exactly when some
-        // determinant is out of range.
-        DataSet set(c.d, values);
-        EMWorkspace workspace;
-        emLogLikelihood(set.data, ReadFitted(model), workspace);
-        EXPECT_EQ(workspace.logDomain, c.logDomainWhenScaled);
       }
-      DataSet set(c.d, c.values);
-      EMWorkspace workspace;
-      emLogLikelihood(set.data, ReadFitted(Path("model.txt")), workspace);
-      EXPECT_FALSE(workspace.logDomain);
     }
   }
 }

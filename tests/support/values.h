@@ -177,11 +177,4 @@ inline double ReferenceLogDensity(double const* x, MixtureModel const& model) {
   return static_cast<double>(top + std::log(sum));
 }
 
-// The average of ReferenceLogDensity over the vectors of data.
-inline double ReferenceAverageLogDensity(Data const& data, MixtureModel const& model) {
-  long double sum = 0;
-  for (size_t n = 0; n < data.Count(); ++n) sum += ReferenceLogDensity(data.Vector(n), model);
-  return static_cast<double>(sum / data.Count());
-}
-
 #endif
