@@ -62,7 +62,7 @@ TEST(MixtureModelTest, NormalizeWeightsAndLimitVariances) {
   // their normalised values.
   for (auto c : {std::vector<double>{1, 3, 0.25, 0.75},
                  {0, 0, 0.5, 0.5},
-                 {-1, 1, 0.5, 0.5},
+                 {-1, 0.5, 0.5, 0.5},
                  {0, kNaN, 0.5, 0.5},
                  {1e308, 1e308, 0.5, 0.5},
                  {DBL_MAX / 3, DBL_MAX, 0.25, 0.75}}) {
