@@ -104,7 +104,6 @@ TEST_F(ToolsTest, SelectKRefusesUnusableFilesInOneLineBeforeFitting) {
   auto const reason = [](int error) { return std::string(": ") + std::strerror(error); };
   // The arguments after DATA, the status and the message.
   std::tuple<std::vector<std::string>, int, std::string> const cases[] = {
-      {{data, "--model", data}, 1, "the model file " + data + " is the data file"},
       {{data, "--model", data_link}, 1, "the model file " + data_link + " is the data file"},
       {{data, "--plot", data_link, "--model", model},
        1,
@@ -211,10 +210,8 @@ TEST_F(ToolsTest, PicturesAreDrawnThroughLinksInTheFormatOfTheirNames) {
   std::string const model = WriteFile("model.txt", kFaithfulModel);
   // The tool, the name of the link and how its format starts.
   std::tuple<std::string, std::string, std::string> const cases[] = {
-      {"plot-model", "a.png", "\x89PNG"},
       {"plot-model", "a.svg", "<?xml"},
-      {"plot-model", "a.pdf", "%PDF"},
-      {"plot-model", "a", "\x89PNG"},
+      {"plot-model", "a", "\x89PNG"},  // no extension: matplotlib's default
       {"select-k", "bic.svg", "<?xml"}};
   for (auto const& [tool, name, start] : cases) {
     std::string const link = Linked(name, tool == "select-k" ? 0600 : 0640);
