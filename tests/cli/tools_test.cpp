@@ -168,9 +168,7 @@ TEST_F(ToolsTest, SelectKGivesMixfitAndMixfitModelTheSameVariance) {
   std::string const fit = Path("fit.txt");
   std::vector<double> averages;  // of each K, fitted and evaluated with 0.01
   for (const char* k : {"1", "2"}) {
-    ASSERT_EQ(
-        RunMixfit({"-i", kFaithful, "-o", fit, "-c", k, "-v", "0.01"}, {{"MIXFIT_SEED=1"}}).status,
-        0);
+    Out({"-i", kFaithful, "-o", fit, "-c", k, "-v", "0.01"}, {{"MIXFIT_SEED=1"}}, false);
     averages.push_back(
         Info(Out({"info", "-m", fit, "-i", kFaithful, "-v", "0.01"}))["average_log_likelihood"]);
   }
