@@ -22,7 +22,9 @@ TEST(ThreadCountTest, PositiveNumbersOnlyElseEveryCpu) {
 }
 
 // Also for passes started on two threads at once (one runs on the pool, the
-// other on its own thread) and for a pass inside a task, which stays inline.
+// other on its own thread) and for a pass inside a task, which stays inline
+// on the task's thread, also when the outer pass (of one task) ran inline
+// and left the pool free.
 TEST(ParallelForTest, EveryTaskOnceOnAWorkerOfItsOwn) {
   int const original = ThreadCount();
   for (int threads : {1, 3, 7}) {
@@ -51,23 +53,14 @@ TEST(ParallelForTest, EveryTaskOnceOnAWorkerOfItsOwn) {
       EXPECT_FALSE(wrong) << threads << " threads, " << workers << " workers";
     }
   }
-  SetThreadCount(original);
-}
-
-// A pass inside a task stays on the task's thread, also when the outer pass
-// (of one task) ran inline and left the pool free.
-TEST(ParallelForTest, PassInsideATaskStaysOnItsThread) {
-  int const original = ThreadCount();
-  SetThreadCount(3);
   std::atomic<int> elsewhere{0};
-  auto outer = [&](int, int) {
+  ParallelFor(1, [&](int, int) {
     std::thread::id const own = std::this_thread::get_id();
     ParallelFor(32, [&](int, int) {
       elsewhere += std::this_thread::get_id() != own;
       std::this_thread::sleep_for(std::chrono::microseconds(200));
     });
-  };
-  ParallelFor(1, outer);
+  });
   EXPECT_EQ(elsewhere, 0);
   SetThreadCount(original);
 }
