@@ -3,7 +3,6 @@
 #include <cfloat>
 #include <sstream>
 
-#include "matrix/threads.h"
 #include "support/values.h"
 
 namespace {
@@ -43,34 +42,6 @@ TEST(EMStepTest, FarVectorsAndUnusableCovariances) {
   EXPECT_EQ(updated.components[1]->mean.data[0], 0.0);
   EXPECT_EQ(updated.components[1]->covariance.data[0], 0.0);
   EXPECT_NEAR(updated.components[0]->weight, 1.0, 1e-15);
-}
-
-// A step over several chunks of blocks, the last one partial, gives the
-// same bits at 1, 2, 3 and 7 threads: which thread takes which block or sum
-// changes nothing. The fifth component lies far out, so that most of its
-// densities underflow.
-TEST(EMStepTest, SameBitsAtEveryThreadCountOverManyChunks) {
-  int const d = 3, threads = ThreadCount();
-  DataSet set(d, ClusteredValues(40037, d, 4, 7));
-  for (bool diagonal : {true, false}) {
-    MixtureModel model;
-    for (int k = 0; k < 5; ++k) {
-      std::vector<double> mean(set.data.Vector(k * 997), set.data.Vector(k * 997) + d);
-      mean[0] += k == 4 ? 60.0 : 0.0;
-      AddComponent(model, diagonal ? D : F, 0.2, mean,
-                   diagonal ? std::vector<double>{1, 2, 1}
-                            : std::vector<double>{1, 0, 0, 0.5, 2, 0, 0, 0, 1});
-    }
-    MixtureModel first(model), updated(model);
-    SetThreadCount(1);
-    double const L = emMonolithicEMStep(model, set.data, first, diagonal);
-    for (int count : {2, 3, 7}) {
-      SetThreadCount(count);
-      double const again = emMonolithicEMStep(model, set.data, updated, diagonal);
-      EXPECT_TRUE(SameBits(L, again) && SameBits(updated, first)) << diagonal << " " << count;
-    }
-  }
-  SetThreadCount(threads);
 }
 
 // A component is usable when its covariance is, whatever the size of its

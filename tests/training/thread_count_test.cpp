@@ -1,6 +1,7 @@
 // What the end-to-end thread test cannot reach: the same bits at 1, 2, 3
 // and 7 threads where the sums split by columns (fewer components than
-// parts), over many moment panels and for mixed covariance types.
+// parts), over many moment panels, for mixed covariance types and over
+// several chunks of blocks, the last one partial.
 
 #include "matrix/threads.h"
 #include "support/values.h"
@@ -11,7 +12,11 @@ TEST(SameBitsTest, SplitSumsAtEveryThreadCount) {
   struct {
     int count, d, K;
     std::vector<MixtureCovarianceMatrixType> types;
-  } const shapes[] = {{12000, 6, 3, {F}}, {9000, 4, 6, {F, D}}, {3000, 17, 9, {D}}};
+  } const shapes[] = {{12000, 6, 3, {F}},
+                      {9000, 4, 6, {F, D}},
+                      {3000, 17, 9, {D}},
+                      {40037, 3, 5, {D}},
+                      {40037, 3, 5, {F}}};
   int const original = ThreadCount();
   for (auto const& shape : shapes) {
     DataSet set(shape.d, ClusteredValues(shape.count, shape.d, 4, 17 * shape.d + shape.K));
