@@ -14,8 +14,8 @@
 #include <utility>
 
 #include "data/data.h"
-#include "matrix/threads.h"
 #include "mixture/mixmodel.h"
+#include "parallel/threads.h"
 #include "training/em.h"
 #include "training/kmeans.h"
 

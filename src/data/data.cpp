@@ -11,8 +11,8 @@
 
 #include "data/datastream.h"
 #include "data/readnums.h"
-#include "matrix/ranks.h"
-#include "matrix/threads.h"
+#include "parallel/ranks.h"
+#include "parallel/threads.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "matrix/ranks.h"
+#include "parallel/ranks.h"
 
 ExitStatus DataError(const char* input) {
   fprintf(stderr, "\nError reading input data file: %s\n\n", input);

@@ -8,8 +8,8 @@
 #include "driver/preparation.h"
 #include "driver/search.h"
 #include "driver/timer.h"
-#include "matrix/ranks.h"
 #include "mixture/mixmodel.h"
+#include "parallel/ranks.h"
 
 namespace {
 

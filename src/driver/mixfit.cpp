@@ -8,8 +8,8 @@
 #include "driver/outputsignals.h"
 #include "driver/seed.h"
 #include "matrix/random.h"
-#include "matrix/ranks.h"
 #include "options/options.h"
+#include "parallel/ranks.h"
 
 namespace {
 

@@ -9,10 +9,10 @@
 #include "driver/atomicoutput.h"
 #include "driver/files.h"
 #include "driver/preparation.h"
-#include "matrix/ranks.h"
 #include "mixture/criteria.h"
 #include "mixture/mixmodel.h"
 #include "mixture/sampling.h"
+#include "parallel/ranks.h"
 #include "training/em.h"
 #include "training/scoring.h"
 

@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "matrix/datautils.h"
-#include "matrix/ranks.h"
+#include "parallel/ranks.h"
 
 namespace {
 

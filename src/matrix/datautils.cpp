@@ -5,8 +5,8 @@
 #include <cstdint>
 
 #include "matrix/random.h"
-#include "matrix/ranks.h"
-#include "matrix/threads.h"
+#include "parallel/ranks.h"
+#include "parallel/threads.h"
 
 namespace {
 

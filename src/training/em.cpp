@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "matrix/datautils.h"
-#include "matrix/ranks.h"
-#include "matrix/threads.h"
+#include "parallel/ranks.h"
+#include "parallel/threads.h"
 #include "training/blocks.h"
 
 namespace {

@@ -3,7 +3,7 @@
 #include <atomic>
 #include <new>
 
-#include "matrix/threads.h"
+#include "parallel/threads.h"
 #include "support/files.h"
 
 namespace {

@@ -3,7 +3,7 @@
 // parts), over many moment panels, for mixed covariance types and over
 // several chunks of blocks, the last one partial.
 
-#include "matrix/threads.h"
+#include "parallel/threads.h"
 #include "support/values.h"
 #include "training/em.h"
 #include "training/kmeans.h"

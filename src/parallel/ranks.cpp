@@ -1,5 +1,5 @@
 // The build without MPI: one rank, and nothing to exchange.
-#include "matrix/ranks.h"
+#include "parallel/ranks.h"
 
 #include <algorithm>
 

@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "matrix/ranks.h"
+#include "parallel/ranks.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
-#ifndef MIXFIT_MATRIX_RANKS_H
-#define MIXFIT_MATRIX_RANKS_H
+#ifndef MIXFIT_PARALLEL_RANKS_H
+#define MIXFIT_PARALLEL_RANKS_H
 
 #include <cstddef>
 #include <vector>

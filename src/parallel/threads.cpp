@@ -1,4 +1,4 @@
-#include "matrix/threads.h"
+#include "parallel/threads.h"
 
 #include <sched.h>
 
@@ -18,8 +18,6 @@
 
 namespace {
 
-typedef void (*TaskFunction)(void const* context, int task, int worker);
-
 struct Job {
   uint32_t generation;
   int tasks;
@@ -28,18 +26,24 @@ struct Job {
   void const* context;
 };
 
+}  // namespace
+
 // The worker threads and the job they share. A thread claims the job's tasks
 // one at a time from `claim`, which holds the job's generation in its high
 // 32 bits and the next task in its low ones: a thread still holding an older
 // job can then never claim a task of a newer one. `remaining` counts the
 // tasks not yet finished; whoever finishes the last wakes the caller.
-struct Pool {
+struct ThreadPool {
   std::mutex pass;  // held by the thread whose pass the pool runs
   std::mutex mutex;
   std::condition_variable wake;      // a new job, or stop
   std::condition_variable finished;  // the last task of the job ended
   std::vector<std::thread> threads;
-  int size = 0;  // the thread count the threads were started for
+  // The thread running a pass (worker 0) and the ids of the worker threads
+  // from 1 on, so that a pass started inside a task can tell its worker.
+  std::atomic<std::thread::id> owner{};
+  std::vector<std::thread::id> ids;  // under mutex
+  int size = 0;                      // the thread count the threads were started for
   Job job = {0, 0, 0, nullptr, nullptr};
   std::atomic<uint32_t> published{0};  // job.generation, readable without the mutex
   bool stop = false;
@@ -47,14 +51,7 @@ struct Pool {
   std::atomic<int> remaining{0};
 };
 
-// Never destroyed: a process may end (or a forked child exit) with the
-// threads waiting, and nothing would be gained by joining them.
-Pool& ThePool() {
-  static Pool* pool = new Pool;
-  return *pool;
-}
-
-std::atomic<int> thread_count{0};  // 0 until decided
+namespace {
 
 // How long a thread that waits for a job or for the end of one first keeps
 // looking before it sleeps: passes follow one another closely, and waking a
@@ -74,17 +71,13 @@ bool SpinUntil(Done const& done) {
   return true;
 }
 
-// The worker index of the task that this thread runs, -1 outside tasks.
-thread_local int current_worker = -1;
-
 // Runs tasks of job until none is left to claim; tells the caller when the
 // last one has finished.
-void RunClaimed(Pool& pool, Job const& job, int worker) {
+void RunClaimed(ThreadPool& pool, Job const& job, int worker) {
   if (worker >= job.workers) return;
   uint64_t const tag = static_cast<uint64_t>(job.generation) << 32;
   uint64_t claim = pool.claim.load();
   int done = 0;
-  current_worker = worker;
   while ((claim & ~uint64_t(0xffffffff)) == tag &&
          static_cast<int>(claim & 0xffffffff) < job.tasks) {
     if (!pool.claim.compare_exchange_weak(claim, claim + 1)) continue;
@@ -92,14 +85,13 @@ void RunClaimed(Pool& pool, Job const& job, int worker) {
     ++done;
     claim = pool.claim.load();
   }
-  current_worker = -1;
   if (done > 0 && pool.remaining.fetch_sub(done) == done) {
     std::lock_guard<std::mutex> lock(pool.mutex);
     pool.finished.notify_all();
   }
 }
 
-void Work(Pool& pool, int worker, uint32_t seen) {
+void Work(ThreadPool& pool, int worker, uint32_t seen) {
   for (;;) {
     SpinUntil([&] { return pool.published.load(std::memory_order_acquire) != seen; });
     Job job;
@@ -114,7 +106,7 @@ void Work(Pool& pool, int worker, uint32_t seen) {
   }
 }
 
-void StopThreads(Pool& pool) {
+void StopThreads(ThreadPool& pool) {
   {
     std::lock_guard<std::mutex> lock(pool.mutex);
     pool.stop = true;
@@ -122,13 +114,17 @@ void StopThreads(Pool& pool) {
   pool.wake.notify_all();
   for (std::thread& thread : pool.threads) thread.join();
   pool.threads.clear();
+  {
+    std::lock_guard<std::mutex> lock(pool.mutex);
+    pool.ids.clear();
+  }
   pool.stop = false;
   pool.size = 0;
 }
 
 // Starts the threads for `threads` in all, the caller included. When the
 // system refuses a thread, the pool works with those it has.
-void StartThreads(Pool& pool, int threads) {
+void StartThreads(ThreadPool& pool, int threads) {
   StopThreads(pool);
   pool.size = threads;
   for (int worker = 1; worker < threads; ++worker) {
@@ -138,6 +134,8 @@ void StartThreads(Pool& pool, int threads) {
       break;
     }
   }
+  std::lock_guard<std::mutex> lock(pool.mutex);
+  for (std::thread const& thread : pool.threads) pool.ids.push_back(thread.get_id());
 }
 
 int AffinityCpus() {
@@ -163,45 +161,74 @@ int ChooseThreadCount(const char* value, int cpus) {
   return std::clamp(cpus, 1, kMaxThreads);
 }
 
-int ThreadCount() {
-  if (thread_count == 0)
-    thread_count = ChooseThreadCount(getenv("OMP_NUM_THREADS"), AffinityCpus());
-  return thread_count;
-}
+Threads::Threads(int count)
+    : count_(std::clamp(count, 1, kMaxThreads)), pool_(std::make_unique<ThreadPool>()) {}
 
-void SetThreadCount(int threads) { thread_count = std::clamp(threads, 1, kMaxThreads); }
+Threads::~Threads() { StopThreads(*pool_); }
 
-int WorkersFor(size_t bytes, double operations) {
+void Threads::SetCount(int count) { count_ = std::clamp(count, 1, kMaxThreads); }
+
+int Threads::WorkersFor(size_t bytes, double operations) const {
   size_t const fit = bytes > 0 ? kScratchRoom / bytes : kMaxThreads;
   double const busy = operations / kOperationsPerThread;
   size_t const worth = busy < kMaxThreads ? static_cast<size_t>(busy) : kMaxThreads;
-  return static_cast<int>(
-      std::max<size_t>(1, std::min<size_t>({size_t(ThreadCount()), fit, worth})));
+  return static_cast<int>(std::max<size_t>(1, std::min<size_t>({size_t(count_), fit, worth})));
+}
+
+// Never destroyed: a process may end (or a forked child exit) with the
+// threads waiting, and nothing would be gained by joining them.
+Threads& ProgramThreads() {
+  static Threads* threads =
+      new Threads(ChooseThreadCount(getenv("OMP_NUM_THREADS"), AffinityCpus()));
+  return *threads;
+}
+
+int ThreadCount() { return ProgramThreads().Count(); }
+
+void SetThreadCount(int threads) { ProgramThreads().SetCount(threads); }
+
+int WorkersFor(size_t bytes, double operations) {
+  return ProgramThreads().WorkersFor(bytes, operations);
 }
 
 namespace {
 
-// Runs every task on the calling thread, under the worker index of the task
-// it runs in, if any.
-void RunInline(int tasks, TaskFunction run, void const* context) {
-  int const outer = current_worker;
-  current_worker = std::max(outer, 0);
-  for (int i = 0; i < tasks; ++i) run(context, i, current_worker);
-  current_worker = outer;
+// Runs every task on the calling thread under worker.
+void RunInline(int tasks, TaskFunction run, void const* context, int worker) {
+  for (int i = 0; i < tasks; ++i) run(context, i, worker);
+}
+
+// The worker under which the calling thread runs a task of the pool's
+// current pass, or -1 when it runs none: the thread running the pass is
+// worker 0, the pool's threads follow.
+int CurrentWorker(ThreadPool& pool) {
+  std::thread::id const self = std::this_thread::get_id();
+  if (pool.owner.load() == self) return 0;
+  std::lock_guard<std::mutex> lock(pool.mutex);
+  for (size_t i = 0; i < pool.ids.size(); ++i)
+    if (pool.ids[i] == self) return static_cast<int>(i) + 1;
+  return -1;
 }
 
 }  // namespace
 
-void RunTasks(int tasks, int workers, TaskFunction run, void const* context) {
+void Threads::Run(int tasks, int workers, TaskFunction run, void const* context) const {
   if (tasks <= 0) return;
-  int const threads = std::min(ThreadCount(), workers);
-  if (tasks == 1 || threads == 1 || current_worker >= 0) return RunInline(tasks, run, context);
-  Pool& pool = ThePool();
+  int const threads = std::min(count_, workers);
+  ThreadPool& pool = *pool_;
+  // A pass inside a task runs on the task's thread, under its worker.
+  if (pool.owner.load() == std::this_thread::get_id()) return RunInline(tasks, run, context, 0);
   // One pass at a time on the pool: a pass that another thread starts
   // meanwhile runs on that thread alone.
   std::unique_lock<std::mutex> pass(pool.pass, std::try_to_lock);
-  if (!pass.owns_lock()) return RunInline(tasks, run, context);
-  if (pool.size != ThreadCount()) StartThreads(pool, ThreadCount());
+  if (!pass.owns_lock()) return RunInline(tasks, run, context, std::max(CurrentWorker(pool), 0));
+  pool.owner = std::this_thread::get_id();
+  if (tasks == 1 || threads == 1) {
+    RunInline(tasks, run, context, 0);
+    pool.owner = std::thread::id();
+    return;
+  }
+  if (pool.size != count_) StartThreads(pool, count_);
   Job job;
   {
     std::lock_guard<std::mutex> lock(pool.mutex);
@@ -213,7 +240,9 @@ void RunTasks(int tasks, int workers, TaskFunction run, void const* context) {
   }
   pool.wake.notify_all();
   RunClaimed(pool, job, 0);
-  if (SpinUntil([&] { return pool.remaining == 0; })) return;
-  std::unique_lock<std::mutex> lock(pool.mutex);
-  pool.finished.wait(lock, [&] { return pool.remaining == 0; });
+  if (!SpinUntil([&] { return pool.remaining == 0; })) {
+    std::unique_lock<std::mutex> lock(pool.mutex);
+    pool.finished.wait(lock, [&] { return pool.remaining == 0; });
+  }
+  pool.owner = std::thread::id();
 }

@@ -1,6 +1,6 @@
 // The thread count that the environment asks for, and the pool's promise:
 // every task once, on a worker index below the count.
-#include "matrix/threads.h"
+#include "parallel/threads.h"
 
 #include <gtest/gtest.h>
 
