@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "matrix/matrix.h"
+#include "parallel/ranks.h"
 
 // Result codes of reading and writing data files.
 enum DataFileResult : int32_t {
@@ -71,7 +72,15 @@ class Data {
   Data() : storage(nullptr) {}
   explicit Data(DataStorage const& storage) : storage(&storage) {}
 
+  // Where the set stands among the vectors of all ranks when several share
+  // it: set where the shares are read (Ranks::ShareOf). By default the set
+  // is whole.
+  static constexpr size_t kWhole = SIZE_MAX;
+  RankShare share{0, kWhole};
+
   size_t Count() const { return index.size(); }
+  // The number of vectors of all ranks together.
+  size_t TotalCount() const { return share.total == kWhole ? Count() : share.total; }
   int Dimension() const { return storage ? storage->columns : 0; }
   // Vector k of the data set: Dimension() values.
   double const* Vector(size_t k) const {

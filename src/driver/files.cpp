@@ -28,6 +28,7 @@ ExitStatus ReadData(DataRequest const& request, DataStorage& storage, Data& data
   const char* input = request.input;
   if (storage.ReadShare(input, lines) != DATA_FILE_OK) return DataError(input);
   if (storage.rows > 0) data.Map(0, static_cast<uint32_t>(storage.rows));
+  data.share = ProgramRanks().ShareOf(data.Count());
   // A model has nothing to be evaluated on. Every rank knows the dimension,
   // which the first vector of the file fixes, also without vectors of its own.
   if (request.needs_vectors && data.Dimension() == 0) {

@@ -142,8 +142,7 @@ void Score(Inputs const& inputs, std::vector<double>& logs, std::vector<double>*
     responsibilities->resize(N * inputs.model.count);
     table = responsibilities->data();
   }
-  EMWorkspace workspace;
-  emExpectation(inputs.data, inputs.model, workspace, logs.data(), table);
+  emExpectation(inputs.data, inputs.model, ProgramTrainingContext(), logs.data(), table);
   if (RankCount() == 1) return;
   // Each rank scored its own vectors: rank 0 holds them all, in data order.
   logs = GatherAtFirst(logs.data(), logs.size());

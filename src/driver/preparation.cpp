@@ -67,7 +67,7 @@ int ColumnWithoutVariance(Data const& data, DataStatistics const& statistics) {
 }
 
 void CheckAndWarn(Data const& data, int components, FILE* report) {
-  size_t n = TotalCount(data);
+  size_t n = data.TotalCount();
   int d = data.Dimension();
   // Single precision on purpose: the thresholds are rough and the printed
   // ratio is that of the float division.

@@ -10,7 +10,7 @@
 
 namespace {
 
-double Reciprocal(Data const& data) { return 1.0 / static_cast<double>(TotalCount(data)); }
+double Reciprocal(Data const& data) { return 1.0 / static_cast<double>(data.TotalCount()); }
 
 bool SameVector(double const* a, double const* b, int dimension) {
   for (int j = 0; j < dimension; ++j)
@@ -190,13 +190,7 @@ bool SelectUniqueVectors(Data const& data, int count, Matrix& vectors) {
   // them for these positions, and leaves the generator where one process
   // would: every rank ends in the same state.
   size_t const n = data.Count();
-  double const local = static_cast<double>(n);
-  std::vector<double> counts = GatherFromAll(&local, 1);
-  uint64_t first = 0, total = 0;
-  for (int r = 0; r < RankCount(); ++r) {
-    if (r < RankIndex()) first += static_cast<uint64_t>(counts[r]);
-    total += static_cast<uint64_t>(counts[r]);
-  }
+  uint64_t const first = data.share.first, total = data.TotalCount();
   RandomSkip(first);
   std::vector<int32_t> keys(n);
   for (int32_t& key : keys) key = RandomNext();
@@ -228,11 +222,4 @@ bool SelectUniqueVectors(Data const& data, int count, Matrix& vectors) {
   for (size_t i = 0; i < taken.size(); ++i)
     std::copy(row(taken[i]) + 2, row(taken[i]) + 2 + d, vectors.data + i * d);
   return found;
-}
-
-size_t TotalCount(Data const& data) {
-  if (RankCount() == 1) return data.Count();
-  double count = static_cast<double>(data.Count());
-  AddInRankOrder(&count, 1);
-  return static_cast<size_t>(count);
 }

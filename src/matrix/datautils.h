@@ -39,7 +39,4 @@ bool SelectUniquePoints(Data const& data, int count, std::vector<int>& positions
 // the generator left in the same state. vectors receives them, one per row.
 bool SelectUniqueVectors(Data const& data, int count, Matrix& vectors);
 
-// The number of vectors that all ranks hold together.
-size_t TotalCount(Data const& data);
-
 #endif

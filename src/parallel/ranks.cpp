@@ -1,41 +1,43 @@
 // The build without MPI: one rank, and nothing to exchange.
 #include "parallel/ranks.h"
 
-#include <algorithm>
+namespace {
+
+constexpr Ranks kOneProcess;
+
+}  // namespace
 
 void StartRanks(int*, char***) {}
 
 int EndRanks(int status) { return status; }
 
-int RankIndex() { return 0; }
+Ranks const& ProgramRanks() { return kOneProcess; }
 
-int RankCount() { return 1; }
+void Ranks::AddInRankOrder(double*, size_t) const {}
 
-bool Speaks() { return true; }
+RankShare Ranks::ShareOf(size_t count) const { return RankShare{0, count}; }
 
-void AddInRankOrder(double*, size_t) {}
-
-std::vector<double> GatherFromAll(double const* values, size_t count) {
+std::vector<double> Ranks::GatherFromAll(double const* values, size_t count) const {
   return std::vector<double>(values, values + count);
 }
 
-std::vector<double> GatherVaryingFromAll(double const* values, size_t count) {
+std::vector<double> Ranks::GatherVaryingFromAll(double const* values, size_t count) const {
   return std::vector<double>(values, values + count);
 }
 
-std::vector<double> GatherAtFirst(double const* values, size_t count) {
+std::vector<double> Ranks::GatherAtFirst(double const* values, size_t count) const {
   return std::vector<double>(values, values + count);
 }
 
-std::vector<char> GatherTextAtFirst(char const* text, size_t size) {
+std::vector<char> Ranks::GatherTextAtFirst(char const* text, size_t size) const {
   return std::vector<char>(text, text + size);
 }
 
-int AgreeStatus(int status) { return status; }
+int Ranks::AgreeStatus(int status) const { return status; }
 
-void BroadcastFromFirst(void*, size_t) {}
+void Ranks::BroadcastFromFirst(void*, size_t) const {}
 
-void ScatterFromFirst(double const* values, std::vector<size_t> const& offsets,
-                      std::vector<double>& part) {
+void Ranks::ScatterFromFirst(double const* values, std::vector<size_t> const& offsets,
+                             std::vector<double>& part) const {
   part.assign(values + offsets[0], values + offsets[1]);
 }

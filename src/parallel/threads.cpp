@@ -14,6 +14,7 @@
 #include <mutex>
 #include <system_error>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -43,7 +44,10 @@ struct ThreadPool {
   // from 1 on, so that a pass started inside a task can tell its worker.
   std::atomic<std::thread::id> owner{};
   std::vector<std::thread::id> ids;  // under mutex
-  int size = 0;                      // the thread count the threads were started for
+  // Threads that run a pass of their own inline while the pool is busy, and
+  // their workers, under mutex.
+  std::vector<std::pair<std::thread::id, int>> aside;
+  int size = 0;  // the thread count the threads were started for
   Job job = {0, 0, 0, nullptr, nullptr};
   std::atomic<uint32_t> published{0};  // job.generation, readable without the mutex
   bool stop = false;
@@ -193,21 +197,42 @@ int WorkersFor(size_t bytes, double operations) {
 
 namespace {
 
-// Runs every task on the calling thread under worker.
-void RunInline(int tasks, TaskFunction run, void const* context, int worker) {
-  for (int i = 0; i < tasks; ++i) run(context, i, worker);
-}
-
-// The worker under which the calling thread runs a task of the pool's
-// current pass, or -1 when it runs none: the thread running the pass is
-// worker 0, the pool's threads follow.
+// The worker under which the calling thread runs a task of a pass on the
+// pool, or -1 when it runs none: the thread running the pool's pass is
+// worker 0, the pool's threads follow, and a thread running a pass of its own
+// aside has the worker it was given.
 int CurrentWorker(ThreadPool& pool) {
   std::thread::id const self = std::this_thread::get_id();
   if (pool.owner.load() == self) return 0;
   std::lock_guard<std::mutex> lock(pool.mutex);
   for (size_t i = 0; i < pool.ids.size(); ++i)
     if (pool.ids[i] == self) return static_cast<int>(i) + 1;
+  for (auto const& entry : pool.aside)
+    if (entry.first == self) return entry.second;
   return -1;
+}
+
+// Runs every task on the calling thread under worker.
+void RunInline(int tasks, TaskFunction run, void const* context, int worker) {
+  for (int i = 0; i < tasks; ++i) run(context, i, worker);
+}
+
+// The same for a thread that is not in a pass of the pool while the pool is
+// busy: known as worker 0 meanwhile, so that passes inside its tasks stay
+// on it.
+void RunAside(ThreadPool& pool, int tasks, TaskFunction run, void const* context) {
+  std::thread::id const self = std::this_thread::get_id();
+  {
+    std::lock_guard<std::mutex> lock(pool.mutex);
+    pool.aside.emplace_back(self, 0);
+  }
+  RunInline(tasks, run, context, 0);
+  std::lock_guard<std::mutex> lock(pool.mutex);
+  for (size_t i = 0; i < pool.aside.size(); ++i)
+    if (pool.aside[i].first == self) {
+      pool.aside.erase(pool.aside.begin() + static_cast<long>(i));
+      break;
+    }
 }
 
 }  // namespace
@@ -217,11 +242,12 @@ void Threads::Run(int tasks, int workers, TaskFunction run, void const* context)
   int const threads = std::min(count_, workers);
   ThreadPool& pool = *pool_;
   // A pass inside a task runs on the task's thread, under its worker.
-  if (pool.owner.load() == std::this_thread::get_id()) return RunInline(tasks, run, context, 0);
+  int const outer = CurrentWorker(pool);
+  if (outer >= 0) return RunInline(tasks, run, context, outer);
   // One pass at a time on the pool: a pass that another thread starts
   // meanwhile runs on that thread alone.
   std::unique_lock<std::mutex> pass(pool.pass, std::try_to_lock);
-  if (!pass.owns_lock()) return RunInline(tasks, run, context, std::max(CurrentWorker(pool), 0));
+  if (!pass.owns_lock()) return RunAside(pool, tasks, run, context);
   pool.owner = std::this_thread::get_id();
   if (tasks == 1 || threads == 1) {
     RunInline(tasks, run, context, 0);

@@ -173,16 +173,16 @@ MIXFIT_INLINE void MomentsBody(double* acc, int components, int width, double co
 // smallest subnormal double. Checked once at startup, see UnderflowSkip.
 double const kExpUnderflow = -745.2;
 
-// vectorExp: exp by VectorExp, which gives the C library's bits where it is
-// used; otherwise the C library's exp itself.
-MIXFIT_INLINE void ExpBody(double* e, double floor, bool vectorExp) {
+// lanes 4 or 8: exp by VectorExp on that many lanes, which gives the C
+// library's bits where it is used; 0: the C library's exp itself.
+MIXFIT_INLINE void ExpBody(double* e, double floor, int lanes) {
   Lanes lowest = Splat(HUGE_VAL);
   for (int n = 0; n < B; n += 4) {
     Lanes const argument = Load(e + n);
     lowest = argument < lowest ? argument : lowest;
   }
-  if (vectorExp) {
-    VectorExp(e, B, floor);
+  if (lanes > 0) {
+    VectorExp(e, B, floor, lanes);
   } else if (lowest[0] >= floor && lowest[1] >= floor && lowest[2] >= floor && lowest[3] >= floor) {
     // Usually no argument is below the floor: then exp is called without a
     // test per vector.
@@ -193,11 +193,11 @@ MIXFIT_INLINE void ExpBody(double* e, double floor, bool vectorExp) {
 }
 
 MIXFIT_INLINE void WeightedDensitiesBody(double const* distances, double weight, double normaliser,
-                                         double floor, bool vectorExp, double* out) {
+                                         double floor, int lanes, double* out) {
   double e[B];
   Lanes const half = Splat(-0.5);
   for (int n = 0; n < B; n += 4) Store(e + n, half * Load(distances + n));
-  ExpBody(e, floor, vectorExp);
+  ExpBody(e, floor, lanes);
   Lanes const w = Splat(weight), z = Splat(normaliser), zero = Splat(0.0);
   for (int n = 0; n < B; n += 4) {
     Lanes const q = Load(e + n) / z;
@@ -254,10 +254,10 @@ MIXFIT_INLINE void NormaliseBody(double* p, int components, double const* sums,
     MomentsBody(acc, components, width, p, s, count);                                             \
   }                                                                                               \
   attributes void WeightedDensities##suffix(double const* distances, double weight,               \
-                                            double normaliser, double floor, double* out) {       \
-    WeightedDensitiesBody(distances, weight, normaliser, floor, false, out);                      \
+                                            double normaliser, double floor, int, double* out) {  \
+    WeightedDensitiesBody(distances, weight, normaliser, floor, 0, out);                          \
   }                                                                                               \
-  attributes void Exp##suffix(double* values, double floor) { ExpBody(values, floor, false); }    \
+  attributes void Exp##suffix(double* values, double floor, int) { ExpBody(values, floor, 0); }   \
   attributes void ColumnSums##suffix(double const* p, int components, double* sums) {             \
     ColumnSumsBody(p, components, sums);                                                          \
   }                                                                                               \
@@ -282,42 +282,12 @@ MIXFIT_KERNEL_SET(Avx2, __attribute__((target("avx2"))))
 __attribute__((target("avx2"))) void WeightedDensitiesAvx2VectorExp(double const* distances,
                                                                     double weight,
                                                                     double normaliser, double floor,
-                                                                    double* out) {
-  WeightedDensitiesBody(distances, weight, normaliser, floor, true, out);
+                                                                    int lanes, double* out) {
+  WeightedDensitiesBody(distances, weight, normaliser, floor, lanes, out);
 }
-__attribute__((target("avx2"))) void ExpAvx2VectorExp(double* values, double floor) {
-  ExpBody(values, floor, true);
+__attribute__((target("avx2"))) void ExpAvx2VectorExp(double* values, double floor, int lanes) {
+  ExpBody(values, floor, lanes);
 }
-#endif
-
-struct Kernels {
-  KernelSet set;
-  void (*diagonal)(double const*, int, double const*, double const*, double*);
-  void (*cholesky)(double const*, int, double const*, double const*, double*, double*);
-  void (*moments)(double*, int, int, double const*, double const*, int);
-  void (*densities)(double const*, double, double, double, double*);
-  void (*exp)(double*, double);
-  void (*columnSums)(double const*, int, double*);
-  bool (*within)(double const*, double, double);
-  void (*normalise)(double*, int, double const*, double const*, double);
-};
-
-Kernels const kPortable = {KERNELS_PORTABLE,          DiagonalDistancesPortable,
-                           CholeskyDistancesPortable, MomentsPortable,
-                           WeightedDensitiesPortable, ExpPortable,
-                           ColumnSumsPortable,        WithinPortable,
-                           NormalisePortable};
-#ifdef MIXFIT_AVX2_KERNELS
-Kernels const kAvx2 = {
-    KERNELS_AVX2,
-    DiagonalDistancesAvx2,
-    CholeskyDistancesAvx2,
-    MomentsAvx2,
-    VectorExpMatchesLibrary() ? WeightedDensitiesAvx2VectorExp : WeightedDensitiesAvx2,
-    VectorExpMatchesLibrary() ? ExpAvx2VectorExp : ExpAvx2,
-    ColumnSumsAvx2,
-    WithinAvx2,
-    NormaliseAvx2};
 #endif
 
 // The argument below which exp is not called: kExpUnderflow when the C
@@ -328,17 +298,11 @@ double UnderflowSkip() {
   return std::exp(argument) == 0.0 ? kExpUnderflow : -HUGE_VAL;
 }
 
-double const ExpFloor = UnderflowSkip();
-
 #ifdef MIXFIT_AVX2_KERNELS
 bool HasAvx2() {
   __builtin_cpu_init();
   return __builtin_cpu_supports("avx2");
 }
-
-Kernels const* Active = HasAvx2() ? &kAvx2 : &kPortable;
-#else
-Kernels const* Active = &kPortable;
 #endif
 
 }  // namespace
@@ -350,21 +314,47 @@ bool KernelSetBuilt(KernelSet set) {
   return set == KERNELS_PORTABLE;
 }
 
-bool SelectKernelSet(KernelSet set) {
-  if (set == KERNELS_AVX2) {
-#ifdef MIXFIT_AVX2_KERNELS
-    if (!HasAvx2()) return false;
-    Active = &kAvx2;
-#else
-    return false;
-#endif
-  } else {
-    Active = &kPortable;
+bool MakeKernels(KernelSet set, Kernels* kernels) {
+  Kernels k;
+  k.set = set;
+  k.expFloor = UnderflowSkip();
+  k.expLanes = 0;
+  if (set == KERNELS_PORTABLE) {
+    k.diagonal = DiagonalDistancesPortable;
+    k.cholesky = CholeskyDistancesPortable;
+    k.moments = MomentsPortable;
+    k.densities = WeightedDensitiesPortable;
+    k.exp = ExpPortable;
+    k.columnSums = ColumnSumsPortable;
+    k.within = WithinPortable;
+    k.normalise = NormalisePortable;
+    *kernels = k;
+    return true;
   }
+#ifdef MIXFIT_AVX2_KERNELS
+  if (set != KERNELS_AVX2 || !HasAvx2()) return false;
+  bool const vectorExp = VectorExpMatchesLibrary();
+  k.expLanes = vectorExp ? VectorExpWidestLanes() : 0;
+  k.diagonal = DiagonalDistancesAvx2;
+  k.cholesky = CholeskyDistancesAvx2;
+  k.moments = MomentsAvx2;
+  k.densities = vectorExp ? WeightedDensitiesAvx2VectorExp : WeightedDensitiesAvx2;
+  k.exp = vectorExp ? ExpAvx2VectorExp : ExpAvx2;
+  k.columnSums = ColumnSumsAvx2;
+  k.within = WithinAvx2;
+  k.normalise = NormaliseAvx2;
+  *kernels = k;
   return true;
+#else
+  return false;
+#endif
 }
 
-KernelSet CurrentKernelSet() { return Active->set; }
+Kernels BestKernels() {
+  Kernels kernels;
+  if (!MakeKernels(KERNELS_AVX2, &kernels)) MakeKernels(KERNELS_PORTABLE, &kernels);
+  return kernels;
+}
 
 void GatherBlock(Data const& data, size_t first, int count, double* block) {
   int const d = data.Dimension();
@@ -376,47 +366,50 @@ void GatherBlock(Data const& data, size_t first, int count, double* block) {
     for (int n = count; n < B; ++n) block[j * B + n] = 0.0;
 }
 
-void BlockDiagonalDistances(double const* block, int d, double const* mean, double const* inverse,
-                            double* out) {
-  Active->diagonal(block, d, mean, inverse, out);
+void BlockDiagonalDistances(Kernels const& kernels, double const* block, int d, double const* mean,
+                            double const* inverse, double* out) {
+  kernels.diagonal(block, d, mean, inverse, out);
 }
 
-void BlockCholeskyDistances(double const* block, int d, double const* mean, double const* factor,
-                            double* centred, double* out) {
-  Active->cholesky(block, d, mean, factor, centred, out);
+void BlockCholeskyDistances(Kernels const& kernels, double const* block, int d, double const* mean,
+                            double const* factor, double* centred, double* out) {
+  kernels.cholesky(block, d, mean, factor, centred, out);
 }
 
-void BlockComponentDistances(double const* block, int d, MixtureComponent const& c,
-                             Matrix const& factor, double* centred, double* out) {
+void BlockComponentDistances(Kernels const& kernels, double const* block, int d,
+                             MixtureComponent const& c, Matrix const& factor, double* centred,
+                             double* out) {
   if (c.type == MM_COV_DIAGONAL)
-    Active->diagonal(block, d, c.mean.data, factor.data, out);
+    kernels.diagonal(block, d, c.mean.data, factor.data, out);
   else
-    Active->cholesky(block, d, c.mean.data, factor.data, centred, out);
+    kernels.cholesky(block, d, c.mean.data, factor.data, centred, out);
 }
 
-void BlockMoments(double* acc, int components, int width, double const* p, double const* s,
-                  int count) {
-  Active->moments(acc, components, width, p, s, count);
+void BlockMoments(Kernels const& kernels, double* acc, int components, int width, double const* p,
+                  double const* s, int count) {
+  kernels.moments(acc, components, width, p, s, count);
 }
 
-void BlockWeightedDensities(double const* distances, double weight, double normaliser,
-                            double* out) {
-  Active->densities(distances, weight, normaliser, ExpFloor, out);
+void BlockWeightedDensities(Kernels const& kernels, double const* distances, double weight,
+                            double normaliser, double* out) {
+  kernels.densities(distances, weight, normaliser, kernels.expFloor, kernels.expLanes, out);
 }
 
-void BlockExp(double* values) { Active->exp(values, ExpFloor); }
-
-void BlockColumnSums(double const* p, int components, double* sums) {
-  Active->columnSums(p, components, sums);
+void BlockExp(Kernels const& kernels, double* values) {
+  kernels.exp(values, kernels.expFloor, kernels.expLanes);
 }
 
-bool BlockWithin(double const* values, double low, double high) {
-  return Active->within(values, low, high);
+void BlockColumnSums(Kernels const& kernels, double const* p, int components, double* sums) {
+  kernels.columnSums(p, components, sums);
 }
 
-void BlockNormalise(double* p, int components, double const* sums, double const* explained,
-                    double share) {
-  Active->normalise(p, components, sums, explained, share);
+bool BlockWithin(Kernels const& kernels, double const* values, double low, double high) {
+  return kernels.within(values, low, high);
+}
+
+void BlockNormalise(Kernels const& kernels, double* p, int components, double const* sums,
+                    double const* explained, double share) {
+  kernels.normalise(p, components, sums, explained, share);
 }
 
 void CovarianceFromMoments(MixtureComponent& component, double scale) {

@@ -21,8 +21,6 @@ const double kTiny = 2.2250738585072014e-308;
 const double kTwoPi = 6.283185307179586;
 const double kLogTwoPi = 1.8378770664093453;
 
-bool NumericalProblems = false;
-
 int const B = kBlockVectors;
 
 // The most doubles that one chunk of blocks should take with several threads
@@ -30,10 +28,6 @@ int const B = kBlockVectors;
 // it), unless the threads need more blocks to share. Each pass costs the
 // threads a hand-off, which larger chunks make rarer.
 size_t const kChunkRoom = size_t(1) << 17;
-
-// The workspace of the forms without one. It lives for the whole program so
-// that its storage is reused from one call to the next.
-EMWorkspace ProgramWorkspace;
 
 // Resizes v to n elements, all 0.0, without giving back storage.
 void Zeroed(std::vector<double>& v, size_t n) { v.assign(n, 0.0); }
@@ -57,7 +51,7 @@ struct Passes {
   int blocks;
 };
 
-Passes PassesFor(MixtureModel const& model, int d, size_t count) {
+Passes PassesFor(Threads const& threads, MixtureModel const& model, int d, size_t count) {
   int const K = model.count > 0 ? model.count : 0, K4 = RoundUp(K, 4);
   size_t const perThread = static_cast<size_t>(B) * ((AnyFull(model) ? d : 0) + 2 * K + 5 + 8);
   size_t const perBlock = static_cast<size_t>(B) * (K4 + d + 2 + 1);
@@ -65,7 +59,7 @@ Passes PassesFor(MixtureModel const& model, int d, size_t count) {
   double const operations =
       static_cast<double>(count) * K * ((AnyFull(model) ? d * d : 4 * d) + 20);
   Passes passes;
-  passes.workers = WorkersFor(sizeof(double) * perThread, operations);
+  passes.workers = threads.WorkersFor(sizeof(double) * perThread, operations);
   size_t blocks = std::max(kChunkRoom / perBlock, static_cast<size_t>(4 * passes.workers));
   blocks = std::min(blocks, kScratchRoom / sizeof(double) / perBlock / (2 * passes.workers));
   if (passes.workers == 1) blocks = 1;
@@ -134,8 +128,9 @@ int BlocksIn(size_t count, size_t chunk, int blocks) {
 // logs and, unless p is null, their responsibilities into the rows of p.
 // Each vector's terms are its own; its sum of exponentials adds the
 // components in order from 0.0. The distances become the terms l_k.
-void BlockLogExpectation(EMWorkspace& w, EMThreadScratch& t, int K, int inBlock,
+void BlockLogExpectation(TrainingContext& c, EMThreadScratch& t, int K, int inBlock,
                          double const* selected, double* logs, double* p) {
+  EMWorkspace& w = c.workspace;
   double const minusInf = -HUGE_VAL;
   double* l = t.distances.data();
   double* e = t.exps.data();
@@ -157,9 +152,9 @@ void BlockLogExpectation(EMWorkspace& w, EMThreadScratch& t, int K, int inBlock,
   for (int n = 0; n < B; ++n) shift[n] = top[n] > minusInf ? top[n] : 0.0;
   for (int k = 0; k < K; ++k) {
     for (int n = 0; n < B; ++n) e[k * B + n] = l[k * B + n] - shift[n];
-    BlockExp(e + k * B);
+    BlockExp(c.kernels, e + k * B);
   }
-  BlockColumnSums(e, K, sums);
+  BlockColumnSums(c.kernels, e, K, sums);
   double const logTiny = std::log(kTiny);
   for (int n = 0; n < inBlock; ++n) {
     shift[n] = top[n] > minusInf ? top[n] + std::log(sums[n]) : logTiny;
@@ -169,7 +164,7 @@ void BlockLogExpectation(EMWorkspace& w, EMThreadScratch& t, int K, int inBlock,
   double const share = 1.0 / K;
   for (int k = 0; k < K; ++k) {
     for (int n = 0; n < B; ++n) e[k * B + n] = l[k * B + n] - shift[n];
-    BlockExp(e + k * B);
+    BlockExp(c.kernels, e + k * B);
     for (int n = 0; n < inBlock; ++n)
       if (selected == nullptr || selected[n] != 0.0)
         p[k * B + n] = top[n] > minusInf ? e[k * B + n] : share;
@@ -181,9 +176,10 @@ void BlockLogExpectation(EMWorkspace& w, EMThreadScratch& t, int K, int inBlock,
 // when responsibilities is true, the responsibilities of the components in
 // the rows of the slot's p. A vector that no component explains gets the
 // floor's log and is shared equally.
-void BlockExpectation(EMWorkspace& w, EMThreadScratch& t, Data const& data, size_t chunk, int b,
+void BlockExpectation(TrainingContext& c, EMThreadScratch& t, Data const& data, size_t chunk, int b,
                       int slot, MixtureModel const& model, DeterminantInverseCache const& cache,
                       bool responsibilities) {
+  EMWorkspace& w = c.workspace;
   int const d = data.Dimension();
   int const K = model.count > 0 ? model.count : 0;
   size_t const first = chunk + static_cast<size_t>(b) * B;
@@ -195,54 +191,57 @@ void BlockExpectation(EMWorkspace& w, EMThreadScratch& t, Data const& data, size
   // Each component's densities follow its distances while these are still
   // in the first-level cache.
   for (int k = 0; k < K; ++k) {
-    BlockComponentDistances(block, d, *model.components[k], cache[k].second, t.centred.data(),
-                            t.distances.data() + k * B);
+    BlockComponentDistances(c.kernels, block, d, *model.components[k], cache[k].second,
+                            t.centred.data(), t.distances.data() + k * B);
     if (!w.logDomain)
-      BlockWeightedDensities(t.distances.data() + k * B, w.weights[k], w.normalisers[k], p + k * B);
+      BlockWeightedDensities(c.kernels, t.distances.data() + k * B, w.weights[k], w.normalisers[k],
+                             p + k * B);
   }
   if (w.logDomain)
-    return BlockLogExpectation(w, t, K, inBlock, nullptr, logs, responsibilities ? p : nullptr);
+    return BlockLogExpectation(c, t, K, inBlock, nullptr, logs, responsibilities ? p : nullptr);
 
   double const* sums = t.columnSums.data();
-  BlockColumnSums(p, K, t.columnSums.data());
+  BlockColumnSums(c.kernels, p, K, t.columnSums.data());
   double const logTiny = std::log(kTiny);
   for (int n = 0; n < inBlock; ++n) {
     bool const explained = K > 0 && !(sums[n] < kTiny);
     logs[n] = explained ? std::log(sums[n]) : logTiny;
     t.explained[n] = explained ? 1.0 : 0.0;
   }
-  if (responsibilities) BlockNormalise(p, K, sums, t.explained.data(), 1.0 / K);
+  if (responsibilities) BlockNormalise(c.kernels, p, K, sums, t.explained.data(), 1.0 / K);
   // A sum below the normal doubles, or above them, goes to the log domain.
   // Usually none is, which one test per block tells.
-  if (K == 0 || BlockWithin(sums, kTiny, DBL_MAX)) return;
+  if (K == 0 || BlockWithin(c.kernels, sums, kTiny, DBL_MAX)) return;
   for (int n = 0; n < inBlock; ++n)
     t.inLogDomain[n] = sums[n] < kTiny || sums[n] == HUGE_VAL ? 1.0 : 0.0;
-  BlockLogExpectation(w, t, K, inBlock, t.inLogDomain.data(), logs, responsibilities ? p : nullptr);
+  BlockLogExpectation(c, t, K, inBlock, t.inLogDomain.data(), logs, responsibilities ? p : nullptr);
 }
 
 // The average log likelihood of data under model with the given cache, in
-// the storage of w.
+// context c; NaN when a stop was requested.
 double LogLikelihood(Data const& data, MixtureModel const& model,
-                     DeterminantInverseCache const& cache, EMWorkspace& w) {
+                     DeterminantInverseCache const& cache, TrainingContext& c) {
+  EMWorkspace& w = c.workspace;
   size_t const count = data.Count();
-  Passes const passes = PassesFor(model, data.Dimension(), count);
+  Passes const passes = PassesFor(c.threads, model, data.Dimension(), count);
   PrepareScratch(w, model, cache, data.Dimension(), passes);
   double sum = 0.0;
   for (size_t chunk = 0; chunk < count; chunk += static_cast<size_t>(passes.blocks) * B) {
+    if (c.StopRequested()) return std::numeric_limits<double>::quiet_NaN();
     int const blocks = BlocksIn(count, chunk, passes.blocks);
     // Split by blocks: each vector's log density is its own.
     ParallelFor(
-        blocks,
+        c.threads, blocks,
         [&](int b, int thread) {
-          BlockExpectation(w, w.threads[thread], data, chunk, b, b, model, cache, false);
+          BlockExpectation(c, w.threads[thread], data, chunk, b, b, model, cache, false);
         },
         passes.workers);
     // The vectors' log densities in data order.
     size_t const inChunk = std::min(count - chunk, static_cast<size_t>(blocks) * B);
     for (size_t n = 0; n < inChunk; ++n) sum += w.logs[n];
   }
-  AddInRankOrder(&sum, 1);
-  return sum / static_cast<double>(TotalCount(data));
+  c.ranks.AddInRankOrder(&sum, 1);
+  return sum / static_cast<double>(data.TotalCount());
 }
 
 // r[k] += p(k, n) for n = 0 ... count - 1 in this order, for every k < K:
@@ -283,8 +282,9 @@ void MomentColumns(int d, bool full, int width, std::vector<int>& moment) {
 // slot slots[b], to the sums of panels q0 ... q1 - 1 (eight columns each)
 // and components 4 g0 ... 4 g1 - 1: block after block, each sum over the
 // vectors in data order.
-void AddMoments(EMWorkspace& w, EMThreadScratch& t, size_t count, int d, size_t chunk, int blocks,
-                int const* slots, int K4, int q0, int q1, int g0, int g1) {
+void AddMoments(TrainingContext& c, EMThreadScratch& t, size_t count, int d, size_t chunk,
+                int blocks, int const* slots, int K4, int q0, int q1, int g0, int g1) {
+  EMWorkspace& w = c.workspace;
   double* moments = t.moments.data();
   for (int b = 0; b < blocks; ++b) {
     int const inBlock = BlockLength(count, chunk + static_cast<size_t>(b) * B);
@@ -297,8 +297,8 @@ void AddMoments(EMWorkspace& w, EMThreadScratch& t, size_t count, int d, size_t 
         double const* y = block + factors[2 * c + 1] * B;
         for (int n = 0; n < inBlock; ++n) moments[n * 8 + c] = x[n] * y[n];
       }
-      BlockMoments(w.sums.data() + (static_cast<size_t>(q) * K4 + 4 * g0) * 8, 4 * (g1 - g0), 8, p,
-                   moments, inBlock);
+      BlockMoments(c.kernels, w.sums.data() + (static_cast<size_t>(q) * K4 + 4 * g0) * 8,
+                   4 * (g1 - g0), 8, p, moments, inBlock);
     }
   }
 }
@@ -404,38 +404,40 @@ void SetupDeterminantAndInverseMatrices(DeterminantInverseCache& cache, MixtureM
   SetupEntries(cache, model, nullptr);
 }
 
-double emLogLikelihood(Data const& data, MixtureModel const& model, EMWorkspace& workspace) {
-  SetupWorkspace(workspace, model);
-  return LogLikelihood(data, model, workspace.cache, workspace);
+double emLogLikelihood(Data const& data, MixtureModel const& model, TrainingContext& context) {
+  SetupWorkspace(context.workspace, model);
+  return LogLikelihood(data, model, context.workspace.cache, context);
 }
 
 double emLogLikelihood(Data const& data, MixtureModel const& model) {
-  return emLogLikelihood(data, model, ProgramWorkspace);
+  return emLogLikelihood(data, model, ProgramTrainingContext());
 }
 
 double emLogLikelihood(Data const& data, MixtureModel const& model,
                        DeterminantInverseCache const& cache) {
   // The log normalisers come from the model: the caller's cache holds the
   // inverse factors, which the log domain shares.
-  SetupWorkspace(ProgramWorkspace, model);
-  return LogLikelihood(data, model, cache, ProgramWorkspace);
+  TrainingContext& context = ProgramTrainingContext();
+  SetupWorkspace(context.workspace, model);
+  return LogLikelihood(data, model, cache, context);
 }
 
-void emExpectation(Data const& data, MixtureModel const& model, EMWorkspace& workspace,
+void emExpectation(Data const& data, MixtureModel const& model, TrainingContext& context,
                    double* logDensities, double* responsibilities) {
-  EMWorkspace& w = workspace;
+  EMWorkspace& w = context.workspace;
   size_t const count = data.Count();
   int const d = data.Dimension();
   int const K = model.count > 0 ? model.count : 0, K4 = RoundUp(K, 4);
   SetupWorkspace(w, model);
-  Passes const passes = PassesFor(model, d, count);
+  Passes const passes = PassesFor(context.threads, model, d, count);
   PrepareScratch(w, model, w.cache, d, passes);
   for (size_t chunk = 0; chunk < count; chunk += static_cast<size_t>(passes.blocks) * B) {
+    if (context.StopRequested()) return;
     // Split by blocks: every result is its vector's own.
     ParallelFor(
-        BlocksIn(count, chunk, passes.blocks),
+        context.threads, BlocksIn(count, chunk, passes.blocks),
         [&](int b, int thread) {
-          BlockExpectation(w, w.threads[thread], data, chunk, b, b, model, w.cache, true);
+          BlockExpectation(context, w.threads[thread], data, chunk, b, b, model, w.cache, true);
           size_t const first = chunk + static_cast<size_t>(b) * B;
           int const inBlock = BlockLength(count, first);
           for (int n = 0; n < inBlock; ++n) logDensities[first + n] = w.logs[b * B + n];
@@ -451,7 +453,7 @@ void emExpectation(Data const& data, MixtureModel const& model, EMWorkspace& wor
 }
 
 double emMonolithicEMStep(MixtureModel const& model, Data const& data, MixtureModel& updated,
-                          bool diagonalOnly, EMWorkspace& workspace) {
+                          bool diagonalOnly, TrainingContext& context) {
   int const d = data.Dimension();
   int const K = model.count > 0 ? model.count : 0;
   size_t const count = data.Count();
@@ -464,7 +466,7 @@ double emMonolithicEMStep(MixtureModel const& model, Data const& data, MixtureMo
     if (component.type != MM_COV_DIAGONAL && (covariance.rows != d || covariance.columns != d))
       MatrixFatalError("Matrix::operator-=: size mismatch.");
   }
-  EMWorkspace& w = workspace;
+  EMWorkspace& w = context.workspace;
   SetupWorkspace(w, model);
 
   // Per vector: x, the squares and, unless every component is diagonal, the
@@ -473,7 +475,7 @@ double emMonolithicEMStep(MixtureModel const& model, Data const& data, MixtureMo
   bool const full = !diagonalOnly;
   int const width = RoundUp(full ? d + d * (d + 1) / 2 : 2 * d, 8);
   int const K4 = RoundUp(K, 4);
-  Passes const passes = PassesFor(model, d, count);
+  Passes const passes = PassesFor(context.threads, model, d, count);
   PrepareScratch(w, model, w.cache, d, passes);
   MomentColumns(d, full, width, w.moment);
   Zeroed(w.sums, static_cast<size_t>(K4) * width);
@@ -499,6 +501,7 @@ double emMonolithicEMStep(MixtureModel const& model, Data const& data, MixtureMo
   size_t const chunks = (count + step - 1) / step;
   int const sumParts = 1 + panelParts * groupParts;
   for (size_t i = 0; i <= chunks; ++i) {
+    if (context.StopRequested()) return std::numeric_limits<double>::quiet_NaN();
     size_t const chunk = i * step, summed = (i - 1) * step;
     int const blocks = i < chunks ? BlocksIn(count, chunk, passes.blocks) : 0;
     int const summedBlocks = i > 0 ? BlocksIn(count, summed, passes.blocks) : 0;
@@ -515,7 +518,7 @@ double emMonolithicEMStep(MixtureModel const& model, Data const& data, MixtureMo
     }
     int const tasks = i > 0 ? sumParts : 0;
     ParallelFor(
-        tasks + blocks,
+        context.threads, tasks + blocks,
         [&](int task, int thread) {
           // E step, split by blocks: the responsibilities of the components
           // for each vector and its log density are the vector's own. A
@@ -526,7 +529,7 @@ double emMonolithicEMStep(MixtureModel const& model, Data const& data, MixtureMo
             int const slot =
                 (2 * thread + half) * passes.blocks + static_cast<int>(t.blocksTaken.size());
             t.blocksTaken.push_back(b);
-            BlockExpectation(w, t, data, chunk, b, slot, model, w.cache, true);
+            BlockExpectation(context, t, data, chunk, b, slot, model, w.cache, true);
             return;
           }
           // Accumulation, split by sums: part 0 adds the log densities,
@@ -545,8 +548,8 @@ double emMonolithicEMStep(MixtureModel const& model, Data const& data, MixtureMo
           int q0, q1, g0, g1;
           PartOf(panels, (task - 1) % panelParts, panelParts, &q0, &q1);
           PartOf(groups, (task - 1) / panelParts, groupParts, &g0, &g1);
-          AddMoments(w, w.threads[thread], count, d, summed, summedBlocks, summedSlots, K4, q0, q1,
-                     g0, g1);
+          AddMoments(context, w.threads[thread], count, d, summed, summedBlocks, summedSlots, K4,
+                     q0, q1, g0, g1);
           if (q0 > 0) return;
           int const k0 = 4 * g0, k1 = std::min(K, 4 * g1);
           for (int b = 0; b < summedBlocks && k0 < k1; ++b)
@@ -556,20 +559,20 @@ double emMonolithicEMStep(MixtureModel const& model, Data const& data, MixtureMo
         passes.workers);
   }
 
-  if (RankCount() > 1) {
+  if (context.ranks.Count() > 1) {
     // The sums of all ranks, added in rank order in one exchange.
     std::vector<double> all(1 + K + w.sums.size());
     all[0] = L;
     std::copy(r, r + K, all.begin() + 1);
     std::copy(w.sums.begin(), w.sums.end(), all.begin() + 1 + K);
-    AddInRankOrder(all.data(), all.size());
+    context.ranks.AddInRankOrder(all.data(), all.size());
     L = all[0];
     std::copy(all.begin() + 1, all.begin() + 1 + K, r);
     std::copy(all.begin() + 1 + K, all.end(), w.sums.begin());
   }
 
   // M step.
-  double const N = static_cast<double>(TotalCount(data));
+  double const N = static_cast<double>(data.TotalCount());
   for (int k = 0; k < K; ++k) {
     MixtureComponent& component = *updated.components[k];
     UnpackSums(w.sums.data(), K4, k, d, full, component);
@@ -584,10 +587,12 @@ double emMonolithicEMStep(MixtureModel const& model, Data const& data, MixtureMo
 
 double emMonolithicEMStep(MixtureModel const& model, Data const& data, MixtureModel& updated,
                           bool diagonalOnly) {
-  return emMonolithicEMStep(model, data, updated, diagonalOnly, ProgramWorkspace);
+  return emMonolithicEMStep(model, data, updated, diagonalOnly, ProgramTrainingContext());
 }
 
-bool emNumericalProblems() { return NumericalProblems; }
+bool emNumericalProblems() {
+  return ProgramTrainingContext().last.stop == EMStop::kNumericalProblems;
+}
 
 namespace {
 
@@ -600,7 +605,7 @@ struct EmRun {
   bool verbose;
   bool flushTrace;
   bool diagonalOnly;
-  EMWorkspace& workspace;
+  TrainingContext& context;
   MixtureModel& model;
   MixtureModel first;
   MixtureModel second;
@@ -608,44 +613,43 @@ struct EmRun {
   MixtureModel* next;
   MixtureModel* spare;
   double previous;  // the average log likelihood of evaluated
+  int accepted = 0;
 
   EmRun(MixtureModel& model, Data const& data, Matrix const& minimumVariances, bool verbose,
-        bool flushTrace, EMWorkspace& workspace)
+        bool flushTrace, TrainingContext& context)
       : data(data),
         minimumVariances(minimumVariances),
         verbose(verbose),
         flushTrace(flushTrace),
-        diagonalOnly(AllDiagonal(model)),
-        workspace(workspace),
+        diagonalOnly(!AnyFull(model)),
+        context(context),
         model(model),
         first(model),
         second(model),
         evaluated(&model),
         next(&first),
         spare(&second) {
-    NumericalProblems = false;
+    context.last = EMResult();
     model.LimitVariances(minimumVariances);
-    previous = emMonolithicEMStep(model, data, *next, diagonalOnly, workspace);
-  }
-
-  static bool AllDiagonal(MixtureModel const& model) {
-    for (int k = 0; k < model.count; ++k)
-      if (model.components[k]->type != MM_COV_DIAGONAL) return false;
-    return true;
+    previous = emMonolithicEMStep(model, data, *next, diagonalOnly, context);
   }
 
   // Floors next and runs the step from it; current receives its average log
-  // likelihood. Returns false, raising the flag, when that is not finite or
-  // lower than the previous one.
+  // likelihood. Returns false, saying why, when a stop was requested or the
+  // log likelihood is not finite or lower than the previous one.
   bool Pass(double& current) {
     next->LimitVariances(minimumVariances);
-    current = emMonolithicEMStep(*next, data, *spare, diagonalOnly, workspace);
+    current = emMonolithicEMStep(*next, data, *spare, diagonalOnly, context);
+    if (context.StopRequested()) {
+      context.last.stop = EMStop::kStopped;
+      return false;
+    }
     if (verbose) {
       printf("%g\n", current);
       if (flushTrace) fflush(stdout);
     }
     if (!std::isfinite(current) || previous > current) {
-      NumericalProblems = true;
+      context.last.stop = EMStop::kNumericalProblems;
       return false;
     }
     return true;
@@ -658,12 +662,15 @@ struct EmRun {
     next = spare;
     spare = old;
     previous = current;
+    ++accepted;
   }
 
-  // Leaves result in the caller's model and returns its log likelihood.
-  double Finish(MixtureModel const& result, double value) {
+  // Leaves result in the caller's model and returns the outcome.
+  EMResult Finish(MixtureModel const& result, double value) {
     model = result;
-    return value;
+    context.last.logLikelihood = value;
+    context.last.iterations = accepted;
+    return context.last;
   }
 };
 
@@ -676,10 +683,10 @@ bool emImprovementAboveThreshold(double previous, double current, double thresho
   return improvement / magnitude > threshold;
 }
 
-double ExpectationMaximization(MixtureModel& model, Data const& data,
-                               Matrix const& minimumVariances, int iterations, bool verbose,
-                               EMWorkspace& workspace) {
-  EmRun run(model, data, minimumVariances, verbose, false, workspace);
+EMResult ExpectationMaximization(MixtureModel& model, Data const& data,
+                                 Matrix const& minimumVariances, int iterations, bool verbose,
+                                 TrainingContext& context) {
+  EmRun run(model, data, minimumVariances, verbose, false, context);
   for (int pass = 0; pass < iterations; ++pass) {
     double current;
     if (!run.Pass(current)) break;
@@ -688,15 +695,18 @@ double ExpectationMaximization(MixtureModel& model, Data const& data,
   return run.Finish(*run.evaluated, run.previous);
 }
 
-double ExpectationMaximization(MixtureModel& model, Data const& data,
-                               Matrix const& minimumVariances, double threshold, bool verbose,
-                               EMWorkspace& workspace) {
-  EmRun run(model, data, minimumVariances, verbose, true, workspace);
+EMResult ExpectationMaximization(MixtureModel& model, Data const& data,
+                                 Matrix const& minimumVariances, double threshold, bool verbose,
+                                 TrainingContext& context) {
+  EmRun run(model, data, minimumVariances, verbose, true, context);
   for (;;) {
     double current;
     if (!run.Pass(current)) return run.Finish(*run.evaluated, run.previous);
-    if (!emImprovementAboveThreshold(run.previous, current, threshold))
+    if (!emImprovementAboveThreshold(run.previous, current, threshold)) {
+      ++run.accepted;
+      context.last.stop = EMStop::kConverged;
       return run.Finish(*run.next, current);
+    }
     run.Rotate(current);
   }
 }
@@ -704,11 +714,13 @@ double ExpectationMaximization(MixtureModel& model, Data const& data,
 double ExpectationMaximization(MixtureModel& model, Data const& data,
                                Matrix const& minimumVariances, int iterations, bool verbose) {
   return ExpectationMaximization(model, data, minimumVariances, iterations, verbose,
-                                 ProgramWorkspace);
+                                 ProgramTrainingContext())
+      .logLikelihood;
 }
 
 double ExpectationMaximization(MixtureModel& model, Data const& data,
                                Matrix const& minimumVariances, double threshold, bool verbose) {
   return ExpectationMaximization(model, data, minimumVariances, threshold, verbose,
-                                 ProgramWorkspace);
+                                 ProgramTrainingContext())
+      .logLikelihood;
 }

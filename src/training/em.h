@@ -7,67 +7,7 @@
 #include "data/data.h"
 #include "matrix/matrix.h"
 #include "mixture/mixmodel.h"
-
-// Per-component values that a density evaluation needs and that depend only
-// on the model: first is the normaliser sqrt(det S) * (2 pi)^(d/2) (0 when
-// that is not finite), second the inverse factor (a row of inverse variances
-// for a diagonal component, the inverted lower Cholesky factor for a full
-// one). A component is usable when its covariance is: every variance, or
-// every Cholesky pivot, finite and above 0, and the inverse factor finite,
-// whatever the size of the determinant. One that is not gets normaliser 0
-// (density 0 everywhere) and neutral factors (ones, or the identity).
-typedef std::vector<std::pair<double, Matrix>> DeterminantInverseCache;
-
-// The storage of one thread in the block passes (B = kBlockVectors vectors,
-// K components).
-// Aligned to a cache line: no two threads write the same line.
-struct alignas(64) EMThreadScratch {
-  std::vector<int> blocksTaken;    // the blocks whose E step it ran in the current
-                                   // pass, in its own block slots in this order
-  std::vector<double> centred;     // d x B, for full components
-  std::vector<double> distances;   // K x B: row k for component k
-  std::vector<double> columnSums;  // B: the sums of p's columns
-  std::vector<double> explained;   // B: 1.0 where the vector's density is above the floor
-  std::vector<double> moments;     // B x 8: eight of the moments of each of the block's vectors
-  // The log domain (see emLogLikelihood): the exponentials of one block
-  // (K x B), and per vector the largest term, the shift of the
-  // exponentials' arguments, and whether it is evaluated there.
-  std::vector<double> exps;
-  std::vector<double> top;
-  std::vector<double> shift;
-  std::vector<double> inLogDomain;
-};
-
-// Everything that one evaluation of a model on a data set needs besides its
-// inputs: the cache of the model's components and the working storage of the
-// passes over the data, which run a chunk of blocks at a time (K4 = K
-// rounded up to a multiple of 4; width = the moments of one vector, rounded
-// up to a multiple of 8). A workspace serves one call at a time. The EM step
-// and the log likelihood touch nothing but their inputs and the workspace,
-// so calls with different workspaces may run side by side; the EM loops also
-// set the numerical-problems flag. The storage only grows, so that a
-// workspace reused from one EM iteration to the next allocates nothing.
-struct EMWorkspace {
-  DeterminantInverseCache cache;         // set up for the model last evaluated
-  std::vector<double> logNormalisers;    // K: ln of each normaliser, +infinity when unusable
-  bool logDomain = false;                // whether every vector is evaluated in the log domain
-  std::vector<double> weights;           // K
-  std::vector<double> normalisers;       // K
-  std::vector<double> logScales;         // K: ln weight - ln normaliser
-  std::vector<EMThreadScratch> threads;  // one per thread of the passes
-  // Per block slot: each thread has two chunks' worth of slots of its own,
-  // one half filled while the other is added up; slotOf tells which slot
-  // holds each block of the two chunks.
-  std::vector<int> slotOf;
-  std::vector<double> vectors;  // per slot (d + 2) x B: its vectors transposed,
-                                // a row of ones, a row of zeros
-  std::vector<double> p;        // per slot K4 x B: densities, then responsibilities
-  std::vector<double> logs;     // per slot B: ln of each vector's density
-  std::vector<int> moment;      // width x 2: the factors of each moment
-  std::vector<double> sums;     // width / 8 panels of K4 x 8: the weighted sums
-                                // of the moments
-  std::vector<double> r;        // K: the sums of the responsibilities
-};
+#include "training/context.h"
 
 // Fills entries 0 ... count - 1 of cache for the components of model. The
 // cache grows to count entries when shorter and never shrinks; entries past
@@ -90,22 +30,24 @@ void SetupDeterminantAndInverseMatrices(DeterminantInverseCache& cache, MixtureM
 // -infinity counts as the smallest normal double and is shared equally.
 // Here and in the EM step, when several ranks
 // share the data, each rank sums over its own vectors and the sums of all
-// ranks are added in rank order. The first form sets the workspace's cache up
-// for model; the second does the same on the program-wide workspace; the
-// third reads a cache that the caller has set up for model and works in the
-// program-wide workspace.
-double emLogLikelihood(Data const& data, MixtureModel const& model, EMWorkspace& workspace);
+// ranks are added in rank order. The first form works in the context and
+// sets its cache up for model (NaN when a stop was requested); the second
+// does the same in the program's context; the third reads a cache that the
+// caller has set up for model and works in the program's context.
+double emLogLikelihood(Data const& data, MixtureModel const& model, TrainingContext& context);
 double emLogLikelihood(Data const& data, MixtureModel const& model);
 double emLogLikelihood(Data const& data, MixtureModel const& model,
                        DeterminantInverseCache const& cache);
 
 // The E step of the EM step alone, for callers that want its per-vector
-// results: sets the workspace up for model, then for every vector n of data
+// results: sets the context's workspace up for model, then for every vector
+// n of data
 // puts the log of its density, as emLogLikelihood forms it, into
 // logDensities[n] and, unless responsibilities is null, the
 // responsibility of component k for it into responsibilities[n * K + k]
 // (K = model.count). A vector that no component explains is shared equally.
-void emExpectation(Data const& data, MixtureModel const& model, EMWorkspace& workspace,
+// A stop request ends it early, with the later vectors' results unwritten.
+void emExpectation(Data const& data, MixtureModel const& model, TrainingContext& context,
                    double* logDensities, double* responsibilities);
 
 // One EM iteration in one pass over the data: returns the average log
@@ -114,15 +56,16 @@ void emExpectation(Data const& data, MixtureModel const& model, EMWorkspace& wor
 // dimension of model. diagonalOnly must be true exactly when every component
 // is diagonal; it spares the d x d second moments. A full covariance in
 // updated that is not d x d is the fatal matrix error. Leaves the cache of
-// the workspace (without one, of the program-wide workspace) set up for
-// model.
+// the context's workspace (without a context, of the program's) set up for
+// model. When a stop is requested it returns NaN between two chunks of
+// vectors, leaving updated unfinished.
 double emMonolithicEMStep(MixtureModel const& model, Data const& data, MixtureModel& updated,
-                          bool diagonalOnly, EMWorkspace& workspace);
+                          bool diagonalOnly, TrainingContext& context);
 double emMonolithicEMStep(MixtureModel const& model, Data const& data, MixtureModel& updated,
                           bool diagonalOnly);
 
-// Whether the most recent ExpectationMaximization call stopped because the
-// log likelihood was not finite or decreased.
+// Whether the most recent ExpectationMaximization call without a context
+// stopped because the log likelihood was not finite or decreased.
 bool emNumericalProblems();
 
 // Whether EM goes on after the log likelihood rose from previous to current:
@@ -135,15 +78,18 @@ bool emImprovementAboveThreshold(double previous, double current, double thresho
 // second runs until the relative improvement of the log likelihood is no
 // longer above threshold. Both stop early, keeping the last model that was
 // evaluated without trouble, when the log likelihood is not finite or
-// decreases. Returns the average log likelihood of the model left in model.
-// verbose writes each step's log likelihood to stdout. The steps run in
-// workspace; without one, in the program-wide workspace.
-double ExpectationMaximization(MixtureModel& model, Data const& data,
-                               Matrix const& minimumVariances, int iterations, bool verbose,
-                               EMWorkspace& workspace);
-double ExpectationMaximization(MixtureModel& model, Data const& data,
-                               Matrix const& minimumVariances, double threshold, bool verbose,
-                               EMWorkspace& workspace);
+// decreases, or when a stop is requested. verbose writes each step's log
+// likelihood to stdout. The forms with a context run in it and return the
+// outcome, which the context also keeps (a stop before the first
+// evaluation gives the log likelihood NaN). The forms without one run in the
+// program's context and return the average log likelihood of the model
+// left in model.
+EMResult ExpectationMaximization(MixtureModel& model, Data const& data,
+                                 Matrix const& minimumVariances, int iterations, bool verbose,
+                                 TrainingContext& context);
+EMResult ExpectationMaximization(MixtureModel& model, Data const& data,
+                                 Matrix const& minimumVariances, double threshold, bool verbose,
+                                 TrainingContext& context);
 double ExpectationMaximization(MixtureModel& model, Data const& data,
                                Matrix const& minimumVariances, int iterations, bool verbose);
 double ExpectationMaximization(MixtureModel& model, Data const& data,

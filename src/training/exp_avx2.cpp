@@ -219,13 +219,6 @@ bool HasAvx512() {
   return __builtin_cpu_supports("avx512f");
 }
 
-// The lanes VectorExp takes at a time, decided at the first use: the kernel
-// sets' startup check may run before this file's globals are initialised.
-int& Width() {
-  static int width = HasAvx512() ? 8 : 4;
-  return width;
-}
-
 #endif
 
 // The C library's exp of x, never folded by the compiler (whose own exp may
@@ -281,10 +274,12 @@ bool MatchesOnCheckSet() {
   }
   while (n % 4) x[n++] = 1.0;
   double y[sizeof x / sizeof x[0]];
-  std::memcpy(y, x, sizeof x);
-  VectorExp(y, n, -HUGE_VAL);
-  for (int i = 0; i < n; ++i)
-    if (!SameBits(y[i], LibraryExp(x[i]))) return false;
+  for (int lanes = 4; lanes <= VectorExpWidestLanes(); lanes *= 2) {
+    std::memcpy(y, x, sizeof x);
+    VectorExp(y, n, -HUGE_VAL, lanes);
+    for (int i = 0; i < n; ++i)
+      if (!SameBits(y[i], LibraryExp(x[i]))) return false;
+  }
   return true;
 }
 
@@ -292,17 +287,13 @@ bool MatchesOnCheckSet() {
 
 bool VectorExpSupported() {
 #ifdef MIXFIT_VECTOR_EXP
-  static bool const supported = HasAvx2AndFma();
-  return supported;
+  return HasAvx2AndFma();
 #else
   return false;
 #endif
 }
 
-bool VectorExpMatchesLibrary() {
-  static bool const matches = VectorExpSupported() && MatchesOnCheckSet();
-  return matches;
-}
+bool VectorExpMatchesLibrary() { return VectorExpSupported() && MatchesOnCheckSet(); }
 
 #ifdef MIXFIT_VECTOR_EXP
 namespace {
@@ -377,26 +368,18 @@ __attribute__((target("avx512f"))) void VectorExp8(double* x, int count, double 
 
 }  // namespace
 
-void VectorExp(double* x, int count, double floor) {
-  if (Width() == 8)
+void VectorExp(double* x, int count, double floor, int lanes) {
+  if (lanes == 8)
     VectorExp8(x, count, floor);
   else
     VectorExp4(x, count, floor);
 }
 
-int VectorExpLanes() { return Width(); }
-
-bool SetVectorExpLanes(int lanes) {
-  if (lanes != 4 && !(lanes == 8 && HasAvx512())) return false;
-  Width() = lanes;
-  return true;
-}
+int VectorExpWidestLanes() { return HasAvx512() ? 8 : 4; }
 #else
-void VectorExp(double* x, int count, double floor) {
+void VectorExp(double* x, int count, double floor, int) {
   for (int n = 0; n < count; ++n) x[n] = x[n] < floor ? 0.0 : std::exp(x[n]);
 }
 
-int VectorExpLanes() { return 4; }
-
-bool SetVectorExpLanes(int lanes) { return lanes == 4; }
+int VectorExpWidestLanes() { return 4; }
 #endif

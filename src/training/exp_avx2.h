@@ -17,18 +17,18 @@
 // variant mirrored here.
 bool VectorExpSupported();
 
-// VectorExpSupported() and, at the first call, equal bits to the C
-// library's exp on a fixed set of edge and random arguments.
+// VectorExpSupported() and equal bits to the C library's exp on a fixed set
+// of edge and random arguments, at every width the processor has: checked
+// at each call, where kernels are chosen.
 bool VectorExpMatchesLibrary();
 
 // x[n] := exp(x[n]) for n < count, a multiple of 4; 0 where x[n] < floor,
-// which must be below -512. Only where VectorExpSupported().
-void VectorExp(double* x, int count, double floor);
+// which must be below -512. lanes arguments at a time, 4 or 8 (the same
+// operations on wider registers), at most VectorExpWidestLanes(). Only
+// where VectorExpSupported().
+void VectorExp(double* x, int count, double floor, int lanes);
 
-// The lanes VectorExp takes at a time: 8 where the processor has AVX-512F
-// (the same operations on wider registers), else 4. Setting 4 lets tests
-// check the narrower path too; false when the processor lacks the width.
-int VectorExpLanes();
-bool SetVectorExpLanes(int lanes);
+// 8 where the processor has AVX-512F, else 4.
+int VectorExpWidestLanes();
 
 #endif

@@ -94,14 +94,15 @@ void PickNearest(double const* distances, int count, int K, bool firstStands, in
 // goes to component 0. With factors it is Mahalanobis under them, and
 // component 0 stands first whatever its distance, so that a NaN distance
 // never wins.
-void Assign(Data const& data, size_t first, size_t count, MixtureModel const& model,
-            std::vector<Matrix> const* factors, std::vector<double> const& ones,
-            std::vector<BlockScratch>& scratch, int32_t* nearest) {
+void Assign(TrainingContext const& context, Data const& data, size_t first, size_t count,
+            MixtureModel const& model, std::vector<Matrix> const* factors,
+            std::vector<double> const& ones, std::vector<BlockScratch>& scratch, int32_t* nearest) {
+  Kernels const& kernels = context.kernels;
   int const workers = static_cast<int>(scratch.size());
   int const d = data.Dimension(), K = model.count;
   // Split by blocks: each vector's component is its own.
   ParallelFor(
-      static_cast<int>((count + B - 1) / B),
+      context.threads, static_cast<int>((count + B - 1) / B),
       [&](int b, int thread) {
         BlockScratch& t = scratch[thread];
         size_t const start = first + static_cast<size_t>(b) * B;
@@ -110,11 +111,11 @@ void Assign(Data const& data, size_t first, size_t count, MixtureModel const& mo
         for (int c = 0; c < K; ++c) {
           double* out = t.distances.data() + c * B;
           if (factors)
-            BlockComponentDistances(t.block.data(), d, *model.components[c], (*factors)[c],
+            BlockComponentDistances(kernels, t.block.data(), d, *model.components[c], (*factors)[c],
                                     t.centred.data(), out);
           else
-            BlockDiagonalDistances(t.block.data(), d, model.components[c]->mean.data, ones.data(),
-                                   out);
+            BlockDiagonalDistances(kernels, t.block.data(), d, model.components[c]->mean.data,
+                                   ones.data(), out);
         }
         PickNearest(t.distances.data(), inBlock, K, factors != nullptr,
                     nearest + static_cast<size_t>(b) * B);
@@ -125,15 +126,15 @@ void Assign(Data const& data, size_t first, size_t count, MixtureModel const& mo
 // Adds vectors first ... first + count - 1 to the accumulator (K x (d + 1))
 // by their nearest components: column 0 counts the vectors, columns 1 ... d
 // sum them.
-void AddToClusters(Data const& data, size_t first, size_t count, int32_t const* nearest,
-                   Matrix& accumulator, int workers) {
+void AddToClusters(Threads const& threads, Data const& data, size_t first, size_t count,
+                   int32_t const* nearest, Matrix& accumulator, int workers) {
   int const columns = data.Dimension() + 1, K = accumulator.rows;
   int const parts = SumParts(workers);
   int const columnParts = std::min(columns, parts);
   int const clusterParts = std::min(K, (parts + columnParts - 1) / columnParts);
   // Split by sums: a part adds some columns of some clusters, each sum over
   // the cluster's vectors in data order, after those of the chunks before.
-  ParallelFor(columnParts * clusterParts, [&](int part, int) {
+  ParallelFor(threads, columnParts * clusterParts, [&](int part, int) {
     int j0, j1, c0, c1;
     PartOf(columns, part % columnParts, columnParts, &j0, &j1);
     PartOf(K, part / columnParts, clusterParts, &c0, &c1);
@@ -151,6 +152,7 @@ void AddToClusters(Data const& data, size_t first, size_t count, int32_t const* 
 // The passes of one k-means run: the assignment and the sums, a chunk of
 // vectors at a time.
 struct KMeansRun {
+  TrainingContext& context;
   Data const& data;
   MixtureModel& model;
   std::vector<Matrix> const* factors;  // null: Euclidean
@@ -159,8 +161,9 @@ struct KMeansRun {
   std::vector<int32_t> nearest;       // the chunk's components
   size_t chunk;
 
-  KMeansRun(Data const& data, MixtureModel& model, std::vector<Matrix> const* factors)
-      : data(data), model(model), factors(factors), ones(data.Dimension(), 1.0) {
+  KMeansRun(TrainingContext& context, Data const& data, MixtureModel& model,
+            std::vector<Matrix> const* factors)
+      : context(context), data(data), model(model), factors(factors), ones(data.Dimension(), 1.0) {
     int const d = data.Dimension();
     bool full = false;
     for (int c = 0; c < model.count; ++c)
@@ -170,7 +173,7 @@ struct KMeansRun {
         static_cast<size_t>(d) * B + centred + static_cast<size_t>(model.count) * B;
     double const operations =
         static_cast<double>(data.Count()) * model.count * (full ? d * d : 3 * d);
-    scratch.resize(WorkersFor(sizeof(double) * doubles, operations));
+    scratch.resize(context.threads.WorkersFor(sizeof(double) * doubles, operations));
     for (BlockScratch& t : scratch) {
       t.block.assign(static_cast<size_t>(d) * B, 0.0);
       t.centred.assign(centred, 0.0);
@@ -181,16 +184,20 @@ struct KMeansRun {
   }
 
   // Fills the accumulator with the counts and sums of the clusters over the
-  // vectors of all ranks.
-  void Sums(Matrix& accumulator) {
+  // vectors of all ranks; false, with the sums unfinished, when a stop was
+  // requested.
+  bool Sums(Matrix& accumulator) {
     accumulator.Fill(0.0);
     for (size_t first = 0; first < data.Count(); first += chunk) {
+      if (context.StopRequested()) return false;
       size_t const count = std::min(chunk, data.Count() - first);
-      Assign(data, first, count, model, factors, ones, scratch, nearest.data());
-      AddToClusters(data, first, count, nearest.data(), accumulator,
+      Assign(context, data, first, count, model, factors, ones, scratch, nearest.data());
+      AddToClusters(context.threads, data, first, count, nearest.data(), accumulator,
                     static_cast<int>(scratch.size()));
     }
-    AddInRankOrder(accumulator.data, static_cast<size_t>(accumulator.rows) * accumulator.columns);
+    context.ranks.AddInRankOrder(accumulator.data,
+                                 static_cast<size_t>(accumulator.rows) * accumulator.columns);
+    return true;
   }
 };
 
@@ -203,6 +210,7 @@ struct KMeansRun {
 // of each member to its lower triangle only; the upper one would add the
 // same products in the same order, so it is copied.
 void UpdateCovariances(KMeansRun& run) {
+  TrainingContext& context = run.context;
   Data const& data = run.data;
   MixtureModel& model = run.model;
   int const d = data.Dimension(), K = model.count;
@@ -223,11 +231,12 @@ void UpdateCovariances(KMeansRun& run) {
   for (size_t first = 0; first < data.Count(); first += run.chunk) {
     size_t const count = std::min(run.chunk, data.Count() - first);
     int32_t const* nearest = run.nearest.data();
-    Assign(data, first, count, model, run.factors, run.ones, run.scratch, run.nearest.data());
+    Assign(context, data, first, count, model, run.factors, run.ones, run.scratch,
+           run.nearest.data());
     // Split by sums: a part adds rows i0 ... i1 - 1 of the covariances (and
     // elements i0 ... i1 - 1 of the sums) of some clusters, each over the
     // cluster's vectors in data order, after those of the chunks before.
-    ParallelFor(rowParts * clusterParts, [&](int part, int) {
+    ParallelFor(context.threads, rowParts * clusterParts, [&](int part, int) {
       int i0, i1, c0, c1;
       PartOf(d, part % rowParts, rowParts, &i0, &i1);
       PartOf(K, part / rowParts, clusterParts, &c0, &c1);
@@ -248,7 +257,7 @@ void UpdateCovariances(KMeansRun& run) {
       }
     });
   }
-  if (RankCount() > 1) {
+  if (context.ranks.Count() > 1) {
     // The sums of all ranks, added in rank order in one exchange.
     std::vector<double> all(sums.data, sums.data + static_cast<size_t>(K) * d);
     for (int c = 0; c < K; ++c) {
@@ -257,7 +266,7 @@ void UpdateCovariances(KMeansRun& run) {
                  covariance.data + static_cast<size_t>(covariance.rows) * covariance.columns);
       all.push_back(counts[c]);
     }
-    AddInRankOrder(all.data(), all.size());
+    context.ranks.AddInRankOrder(all.data(), all.size());
     double const* at = all.data();
     std::copy_n(at, static_cast<size_t>(K) * d, sums.data);
     at += static_cast<size_t>(K) * d;
@@ -279,21 +288,27 @@ void UpdateCovariances(KMeansRun& run) {
 
 }  // namespace
 
-void KMeans(Data const& data, MixtureModel& model, int iterations, bool /*flag*/) {
-  size_t const count = TotalCount(data);
+void KMeans(Data const& data, MixtureModel& model, int iterations, bool flag,
+            TrainingContext& context) {
+  (void)flag;
+  size_t const count = data.TotalCount();
   if (iterations <= 0 || model.count <= 0 || count == 0) return;
   int const d = data.Dimension();
   Matrix accumulator(model.count, d + 1);
-  KMeansRun run(data, model, nullptr);
+  KMeansRun run(context, data, model, nullptr);
   for (int iteration = 1; iteration <= iterations; ++iteration) {
-    run.Sums(accumulator);
+    if (!run.Sums(accumulator)) return;
     if (!UpdateMeansAndWeights(accumulator, model, count, d)) break;
   }
 }
 
+void KMeans(Data const& data, MixtureModel& model, int iterations, bool flag) {
+  KMeans(data, model, iterations, flag, ProgramTrainingContext());
+}
+
 void MahalanobisKMeans(Data const& data, MixtureModel& model, bool shared_metric, int iterations,
-                       bool update_covariances) {
-  size_t const count = TotalCount(data);
+                       bool update_covariances, TrainingContext& context) {
+  size_t const count = data.TotalCount();
   if (iterations <= 0 || model.count <= 0 || count == 0) return;
   int const d = data.Dimension();
 
@@ -304,10 +319,16 @@ void MahalanobisKMeans(Data const& data, MixtureModel& model, bool shared_metric
     factors.push_back(shared_metric && c > 0 ? factors[0] : MetricFactor(*model.components[c]));
 
   Matrix accumulator(model.count, d + 1);
-  KMeansRun run(data, model, &factors);
+  KMeansRun run(context, data, model, &factors);
   for (int iteration = 0; iteration < iterations; ++iteration) {
-    run.Sums(accumulator);
+    if (!run.Sums(accumulator)) return;
     UpdateMeansAndWeights(accumulator, model, count, d);
   }
-  if (update_covariances) UpdateCovariances(run);
+  if (update_covariances && !context.StopRequested()) UpdateCovariances(run);
+}
+
+void MahalanobisKMeans(Data const& data, MixtureModel& model, bool shared_metric, int iterations,
+                       bool update_covariances) {
+  MahalanobisKMeans(data, model, shared_metric, iterations, update_covariances,
+                    ProgramTrainingContext());
 }

@@ -3,9 +3,14 @@
 
 #include "data/data.h"
 #include "mixture/mixmodel.h"
+#include "training/context.h"
 
-// Both run over the vectors of all ranks when several share the data: each
-// rank sums its own, and the sums are added in rank order.
+// K-means refinement of a mixture's means, Euclidean or under the metrics of
+// its covariances. Both run over the vectors of all ranks when several share
+// the data: each rank sums its own, and the sums are added in rank order.
+// The forms with a context run in it and end early, leaving the model of
+// the last finished iteration, when a stop is requested; those without run
+// in the program's context.
 
 // Euclidean k-means on the means of model: each vector goes to the nearest
 // mean (the lower index on ties), each mean becomes the average of its
@@ -14,6 +19,8 @@
 // vectors keeps its mean and gets weight 0. flag has no effect. Covariances
 // are not touched.
 void KMeans(Data const& data, MixtureModel& model, int iterations, bool flag);
+void KMeans(Data const& data, MixtureModel& model, int iterations, bool flag,
+            TrainingContext& context);
 
 // K-means under squared Mahalanobis distances whose metrics are taken from
 // the covariances once, at the start: component 0's for every component when
@@ -23,5 +30,7 @@ void KMeans(Data const& data, MixtureModel& model, int iterations, bool flag);
 // without vectors gets NaN).
 void MahalanobisKMeans(Data const& data, MixtureModel& model, bool shared_metric, int iterations,
                        bool update_covariances);
+void MahalanobisKMeans(Data const& data, MixtureModel& model, bool shared_metric, int iterations,
+                       bool update_covariances, TrainingContext& context);
 
 #endif

@@ -79,8 +79,9 @@ TEST(SetupTest, UsableComponentsAndTheirNormalisers) {
     MixtureModel model;
     AddComponent(model, c.type, 1.0, std::vector<double>(c.d, 0.0), covariance);
     DataSet set(c.d, std::vector<double>(c.d, 0.0));
-    EMWorkspace workspace;
-    double const L = emLogLikelihood(set.data, model, workspace);
+    TrainingContext context(ProgramThreads());
+    EMWorkspace const& workspace = context.workspace;
+    double const L = emLogLikelihood(set.data, model, context);
     EXPECT_EQ(workspace.logDomain, c.logDomain);
     Matrix const& factor = workspace.cache[0].second;
     double const determinant =

@@ -17,9 +17,9 @@ TEST(EmExpectationTest, TheSameBitsAsTheLogLikelihoodAndTheEMStep) {
   for (auto types : std::vector<std::vector<MixtureCovarianceMatrixType>>{{D}, {F}, {F, D}}) {
     SCOPED_TRACE(::testing::PrintToString(types));
     MixtureModel model = StartingModel(clustered.data, K, 0.3, types);
-    EMWorkspace workspace;
+    TrainingContext context(ProgramThreads());
     std::vector<double> logs(N), responsibilities(N * K);
-    emExpectation(set.data, model, workspace, logs.data(), responsibilities.data());
+    emExpectation(set.data, model, context, logs.data(), responsibilities.data());
     EXPECT_EQ(SumInOrder(logs.data(), N) / N, emLogLikelihood(set.data, model));
     // The step's weights are the sums of its responsibilities, in row order, over N.
     MixtureModel updated(model);
