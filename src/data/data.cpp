@@ -11,28 +11,11 @@
 #include "data/collector.h"
 #include "data/datastream.h"
 #include "data/readnums.h"
+#include "data/writer.h"
 #include "matrix/ranks.h"
 #include "matrix/threads.h"
 
 namespace {
-
-// Prints count values with format, then a line feed; false when a print fails.
-bool WriteVector(FILE* file, double const* values, int count, const char* format) {
-  for (int j = 0; j < count; ++j)
-    if (fprintf(file, format, values[j]) < 0) return false;
-  return fputc('\n', file) != EOF;
-}
-
-// Creates the file name and writes to it with write, which returns a
-// DataFileResult; a failed close also makes DATA_FILE_FAILED.
-template <class Writer>
-int WriteFile(const char* name, Writer const& write) {
-  FILE* file = fopen(name, "w");
-  if (!file) return DATA_FILE_CANNOT_OPEN;
-  int result = write(file);
-  if (fclose(file) != 0 && result == DATA_FILE_OK) result = DATA_FILE_FAILED;
-  return result;
-}
 
 // Whether file is a regular file whose position can be told and set.
 bool Seekable(FILE* file) {
