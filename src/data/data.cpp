@@ -10,192 +10,13 @@
 
 #include "data/collector.h"
 #include "data/datastream.h"
+#include "data/parsedlines.h"
 #include "data/readnums.h"
+#include "data/windowreader.h"
 #include "data/writer.h"
 #include "matrix/ranks.h"
-#include "matrix/threads.h"
 
 namespace {
-
-// Whether file is a regular file whose position can be told and set.
-bool Seekable(FILE* file) {
-  struct stat status;
-  return fstat(fileno(file), &status) == 0 && S_ISREG(status.st_mode) && ftello(file) >= 0;
-}
-
-// The characters of one window; a longer line goes to the line reader.
-size_t const kWindow = size_t(8) << 20;
-
-// A line of numbers that a piece of a window holds: its number within the
-// piece (from 1, blank and comment lines counted) and its values.
-struct ParsedLine {
-  int line;
-  int length;
-  bool error;
-  bool not_finite;
-  size_t first;  // of the piece's values
-};
-
-// A piece of a window, whole lines from begin to end, and what they hold.
-struct Piece {
-  const char* begin;
-  const char* end;
-  int lines;  // all of them, blank and comment lines included
-  std::vector<ParsedLine> parsed;
-  std::vector<double> values;
-  bool out_of_memory;
-};
-
-void ParsePiece(Piece& piece) {
-  piece.lines = 0;
-  piece.parsed.clear();
-  piece.values.clear();
-  piece.out_of_memory = false;
-  try {
-    for (const char* line = piece.begin; line != piece.end;) {
-      const char* feed = static_cast<const char*>(memchr(line, '\n', piece.end - line));
-      const char* next = feed ? feed + 1 : piece.end;
-      ++piece.lines;
-      size_t const first = piece.values.size();
-      bool not_finite = false;
-      LineContent content = ParseLine(line, next - line, piece.values, &not_finite);
-      if (content == LINE_ERROR) piece.values.resize(first);
-      if (content != LINE_SKIPPED)
-        piece.parsed.push_back({piece.lines, static_cast<int>(piece.values.size() - first),
-                                content == LINE_ERROR, not_finite, first});
-      line = next;
-    }
-  } catch (std::bad_alloc const&) {
-    piece.out_of_memory = true;  // thrown again on the calling thread
-  }
-}
-
-// Splits window[0, end) into pieces of about equal size, each from a line
-// start to a line start (one for a small window); returns their count.
-size_t SplitWindow(const char* window, size_t end, std::vector<Piece>& pieces) {
-  size_t const count = std::min(pieces.size(), std::max<size_t>(1, end >> 16));
-  const char* start = window;
-  for (size_t i = 0; i < count; ++i) {
-    const char* stop = window + end * (i + 1) / count;
-    if (stop > start && i + 1 < count) {
-      const char* feed =
-          static_cast<const char*>(memchr(stop - 1, '\n', window + end - (stop - 1)));
-      stop = feed ? feed + 1 : window + end;
-    }
-    if (stop < start) stop = start;
-    pieces[i].begin = start;
-    pieces[i].end = stop;
-    start = stop;
-  }
-  return count;
-}
-
-// Reads file from its position in windows of whole lines: the pieces of a
-// window are parsed in parallel, then their lines are judged by stream in
-// file order and the vectors it accepts collected, exactly as the line
-// reader would, with their line numbers when numbers is not null. Returns
-// true when a line is longer than a window: the file is then positioned at
-// its start and the line counter set for the line reader to go on.
-// Otherwise reading has ended: stream.finished is set at the end of the
-// input and clear after a read failure or a limit.
-bool ReadWindows(FILE* file, DataStream& stream, VectorCollector& collector,
-                 std::vector<int>* numbers) {
-  off_t position = ftello(file);
-  // Larger than the rest of the file by one, so that a window that is not
-  // full tells the end; and room for a terminator.
-  struct stat status;
-  off_t const rest = fstat(fileno(file), &status) == 0 ? status.st_size - position : 0;
-  size_t const room = static_cast<size_t>(std::clamp<off_t>(rest + 1, 1, kWindow));
-  // Two windows: the next is read while the lines of this one are parsed.
-  std::vector<char> windows[2] = {std::vector<char>(room + 1), std::vector<char>(0)};
-  std::vector<Piece> pieces(4 * ThreadCount());
-  std::vector<double const*> accepted;
-  int lines = 0;  // the lines judged so far
-  size_t size = fread(windows[0].data(), 1, room, file);
-  bool failed = ferror(file);
-  for (int current = 0; !failed; current = 1 - current) {
-    char* const window = windows[current].data();
-    bool const last = size < room;
-    // The window ends behind its last line feed, or at the end of the input.
-    size_t end = size;
-    if (!last) {
-      const char* feed = static_cast<const char*>(memrchr(window, '\n', size));
-      if (!feed) {
-        ResetLineCounter(lines);
-        return fseeko(file, position, SEEK_SET) == 0;
-      }
-      end = feed + 1 - window;
-    }
-    // The next window starts with the line begun behind end.
-    size_t const kept = size - end;
-    char* next = nullptr;
-    if (!last) {
-      windows[1 - current].resize(room + 1);
-      next = windows[1 - current].data();
-      memcpy(next, window + end, kept);
-    }
-    // The last line of the input needs a terminator behind its last number.
-    char const after = window[end];
-    window[end] = '\0';
-    size_t const count = SplitWindow(window, end, pieces);
-    // Split by pieces: each line's numbers are its own; task 0 reads the
-    // next window meanwhile (the only task that touches the file).
-    int const reading = next ? 1 : 0;
-    size_t nextSize = 0;
-    ParallelFor(static_cast<int>(count) + reading, [&](int i, int) {
-      if (i < reading) {
-        nextSize = kept + fread(next + kept, 1, room - kept, file);
-        failed = ferror(file);
-        return;
-      }
-      ParsePiece(pieces[i - reading]);
-    });
-    window[end] = after;
-    // The lines in file order, judged one after another; the vectors
-    // accepted are copied out together.
-    accepted.clear();
-    for (size_t i = 0; i < count && !collector.too_large; ++i) {
-      Piece const& piece = pieces[i];
-      if (piece.out_of_memory) throw std::bad_alloc();
-      for (ParsedLine const& parsed : piece.parsed) {
-        int const expected = std::max(stream.vector.columns, 1);
-        bool const incomplete = parsed.length < expected || parsed.not_finite;
-        LineVerdict verdict = stream.Judge(piece.values.data() + parsed.first, parsed.length,
-                                           incomplete, parsed.error, lines + parsed.line);
-        if (verdict == LINE_STOPPED) {
-          ResetLineCounter(lines + parsed.line);
-          collector.AddCounted(accepted);
-          return false;
-        }
-        if (verdict == LINE_ACCEPTED) {
-          if (!collector.Count(parsed.length)) break;
-          accepted.push_back(piece.values.data() + parsed.first);
-          if (numbers) numbers->push_back(lines + parsed.line);
-        }
-      }
-      lines += piece.lines;
-    }
-    collector.AddCounted(accepted);
-    if (collector.too_large) return false;
-    if (last) {
-      ResetLineCounter(lines);
-      stream.finished = true;
-      return false;
-    }
-    position += end;
-    size = nextSize;
-  }
-  return false;
-}
-
-// Splits window[0, end) into pieces of about equal size, each from a line
-// start to a line start, and parses them in parallel.
-size_t ParseWindow(const char* window, size_t end, std::vector<Piece>& pieces) {
-  size_t const count = SplitWindow(window, end, pieces);
-  // Split by pieces: each line's numbers are its own.
-  ParallelFor(static_cast<int>(count), [&](int i, int) { ParsePiece(pieces[i]); });
-  return count;
-}
 
 // The lines of numbers of one rank's share, as parsed, in file order:
 // values of every line but those with syntax errors.
@@ -225,7 +46,7 @@ bool LineStartFrom(FILE* file, off_t at, off_t size, off_t* start) {
 bool ParseShare(FILE* file, off_t begin, off_t end, Share& share) {
   if (fseeko(file, begin, SEEK_SET) != 0) return false;
   std::vector<char> window(static_cast<size_t>(std::clamp<off_t>(end - begin, 0, kWindow)) + 1);
-  std::vector<Piece> pieces(4 * ThreadCount());
+  std::vector<WindowPiece> pieces = WindowPieces();
   size_t kept = 0;
   for (off_t position = begin; position < end || kept > 0;) {
     size_t const room = window.size() - 1;
@@ -251,7 +72,7 @@ bool ParseShare(FILE* file, off_t begin, off_t end, Share& share) {
     size_t const count = ParseWindow(window.data(), stop, pieces);
     window[stop] = after;
     for (size_t i = 0; i < count; ++i) {
-      Piece const& piece = pieces[i];
+      WindowPiece const& piece = pieces[i];
       if (piece.out_of_memory) throw std::bad_alloc();
       size_t const base = share.values.size();
       share.values.insert(share.values.end(), piece.values.begin(), piece.values.end());
