@@ -110,26 +110,17 @@ int const kOutOfMemory = 100, kTooLarge = 101;
 size_t JudgeShare(Share& share, DataStream& stream, int offset, bool compact, bool* stopped,
                   std::vector<int>* numbers = nullptr) {
   size_t kept = 0;
-  *stopped = false;
-  for (ParsedLine const& parsed : share.parsed) {
-    int const expected = std::max(stream.vector.columns, 1);
-    bool const incomplete = parsed.length < expected || parsed.not_finite;
-    double* values = share.values.data() + parsed.first;
-    LineVerdict verdict =
-        stream.Judge(values, parsed.length, incomplete, parsed.error, offset + parsed.line);
-    if (verdict == LINE_STOPPED) {
-      *stopped = true;
-      break;
+  double* const front = share.values.data();
+  // An accepted line's place is behind every vector accepted before it.
+  auto keep = [&](double const* values, int length, int number) {
+    if (compact) {
+      std::copy(values, values + length, front + kept * length);
+      if (numbers) numbers->push_back(number);
     }
-    // An accepted line's place is behind every vector accepted before it.
-    if (verdict == LINE_ACCEPTED) {
-      if (compact) {
-        std::copy(values, values + parsed.length, share.values.data() + kept * parsed.length);
-        if (numbers) numbers->push_back(offset + parsed.line);
-      }
-      ++kept;
-    }
-  }
+    ++kept;
+    return true;
+  };
+  *stopped = JudgeParsedLines(share.parsed, front, offset, stream, keep) != 0;
   return kept;
 }
 

@@ -27,6 +27,14 @@ bool ReadWindows(FILE* file, DataStream& stream, VectorCollector& collector,
   std::vector<char> windows[2] = {std::vector<char>(room + 1), std::vector<char>(0)};
   std::vector<WindowPiece> pieces = WindowPieces();
   std::vector<double const*> accepted;
+  // An accepted vector is counted at once, and copied out with the others
+  // of its window.
+  auto collect = [&](double const* values, int length, int number) {
+    if (!collector.Count(length)) return false;
+    accepted.push_back(values);
+    if (numbers) numbers->push_back(number);
+    return true;
+  };
   int lines = 0;  // the lines judged so far
   size_t size = fread(windows[0].data(), 1, room, file);
   bool failed = ferror(file);
@@ -72,21 +80,11 @@ bool ReadWindows(FILE* file, DataStream& stream, VectorCollector& collector,
     for (size_t i = 0; i < count && !collector.too_large; ++i) {
       WindowPiece const& piece = pieces[i];
       if (piece.out_of_memory) throw std::bad_alloc();
-      for (ParsedLine const& parsed : piece.parsed) {
-        int const expected = std::max(stream.vector.columns, 1);
-        bool const incomplete = parsed.length < expected || parsed.not_finite;
-        LineVerdict verdict = stream.Judge(piece.values.data() + parsed.first, parsed.length,
-                                           incomplete, parsed.error, lines + parsed.line);
-        if (verdict == LINE_STOPPED) {
-          ResetLineCounter(lines + parsed.line);
-          collector.AddCounted(accepted);
-          return false;
-        }
-        if (verdict == LINE_ACCEPTED) {
-          if (!collector.Count(parsed.length)) break;
-          accepted.push_back(piece.values.data() + parsed.first);
-          if (numbers) numbers->push_back(lines + parsed.line);
-        }
+      int const stop = JudgeParsedLines(piece.parsed, piece.values.data(), lines, stream, collect);
+      if (stop != 0) {
+        ResetLineCounter(stop);
+        collector.AddCounted(accepted);
+        return false;
       }
       lines += piece.lines;
     }
