@@ -15,11 +15,10 @@ size_t FirstBlockRows(int dimension) {
   return std::clamp<size_t>(kFirstBlockElements / dimension, 1, kFirstBlockRows);
 }
 
-// The doubles that one task copies: 1 MB.
-size_t const kCopyPiece = size_t(1) << 17;
-
-// The parts that copying `values` doubles is shared out in.
-int CopyParts(size_t values) { return static_cast<int>(std::max<size_t>(1, values / kCopyPiece)); }
+// The parts that copying `values` doubles is shared out in: a chunk each.
+int CopyParts(size_t values) {
+  return static_cast<int>(std::max<size_t>(1, values / kChunkDoubles));
+}
 
 }  // namespace
 
@@ -72,8 +71,9 @@ void VectorCollector::MoveTo(DataStorage& storage) {
   std::vector<Piece> pieces;
   double* to = storage.data;
   for (Block const& block : blocks) {
-    for (size_t at = 0; at < block.size; at += kCopyPiece)
-      pieces.push_back({block.values.get() + at, std::min(kCopyPiece, block.size - at), to + at});
+    for (size_t at = 0; at < block.size; at += kChunkDoubles)
+      pieces.push_back(
+          {block.values.get() + at, std::min(kChunkDoubles, block.size - at), to + at});
     to += block.size;
   }
   // Split by pieces of the blocks: each has its own place.

@@ -20,8 +20,8 @@ bool SameVector(double const* a, double const* b, int dimension) {
 
 // The parts that a statistic of `sums` sums over the data, of about
 // `operations` operations in all, is shared out in.
-int StatisticParts(int sums, double operations) {
-  return std::max(1, std::min(sums, SumParts(WorkersFor(0, operations))));
+int StatisticParts(Threads const& threads, int sums, double operations) {
+  return std::max(1, std::min(sums, SumParts(threads.WorkersFor(0, operations))));
 }
 
 // Rows [*begin, *end) of part `part` of `parts` of a lower triangle of n
@@ -36,13 +36,14 @@ void TrianglePartOf(int n, int part, int parts, int* begin, int* end) {
 
 }  // namespace
 
-Matrix DataMean(Data const& data) {
+Matrix DataMean(Data const& data, Threads const& threads, Ranks const& ranks) {
   int dimension = data.Dimension();
   Matrix mean(1, dimension, 0.0);
   double* sum = mean.data;
-  int const parts = StatisticParts(dimension, static_cast<double>(data.Count()) * dimension);
+  int const parts =
+      StatisticParts(threads, dimension, static_cast<double>(data.Count()) * dimension);
   // Split by elements: each sum adds the vectors in data order.
-  ParallelFor(parts, [&](int part, int) {
+  ParallelFor(threads, parts, [&](int part, int) {
     int j0, j1;
     PartOf(dimension, part, parts, &j0, &j1);
     for (size_t k = 0; k < data.Count(); ++k) {
@@ -50,22 +51,23 @@ Matrix DataMean(Data const& data) {
       for (int j = j0; j < j1; ++j) sum[j] += x[j];
     }
   });
-  AddInRankOrder(sum, dimension);
+  ranks.AddInRankOrder(sum, dimension);
   mean.Scale(Reciprocal(data));
   return mean;
 }
 
-Matrix DataCovariance(Data const& data, Matrix const& mean) {
+Matrix DataCovariance(Data const& data, Matrix const& mean, Threads const& threads,
+                      Ranks const& ranks) {
   int dimension = data.Dimension();
   Matrix covariance(dimension, dimension, 0.0);
   int const parts =
-      StatisticParts(dimension, static_cast<double>(data.Count()) * dimension * dimension);
+      StatisticParts(threads, dimension, static_cast<double>(data.Count()) * dimension * dimension);
   Matrix differences(parts, dimension);
   double* sum = covariance.data;
   // d_i * d_j equals d_j * d_i exactly, so the lower triangle is summed and
   // mirrored: the upper one would receive the same terms in the same order.
   // Split by rows of the triangle: each sum adds the vectors in data order.
-  ParallelFor(parts, [&](int part, int) {
+  ParallelFor(threads, parts, [&](int part, int) {
     int i0, i1;
     TrianglePartOf(dimension, part, parts, &i0, &i1);
     double* d = differences.data + static_cast<size_t>(part) * dimension;
@@ -79,20 +81,21 @@ Matrix DataCovariance(Data const& data, Matrix const& mean) {
       }
     }
   });
-  AddInRankOrder(sum, static_cast<size_t>(dimension) * dimension);
+  ranks.AddInRankOrder(sum, static_cast<size_t>(dimension) * dimension);
   covariance.Scale(Reciprocal(data));
   for (int i = 0; i < dimension; ++i)
     for (int j = 0; j < i; ++j) covariance(j, i) = covariance(i, j);
   return covariance;
 }
 
-Matrix DataVariances(Data const& data, Matrix const& mean) {
+Matrix DataVariances(Data const& data, Matrix const& mean, Threads const& threads,
+                     Ranks const& ranks) {
   int dimension = data.Dimension();
   Matrix variances(1, dimension, 0.0);
   double* sum = variances.data;
-  int const parts = StatisticParts(dimension, 3.0 * data.Count() * dimension);
+  int const parts = StatisticParts(threads, dimension, 3.0 * data.Count() * dimension);
   // Split by elements: each sum adds the vectors in data order.
-  ParallelFor(parts, [&](int part, int) {
+  ParallelFor(threads, parts, [&](int part, int) {
     int j0, j1;
     PartOf(dimension, part, parts, &j0, &j1);
     for (size_t k = 0; k < data.Count(); ++k) {
@@ -103,7 +106,7 @@ Matrix DataVariances(Data const& data, Matrix const& mean) {
       }
     }
   });
-  AddInRankOrder(sum, dimension);
+  ranks.AddInRankOrder(sum, dimension);
   variances.Scale(Reciprocal(data));
   return variances;
 }
@@ -222,4 +225,14 @@ bool SelectUniqueVectors(Data const& data, int count, Matrix& vectors) {
   for (size_t i = 0; i < taken.size(); ++i)
     std::copy(row(taken[i]) + 2, row(taken[i]) + 2 + d, vectors.data + i * d);
   return found;
+}
+
+Matrix DataMean(Data const& data) { return DataMean(data, ProgramThreads(), ProgramRanks()); }
+
+Matrix DataCovariance(Data const& data, Matrix const& mean) {
+  return DataCovariance(data, mean, ProgramThreads(), ProgramRanks());
+}
+
+Matrix DataVariances(Data const& data, Matrix const& mean) {
+  return DataVariances(data, mean, ProgramThreads(), ProgramRanks());
 }

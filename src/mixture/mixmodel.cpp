@@ -1,8 +1,10 @@
 #include "mixture/mixmodel.h"
 
+#include <cfloat>
 #include <climits>
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <utility>
 
 // ---------------------------------------------------------------------------
@@ -226,4 +228,41 @@ int MixtureModel::NotFinite(FILE* report) const {
   int total = 0;
   for (int k = 0; k < count; ++k) total += components[k]->NotFinite(report);
   return total;
+}
+
+bool AnyFullCovariance(MixtureModel const& model) {
+  for (int k = 0; k < model.count; ++k)
+    if (model.components[k]->type != MM_COV_DIAGONAL) return true;
+  return false;
+}
+
+bool InverseCovarianceFactor(MixtureComponent const& component, Matrix& factor, double* determinant,
+                             double* logRootDeterminant) {
+  int const columns = component.covariance.columns;
+  factor = component.covariance;
+  bool usable = true;
+  double logs = 0.0;
+  if (component.type == MM_COV_DIAGONAL) {
+    *determinant = 1.0;
+    for (int j = 0; j < columns; ++j) {
+      double const variance = component.covariance.data[j];
+      *determinant *= variance;
+      usable = usable && variance > 0.0 && variance <= DBL_MAX;
+      logs += std::log(variance);
+    }
+    logs = 0.5 * logs;
+    factor.InvertElements();
+  } else {
+    // A covariance that is not square leaves the determinant unwritten.
+    *determinant = std::numeric_limits<double>::quiet_NaN();
+    usable = factor.CholeskyDecomposition(determinant);
+    for (int j = 0; usable && j < columns; ++j) {
+      double const pivotRoot = factor.data[j * columns + j];
+      usable = pivotRoot > 0.0 && pivotRoot <= DBL_MAX;
+      logs += std::log(pivotRoot);
+    }
+    factor.InvertLowerTriangular();
+  }
+  *logRootDeterminant = logs;
+  return usable && factor.NotFinite() == 0;
 }

@@ -147,4 +147,19 @@ class MixtureModel {
   void WriteFormatID(FILE* file, MixtureModelFileFormat format) const;
 };
 
+// Whether any component of model has a full covariance.
+bool AnyFullCovariance(MixtureModel const& model);
+
+// The factor that the distances of component take, into factor: the
+// inverse variances (diagonal type) or the inverse of the lower Cholesky
+// factor (full type; after a failed decomposition, of what it left).
+// determinant receives the product of the variances in order, or the
+// determinant that the decomposition forms (NaN when the covariance is not
+// square); logRootDeterminant half the sum of the logs of the variances, or
+// the sum of the logs of the pivots' roots, in order from 0.0, while they
+// are usable. Returns whether the covariance is usable: every variance or
+// pivot root finite and above 0, and the factor finite.
+bool InverseCovarianceFactor(MixtureComponent const& component, Matrix& factor, double* determinant,
+                             double* logRootDeterminant);
+
 #endif

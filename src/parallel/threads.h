@@ -32,6 +32,12 @@ inline void PartOf(int n, int part, int parts, int* begin, int* end) {
 // storage together.
 size_t const kScratchRoom = size_t(256) << 20;
 
+// How passes are sized, everywhere: WorkersFor gives the threads, and a pass
+// over data takes about kChunkDoubles doubles at a time (1 MB, so that they
+// stay in the second-level cache from one pass to the next that uses them,
+// and each hand-off between the threads is worth its cost).
+size_t const kChunkDoubles = size_t(1) << 17;
+
 // The arithmetic operations that a thread of a pass should have at least:
 // below that, starting the thread costs more than it saves.
 double const kOperationsPerThread = 1 << 16;

@@ -23,27 +23,15 @@ const double kLogTwoPi = 1.8378770664093453;
 
 int const B = kBlockVectors;
 
-// The most doubles that one chunk of blocks should take with several threads
-// (1 MB, so that it stays in the caches between the two passes that use
-// it), unless the threads need more blocks to share. Each pass costs the
-// threads a hand-off, which larger chunks make rarer.
-size_t const kChunkRoom = size_t(1) << 17;
-
 // Resizes v to n elements, all 0.0, without giving back storage.
 void Zeroed(std::vector<double>& v, size_t n) { v.assign(n, 0.0); }
 
 int RoundUp(int n, int multiple) { return (n + multiple - 1) / multiple * multiple; }
 
-bool AnyFull(MixtureModel const& model) {
-  for (int k = 0; k < model.count; ++k)
-    if (model.components[k]->type != MM_COV_DIAGONAL) return true;
-  return false;
-}
-
 // How the passes over the data are shared out: the threads, each with its
 // own EMThreadScratch, and the blocks of one chunk. A thread alone takes one
 // block at a time, so that the sums find its responsibilities in the
-// first-level cache; threads take enough blocks to fill kChunkRoom and at
+// first-level cache; threads take enough blocks to fill kChunkDoubles and at
 // least four each, as long as their block slots (two chunks' worth each)
 // take no more than kScratchRoom.
 struct Passes {
@@ -53,14 +41,15 @@ struct Passes {
 
 Passes PassesFor(Threads const& threads, MixtureModel const& model, int d, size_t count) {
   int const K = model.count > 0 ? model.count : 0, K4 = RoundUp(K, 4);
-  size_t const perThread = static_cast<size_t>(B) * ((AnyFull(model) ? d : 0) + 2 * K + 5 + 8);
+  size_t const perThread =
+      static_cast<size_t>(B) * ((AnyFullCovariance(model) ? d : 0) + 2 * K + 5 + 8);
   size_t const perBlock = static_cast<size_t>(B) * (K4 + d + 2 + 1);
   // The distances, the exponential and the sums of one vector.
   double const operations =
-      static_cast<double>(count) * K * ((AnyFull(model) ? d * d : 4 * d) + 20);
+      static_cast<double>(count) * K * ((AnyFullCovariance(model) ? d * d : 4 * d) + 20);
   Passes passes;
   passes.workers = threads.WorkersFor(sizeof(double) * perThread, operations);
-  size_t blocks = std::max(kChunkRoom / perBlock, static_cast<size_t>(4 * passes.workers));
+  size_t blocks = std::max(kChunkDoubles / perBlock, static_cast<size_t>(4 * passes.workers));
   blocks = std::min(blocks, kScratchRoom / sizeof(double) / perBlock / (2 * passes.workers));
   if (passes.workers == 1) blocks = 1;
   blocks = std::min(blocks, (count + B - 1) / B);
@@ -74,7 +63,7 @@ Passes PassesFor(Threads const& threads, MixtureModel const& model, int d, size_
 void PrepareScratch(EMWorkspace& w, MixtureModel const& model, DeterminantInverseCache const& cache,
                     int d, Passes const& passes) {
   int const K = model.count > 0 ? model.count : 0;
-  bool const full = AnyFull(model);
+  bool const full = AnyFullCovariance(model);
   w.threads.resize(passes.workers);
   for (EMThreadScratch& t : w.threads) {
     t.blocksTaken.reserve(passes.blocks);
@@ -336,33 +325,9 @@ double SetupEntry(MixtureComponent const& component, std::pair<double, Matrix>& 
   double& normaliser = entry.first;
   Matrix& factor = entry.second;
   int const columns = component.covariance.columns;
-  factor = component.covariance;
   bool const diagonal = component.type == MM_COV_DIAGONAL;
-  bool usable = true;
-  double logs = 0.0;
-  if (diagonal) {
-    normaliser = 1.0;
-    for (int j = 0; j < columns; ++j) {
-      double const variance = component.covariance.data[j];
-      normaliser *= variance;
-      usable = usable && variance > 0.0 && variance <= DBL_MAX;
-      logs += std::log(variance);
-    }
-    logs = 0.5 * logs;
-    factor.InvertElements();
-  } else {
-    // A covariance that is not square leaves the determinant unwritten and
-    // is unusable.
-    normaliser = std::numeric_limits<double>::quiet_NaN();
-    usable = factor.CholeskyDecomposition(&normaliser);
-    for (int j = 0; usable && j < columns; ++j) {
-      double const pivotRoot = factor.data[j * columns + j];
-      usable = pivotRoot > 0.0 && pivotRoot <= DBL_MAX;
-      logs += std::log(pivotRoot);
-    }
-    factor.InvertLowerTriangular();
-  }
-  usable = usable && factor.NotFinite() == 0;
+  double logs;
+  bool const usable = InverseCovarianceFactor(component, factor, &normaliser, &logs);
   double const determinant = normaliser;
   *normalDeterminant = !usable || (determinant >= DBL_MIN && determinant <= DBL_MAX);
   normaliser = std::sqrt(determinant) * std::pow(kTwoPi, 0.5 * columns);
@@ -621,7 +586,7 @@ struct EmRun {
         minimumVariances(minimumVariances),
         verbose(verbose),
         flushTrace(flushTrace),
-        diagonalOnly(!AnyFull(model)),
+        diagonalOnly(!AnyFullCovariance(model)),
         context(context),
         model(model),
         first(model),

@@ -37,25 +37,21 @@ bool UpdateMeansAndWeights(Matrix const& accumulator, MixtureModel& model, size_
 }
 
 // The metric of a covariance: its inverse variances (diagonal type) or its
-// inverted lower Cholesky factor (full type).
+// inverted lower Cholesky factor (full type), whether usable or not.
 Matrix MetricFactor(MixtureComponent const& component) {
-  Matrix factor(component.covariance);
-  if (component.type == MM_COV_DIAGONAL) {
-    factor.InvertElements();
-  } else {
-    factor.CholeskyDecomposition(nullptr);
-    factor.InvertLowerTriangular();
-  }
+  Matrix factor;
+  double determinant, logRootDeterminant;
+  InverseCovarianceFactor(component, factor, &determinant, &logRootDeterminant);
   return factor;
 }
 
 int const B = kBlockVectors;
 
-// The vectors of one chunk: about 1 MB of data, so that the sums find the
-// vectors still in the second-level cache after the assignment, and at least
-// four blocks per thread.
+// The vectors of one chunk: about kChunkDoubles of data, so that the sums
+// find the vectors still in the second-level cache after the assignment, and
+// at least four blocks per thread.
 size_t ChunkVectors(int d, int workers) {
-  size_t const room = (size_t(1) << 17) / std::max(d, 1) / B * B;
+  size_t const room = kChunkDoubles / std::max(d, 1) / B * B;
   return std::max<size_t>(room, static_cast<size_t>(4 * B) * workers);
 }
 
@@ -165,9 +161,7 @@ struct KMeansRun {
             std::vector<Matrix> const* factors)
       : context(context), data(data), model(model), factors(factors), ones(data.Dimension(), 1.0) {
     int const d = data.Dimension();
-    bool full = false;
-    for (int c = 0; c < model.count; ++c)
-      full = full || (factors && model.components[c]->type != MM_COV_DIAGONAL);
+    bool const full = factors && AnyFullCovariance(model);
     size_t const centred = full ? static_cast<size_t>(d) * B : 0;
     size_t const doubles =
         static_cast<size_t>(d) * B + centred + static_cast<size_t>(model.count) * B;
