@@ -64,6 +64,12 @@ DataStorage& DataStorage::operator+=(DataStorage const& other) {
   return *this;
 }
 
+Data::Data(double const* rows, size_t count, int dimension)
+    : storage(nullptr), rows_(rows), dimension_(dimension) {
+  index.resize(count);
+  for (size_t k = 0; k < count; ++k) index[k] = static_cast<uint32_t>(k);
+}
+
 void Data::Map(uint32_t first, uint32_t last) {
   uint32_t distance = last > first ? last - first : first - last;
   index.reserve(index.size() + distance + 1);
@@ -82,13 +88,13 @@ void Data::Remove(uint32_t k) {
 }
 
 int Data::Write(FILE* file) const {
-  if (!storage) return DATA_FILE_NO_STORAGE;
+  if (!storage && !rows_) return DATA_FILE_NO_STORAGE;
   for (size_t k = 0; k < index.size(); ++k)
-    if (!WriteVector(file, Vector(k), storage->columns, "%.15g ")) return DATA_FILE_FAILED;
+    if (!WriteVector(file, Vector(k), Dimension(), "%.15g ")) return DATA_FILE_FAILED;
   return fflush(file) == 0 ? DATA_FILE_OK : DATA_FILE_FAILED;
 }
 
 int Data::Write(const char* name) const {
-  if (!storage) return DATA_FILE_NO_STORAGE;
+  if (!storage && !rows_) return DATA_FILE_NO_STORAGE;
   return WriteFile(name, [this](FILE* file) { return Write(file); });
 }

@@ -61,9 +61,10 @@ class DataStorage : public Matrix {
   DataStorage& operator+=(DataStorage const& other);
 };
 
-// A view on a data storage: the rows that make up a data set, in order
-// (repetitions allowed). The storage must outlive the view; appending to it
-// keeps the view valid.
+// A view on a data storage, or on rows of doubles that the caller owns: the
+// rows that make up a data set, in order (repetitions allowed). The storage
+// or the rows must outlive the view; appending to a storage keeps the view
+// valid.
 class Data {
  public:
   DataStorage const* storage;
@@ -71,6 +72,9 @@ class Data {
 
   Data() : storage(nullptr) {}
   explicit Data(DataStorage const& storage) : storage(&storage) {}
+  // The count rows of `dimension` doubles each at rows, row after row, all
+  // mapped in order; nothing is copied. count must stay below 2^32.
+  Data(double const* rows, size_t count, int dimension);
 
   // Where the set stands among the vectors of all ranks when several share
   // it: set where the shares are read (Ranks::ShareOf). By default the set
@@ -81,10 +85,11 @@ class Data {
   size_t Count() const { return index.size(); }
   // The number of vectors of all ranks together.
   size_t TotalCount() const { return share.total == kWhole ? Count() : share.total; }
-  int Dimension() const { return storage ? storage->columns : 0; }
+  int Dimension() const { return storage ? storage->columns : dimension_; }
   // Vector k of the data set: Dimension() values.
   double const* Vector(size_t k) const {
-    return storage->data + static_cast<size_t>(index[k]) * storage->columns;
+    return storage ? storage->data + static_cast<size_t>(index[k]) * storage->columns
+                   : rows_ + static_cast<size_t>(index[k]) * dimension_;
   }
 
   // Appends first, first+1, ..., last-1 when last > first; first alone when
@@ -94,10 +99,14 @@ class Data {
   void Remove(uint32_t k);
 
   // Writes the vectors in view order, one per line, each value as "%.15g ".
-  // Returns a DataFileResult: DATA_FILE_NO_STORAGE without a storage, else
-  // as DataStorage::Write.
+  // Returns a DataFileResult: DATA_FILE_NO_STORAGE without a storage or
+  // rows, else as DataStorage::Write.
   int Write(FILE* file) const;
   int Write(const char* name) const;
+
+ private:
+  double const* rows_ = nullptr;  // without a storage
+  int dimension_ = 0;
 };
 
 #endif

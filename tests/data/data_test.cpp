@@ -147,3 +147,27 @@ TEST_F(DataStorageTest, RunningOutOfMemoryIsNoShortRead) {
 }
 
 }  // namespace
+
+namespace {
+
+// A view on the caller's rows reads them where they are, and writes what a
+// storage holding the same values writes.
+TEST_F(DataStorageTest, AViewOfRowsReadsThemInPlace) {
+  std::vector<double> const rows = {1.5, -2.0, 3.25, 0.0, 1e-300, 7.0};
+  Data const view(rows.data(), 3, 2);
+  ASSERT_EQ(view.Count(), 3u);
+  ASSERT_EQ(view.Dimension(), 2);
+  for (size_t k = 0; k < 3; ++k) EXPECT_EQ(view.Vector(k), rows.data() + 2 * k);
+  DataStorage storage;
+  storage.Resize(3, 2, false);
+  std::copy(rows.begin(), rows.end(), storage.data);
+  Data stored(storage);
+  stored.Map(0, 3);
+  std::string const fromView = Path("view.txt"), fromStorage = Path("storage.txt");
+  ASSERT_EQ(view.Write(fromView.c_str()), DATA_FILE_OK);
+  ASSERT_EQ(stored.Write(fromStorage.c_str()), DATA_FILE_OK);
+  EXPECT_EQ(ReadFile(fromView), ReadFile(fromStorage));
+  EXPECT_EQ(Data().Write(fromView.c_str()), DATA_FILE_NO_STORAGE);
+}
+
+}  // namespace
