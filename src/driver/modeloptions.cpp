@@ -8,11 +8,13 @@
 
 namespace {
 
+// Text in arrays rather than pointers, so that the table needs no
+// relocation and stays read-only data.
 struct CommandEntry {
-  const char* word;
+  char word[12];
   ModelCommand command;
-  const char* summary;  // its line in the list of commands
-  const char* notes;    // after its usage text
+  char summary[64];  // its line in the list of commands
+  char notes[320];   // after its usage text
 };
 
 const CommandEntry kCommands[] = {
