@@ -1,6 +1,9 @@
 #ifndef MIXFIT_DATA_DATA_H
 #define MIXFIT_DATA_DATA_H
 
+// Data sets: the storage of the vectors read from a data file, and views on
+// it (or on rows the caller owns) that the passes over the data read.
+
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>

@@ -1,6 +1,9 @@
 #ifndef MIXFIT_DATA_DATASTREAM_H
 #define MIXFIT_DATA_DATASTREAM_H
 
+// The data stream: reads a data file line by line into vectors of one
+// dimension, judging each line and reporting the faulty ones.
+
 #include <cstdint>
 #include <cstdio>
 

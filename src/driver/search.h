@@ -1,6 +1,9 @@
 #ifndef MIXFIT_DRIVER_SEARCH_H
 #define MIXFIT_DRIVER_SEARCH_H
 
+// The search for a solution: random starts refined by k-means and EM, or a
+// given model refined, and the best of them kept.
+
 #include "data/data.h"
 #include "driver/commandline.h"
 #include "driver/preparation.h"

@@ -1,6 +1,9 @@
 #ifndef MIXFIT_MATRIX_MATRIX_H
 #define MIXFIT_MATRIX_MATRIX_H
 
+// Dense matrices of doubles: storage, element operations, algebra and the
+// decompositions and inverses that the mixtures need.
+
 #include <cstdio>
 
 // Writes message and a line feed to stderr, flushes it and aborts. Used for

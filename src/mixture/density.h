@@ -1,6 +1,9 @@
 #ifndef MIXFIT_MIXTURE_DENSITY_H
 #define MIXFIT_MIXTURE_DENSITY_H
 
+// The distances and densities of one Gaussian: squared Mahalanobis
+// distances under the forms of an inverse covariance, and the density.
+
 #include "matrix/matrix.h"
 
 // Squared Mahalanobis distances of x from m. A holds the inverse covariance

@@ -1,6 +1,9 @@
 #ifndef MIXFIT_TRAINING_EM_H
 #define MIXFIT_TRAINING_EM_H
 
+// Expectation-Maximization: the densities of a model on the data, one EM
+// step in one pass, and the EM loops that train a model.
+
 #include <utility>
 #include <vector>
 
