@@ -282,9 +282,8 @@ void UpdateCovariances(KMeansRun& run) {
 
 }  // namespace
 
-void KMeans(Data const& data, MixtureModel& model, int iterations, bool flag,
+void KMeans(Data const& data, MixtureModel& model, int iterations, bool /*flag*/,
             TrainingContext& context) {
-  (void)flag;
   size_t const count = data.TotalCount();
   if (iterations <= 0 || model.count <= 0 || count == 0) return;
   int const d = data.Dimension();
