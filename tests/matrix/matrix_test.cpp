@@ -101,6 +101,12 @@ TEST(MatrixTest, CholeskyFactorInverseDeterminantAndFailures) {
     ExpectIdentity(Transpose(l) * l * a);
     ExpectIdentity(a * a.Inverse());
   }
+  // Row exchanges: the largest first element is in the second row, the
+  // largest second element below it then in the third; the determinant by
+  // cofactors along the first row.
+  Matrix exchanged = FromValues(3, 3, {1, 2, 0, 3, 1, 1, 2, 0, 1});
+  EXPECT_NEAR(exchanged.Determinant(), 1 * (1 - 0) - 2 * (3 - 2), 1e-12);
+  ExpectIdentity(exchanged * exchanged.Inverse());
   // Only the lower triangle is read.
   Matrix small = FromValues(2, 2, {4, 99, 2, 10});
   double det = 0;
