@@ -40,6 +40,8 @@ TEST(MatrixTest, StorageAssignmentResizeAndMoves) {
   EXPECT_EQ(Elements(m.SubMatrix(0, 0, 2, 2)), (V{6, 5, 4, 3}));
   m.Resize(1, 2, true);
   EXPECT_EQ(Elements(m), (V{6, 5}));
+  m.Resize(1, 1, true);
+  EXPECT_EQ(Elements(m), (V{6}));
   Matrix source = FromValues(2, 3, {1, 2, 3, 4, 5, 6}), target(3, 2);
   storage = source.data;
   Matrix moved(std::move(source));
