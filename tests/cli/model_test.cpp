@@ -86,8 +86,10 @@ TEST_F(ModelTest, InfoAndDistancesWorkedOutByHand) {
   // 1 + (2 + 2) + (2 + 3) for a diagonal and a full component of dimension 2.
   std::string const mixed = WriteFile("x.txt", "2\n1\n0 0\n1 0\n1 1\n1\n0 0\n2 0\n1 0\n0 1\n");
   EXPECT_EQ(Info(Out({"info", "-m", mixed}))["parameters"], 10);
-  // Bhattacharyya: (2 - 0)^2 / 8.
-  EXPECT_EQ(Out({"distances", "-m", model}), "0 0.5\n0.5 0\n");
+  // Bhattacharyya between unit variances: (difference of the means)^2 / 8,
+  // for the means 0, 2 and 6.
+  std::string const three = WriteFile("t.txt", "3\n1\n0\n1\n1\n1\n2\n1\n1\n1\n6\n1\n1\n");
+  EXPECT_EQ(Out({"distances", "-m", three}), "0 0.5 4.5\n0.5 0 2\n4.5 2 0\n");
   // Taken from the logs of the determinants (the library's tests check them
   // at every scale): where the determinants overflow, the distance of a I and
   // b I (d = 2) is still e'e / (8 s) + ln(s / sqrt(a b)), s = (a + b) / 2.
@@ -262,6 +264,8 @@ TEST_F(ModelTest, LineNumbersAndSkippedLines) {
       RunMixfitModel({"score", "-m", model, "-i", data, "--average", "--line-numbers"});
   EXPECT_EQ(average.out, Out({"score", "-m", model, "-i", data, "--average"}));
   EXPECT_EQ(average.err.find("Note:"), std::string::npos);
+  // Nor is there a note when no line was skipped.
+  EXPECT_EQ(RunMixfitModel({"score", "-m", model, "-i", WriteFile("clean.txt", "0\n2\n")}).err, "");
 }
 
 }  // namespace

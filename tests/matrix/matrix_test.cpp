@@ -40,6 +40,8 @@ TEST(MatrixTest, StorageAssignmentResizeAndMoves) {
   EXPECT_EQ(Elements(m.SubMatrix(0, 0, 2, 2)), (V{6, 5, 4, 3}));
   m.Resize(1, 2, true);
   EXPECT_EQ(Elements(m), (V{6, 5}));
+  m.Resize(1, 1, true);
+  EXPECT_EQ(Elements(m), (V{6}));
   Matrix source = FromValues(2, 3, {1, 2, 3, 4, 5, 6}), target(3, 2);
   storage = source.data;
   Matrix moved(std::move(source));
@@ -101,6 +103,12 @@ TEST(MatrixTest, CholeskyFactorInverseDeterminantAndFailures) {
     ExpectIdentity(Transpose(l) * l * a);
     ExpectIdentity(a * a.Inverse());
   }
+  // Row exchanges: the largest first element is in the second row, the
+  // largest second element below it then in the third; the determinant by
+  // cofactors along the first row.
+  Matrix exchanged = FromValues(3, 3, {1, 2, 0, 3, 1, 1, 2, 0, 1});
+  EXPECT_NEAR(exchanged.Determinant(), 1 * (1 - 0) - 2 * (3 - 2), 1e-12);
+  ExpectIdentity(exchanged * exchanged.Inverse());
   // Only the lower triangle is read.
   Matrix small = FromValues(2, 2, {4, 99, 2, 10});
   double det = 0;

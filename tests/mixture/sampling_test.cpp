@@ -43,3 +43,22 @@ TEST(SamplerTest, ComponentsByCumulativeWeightNeverOneWithout) {
   EXPECT_EQ(DrawComponent(sampler, 1.0), 2);
   EXPECT_EQ(DrawComponent(Sampler(), 0.5), 0);  // without components
 }
+
+// x = mean + factor z worked out by hand, with nothing written behind x's d
+// values: deviations 2 and 3; the full covariance 4 2 / 2 5 has the factor
+// 2 0 / 1 2.
+TEST(SamplerTest, VectorIsMeanPlusFactorTimesNormals) {
+  MixtureModel model;
+  AddComponent(model, D, 0.5, {1, 2}, {4, 9});
+  AddComponent(model, F, 0.5, {1, 2}, {4, 2, 2, 5});
+  Sampler sampler;
+  ASSERT_EQ(PrepareSampler(sampler, model), kEveryComponentDrawable);
+  double const z[] = {0.5, -1, 0};
+  std::vector<double> const expected[] = {{1 + 2 * 0.5, 2 - 3}, {1 + 2 * 0.5, 2 + 0.5 - 2}};
+  for (int k = 0; k < 2; ++k) {
+    double x[] = {0, 0, kNaN};
+    ComponentVector(*model.components[k], sampler.factors[k], z, x);
+    EXPECT_EQ(std::vector<double>(x, x + 2), expected[k]) << k;
+    EXPECT_TRUE(std::isnan(x[2])) << k;
+  }
+}

@@ -18,6 +18,7 @@ TEST(ThreadCountTest, PositiveNumbersOnlyElseEveryCpu) {
   std::string const most = std::to_string(kMaxThreads);
   EXPECT_EQ(all, "4 4 3 7 4 4 4 4 4 4 " + most + " " + most + " ");
   EXPECT_EQ(ChooseThreadCount("16", 2), 16);
+  EXPECT_EQ(ChooseThreadCount("1", 4), 1);
   EXPECT_EQ(ChooseThreadCount(nullptr, 0), 1);
 }
 
@@ -62,5 +63,16 @@ TEST(ParallelForTest, EveryTaskOnceOnAWorkerOfItsOwn) {
     });
   });
   EXPECT_EQ(elsewhere, 0);
+  // On two threads the two tasks of a pass run at the same time: each waits
+  // (10 s at most) for the other to start.
+  SetThreadCount(2);
+  std::atomic<int> started{0}, met{0};
+  ParallelFor(2, [&](int, int) {
+    ++started;
+    auto const until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (started < 2 && std::chrono::steady_clock::now() < until) std::this_thread::yield();
+    met += started == 2;
+  });
+  EXPECT_EQ(met, 2);
   SetThreadCount(original);
 }
