@@ -68,7 +68,7 @@ class Ranks {
 
   int index_ = 0;
   int count_ = 1;
-  int64_t communicator_ = 0;  // the MPI communicator's handle, with several ranks
+  [[maybe_unused]] int64_t communicator_ = 0;  // the MPI communicator's handle
 };
 
 // Starts communication with the other processes, if any, and makes the
