@@ -12,6 +12,7 @@
 #include <csignal>
 #include <cstring>
 #include <filesystem>
+#include <tuple>
 
 #include "cli/run_program.h"
 #include "support/files.h"
@@ -108,34 +109,31 @@ TEST_F(OutputTest, ReplacementsKeepModesAndLinks) {
   ASSERT_EQ(RunMixfit({"-i", kFaithful, "-s", model_, "-o", fit, "-I", "2"}).status, 0);
   ASSERT_EQ(RunMixfitModel({"info", "-m", model_, "-o", info}).status, 0);
   std::string const real = WriteFile("sub/real.txt", ReadFile(model_)), link = Path("link.txt");
-  std::string const plain = WriteFile("plain.txt", "old\n"),
-                    shared = WriteFile("shared.txt", "old\n");
-  std::string const twin = Path("twin.txt"), fresh = Path("new.txt");
-  ASSERT_EQ(symlink("sub/real.txt", link.c_str()), 0);
-  ASSERT_EQ(::link(shared.c_str(), twin.c_str()), 0);
-  ASSERT_EQ(chmod(real.c_str(), 0604) + chmod(plain.c_str(), 0640), 0);
+  std::string const plain = WriteFile("plain.txt", "old\n"), shared = WriteFile("s.txt", "old\n");
+  ASSERT_EQ(symlink("sub/real.txt", link.c_str()) | ::link(shared.c_str(), Path("twin").c_str()) |
+                chmod(real.c_str(), 0604) | chmod(plain.c_str(), 0640),
+            0);
   mode_t const mask = umask(0);
   umask(mask);
   std::set<std::string> expected = Names();
   expected.insert("new.txt");
-  struct Case {
-    bool fit;
-    std::string output, written;
-  } const cases[] = {
-      {true, link, real}, {false, plain, plain}, {false, shared, shared}, {false, fresh, fresh}};
-  for (Case const& c : cases) {
-    SCOPED_TRACE(c.output);
-    mode_t const mode = Exists(c.written) ? Mode(c.written) : S_IFREG | (0666 & ~mask);
-    mode_t const kind = Exists(c.output) ? Mode(c.output) : mode;
-    ProgramResult run =
-        c.fit ? RunMixfit({"-i", kFaithful, "-s", c.output, "-o", c.output, "-I", "2"})
-              : RunMixfitModel({"info", "-m", model_, "-o", c.output});
+  // Whether mixfit refines the output in place, the output and the file written.
+  std::tuple<bool, std::string, std::string> const cases[] = {
+      {true, link, real},
+      {false, plain, plain},
+      {false, shared, shared},
+      {false, Path("new.txt"), Path("new.txt")}};
+  for (auto const& [refine, output, written] : cases) {
+    mode_t const mode = Exists(written) ? Mode(written) : S_IFREG | (0666 & ~mask);
+    mode_t const kind = Exists(output) ? Mode(output) : mode;
+    ProgramResult run = refine ? RunMixfit({"-i", kFaithful, "-s", output, "-o", output, "-I", "2"})
+                               : RunMixfitModel({"info", "-m", model_, "-o", output});
     EXPECT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(ReadFile(c.written), ReadFile(c.fit ? fit : info));
-    EXPECT_EQ(Mode(c.written), mode);
-    EXPECT_EQ(Mode(c.output), kind);
+    EXPECT_TRUE(ReadFile(written) == ReadFile(refine ? fit : info) && Mode(written) == mode &&
+                Mode(output) == kind)
+        << output;
   }
-  EXPECT_EQ(ReadFile(twin), "old\n");
+  EXPECT_EQ(ReadFile(Path("twin")), "old\n");
   EXPECT_EQ(Names(), expected);
   EXPECT_EQ(RunMixfit({"-i", kFaithful, "-o", "/dev/null"}).status, 0);
   EXPECT_EQ(RunMixfitModel({"info", "-m", model_, "-o", "/dev/null"}).status, 0);

@@ -50,8 +50,9 @@ Reading ReadFrom(FILE* file) {
 }
 
 // A regular file is read in windows of whole lines parsed in parallel, any
-// other input line by line: both give the same vectors, lines, messages and
-// result, across windows, at a limit and for a line longer than a window.
+// other input line by line: both give the same vectors, lines (blank,
+// comment and faulty lines counted), messages and result, across windows,
+// at a limit and for a line longer than a window.
 TEST_F(DataStorageTest, RegularFilesReadAsOtherInput) {
   std::string mixed = "% header\n\n  \t\r\n1 2 3\r\n", wide;
   for (int k = 0; k < 20000; ++k) {
@@ -61,9 +62,11 @@ TEST_F(DataStorageTest, RegularFilesReadAsOtherInput) {
   }
   while (wide.size() < (size_t(9) << 20)) wide += "1.25 -2e-7 3 .5\n";
   std::string const cases[] = {
-      mixed + "1 2 3",               // the last line without a line feed
-      mixed + "1,2 3\nx\n" + mixed,  // the fifth error stops reading
-      wide + "1 2 3 4",              // two windows
+      "",
+      "c0,c1\n\n1 2\n1 x\n3\n  # b\n5 6 7\n5 NaN\n7 8",  // a header of column names
+      mixed + "1 2 3",                                   // the last line without a line feed
+      mixed + "1,2 3\nx\n" + mixed,                      // the fifth error stops reading
+      wide + "1 2 3 4",                                  // two windows
       wide.substr(0, wide.size() / 2) + "% " + std::string(9 << 20, 'x') + "\n1 2 3 4\n" + wide,
   };  // the last: a line longer than a window
   int const original = ThreadCount();
@@ -79,32 +82,6 @@ TEST_F(DataStorageTest, RegularFilesReadAsOtherInput) {
     }
   }
   SetThreadCount(original);
-}
-
-// Each vector's line counts the blank, comment and faulty lines before it
-// (a header of column names too), from 1, and the faulty lines are counted,
-// by either reader, with the same messages.
-TEST_F(DataStorageTest, LinesOfTheVectors) {
-  struct {
-    std::string text;
-    std::vector<int> numbers;
-    int skipped;
-  } const cases[] = {
-      {"", {}, 0},
-      {"% only\n\n", {}, 0},
-      {"1 2\n3 4", {1, 2}, 0},
-      {"c0,c1\n\n1 2\n1 x\n3\n  # b\n5 6 7\n5 NaN\n7 8\n", {3, 9}, 5},
-      {"\n" + std::string(9 << 20, ' ') + "\n1\n2\n", {3, 4}, 0},  // a line beyond a window
-  };
-  for (auto const& c : cases) {
-    Reading const windows = ReadFrom(fopen(WriteFile("data.txt", c.text).c_str(), "r")),
-                  lines = ReadFrom(fmemopen(const_cast<char*>(c.text.data()), c.text.size(), "r"));
-    EXPECT_EQ(windows.summary, lines.summary);
-    for (Reading const& read : {windows, lines}) {
-      EXPECT_EQ(read.lines.numbers, c.numbers) << c.text.substr(0, 40);
-      EXPECT_EQ(read.lines.skipped, c.skipped) << c.text.substr(0, 40);
-    }
-  }
 }
 
 // Every vector in file order around the block boundaries (1024, then 1024 +
@@ -146,28 +123,18 @@ TEST_F(DataStorageTest, RunningOutOfMemoryIsNoShortRead) {
   SetThreadCount(original);
 }
 
-}  // namespace
-
-namespace {
-
 // A view on the caller's rows reads them where they are, and writes what a
 // storage holding the same values writes.
 TEST_F(DataStorageTest, AViewOfRowsReadsThemInPlace) {
   std::vector<double> const rows = {1.5, -2.0, 3.25, 0.0, 1e-300, 7.0};
   Data const view(rows.data(), 3, 2);
-  ASSERT_EQ(view.Count(), 3u);
-  ASSERT_EQ(view.Dimension(), 2);
+  ASSERT_TRUE(view.Count() == 3u && view.Dimension() == 2);
   for (size_t k = 0; k < 3; ++k) EXPECT_EQ(view.Vector(k), rows.data() + 2 * k);
-  DataStorage storage;
-  storage.Resize(3, 2, false);
-  std::copy(rows.begin(), rows.end(), storage.data);
-  Data stored(storage);
-  stored.Map(0, 3);
-  std::string const fromView = Path("view.txt"), fromStorage = Path("storage.txt");
-  ASSERT_EQ(view.Write(fromView.c_str()), DATA_FILE_OK);
-  ASSERT_EQ(stored.Write(fromStorage.c_str()), DATA_FILE_OK);
-  EXPECT_EQ(ReadFile(fromView), ReadFile(fromStorage));
-  EXPECT_EQ(Data().Write(fromView.c_str()), DATA_FILE_NO_STORAGE);
+  DataSet stored(2, rows);
+  ASSERT_EQ(view.Write(Path("view.txt").c_str()), DATA_FILE_OK);
+  ASSERT_EQ(stored.data.Write(Path("storage.txt").c_str()), DATA_FILE_OK);
+  EXPECT_EQ(ReadFile(Path("view.txt")), ReadFile(Path("storage.txt")));
+  EXPECT_EQ(Data().Write(Path("view.txt").c_str()), DATA_FILE_NO_STORAGE);
 }
 
 }  // namespace

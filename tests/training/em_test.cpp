@@ -1,6 +1,7 @@
 #include "training/em.h"
 
 #include <cfloat>
+#include <iterator>
 #include <sstream>
 
 #include "support/values.h"
@@ -123,21 +124,21 @@ TEST(EMLoopTest, TraceRisesAndTheResultIsTheLastTracedModel) {
   AddComponent(start, D, 0.5, {2, 55}, {1, 100});
   AddComponent(start, F, 0.5, {4.5, 80}, {1, 0, 0, 100});
   for (bool threshold : {false, true}) {
+    auto const fit = [&](MixtureModel& model, bool verbose) {
+      return threshold ? ExpectationMaximization(model, data, floor, 1e-4, verbose)
+                       : ExpectationMaximization(model, data, floor, 7, verbose);
+    };
     MixtureModel model(start), again(start);
     testing::internal::CaptureStdout();
-    double const L = threshold ? ExpectationMaximization(model, data, floor, 1e-4, true)
-                               : ExpectationMaximization(model, data, floor, 7, true);
+    double const L = fit(model, true);
     std::istringstream lines(testing::internal::GetCapturedStdout());
-    std::vector<double> trace;
-    for (double value; lines >> value;) trace.push_back(value);
+    std::vector<double> trace{std::istream_iterator<double>(lines), {}};
     EXPECT_FALSE(emNumericalProblems());
     EXPECT_TRUE(threshold ? trace.size() > 2 : trace.size() == 7) << trace.size();
     EXPECT_TRUE(std::is_sorted(trace.begin(), trace.end()));
     EXPECT_EQ(L, emLogLikelihood(data, model));
     EXPECT_NEAR(L, trace.back(), 1e-5 * std::fabs(L));
-    double const repeated = threshold ? ExpectationMaximization(again, data, floor, 1e-4, false)
-                                      : ExpectationMaximization(again, data, floor, 7, false);
-    EXPECT_TRUE(SameBits(L, repeated) && SameBits(again, model));
+    EXPECT_TRUE(SameBits(L, fit(again, false)) && SameBits(again, model));
   }
 }
 
@@ -149,13 +150,13 @@ TEST(EMLoopTest, DecreaseOrNonFiniteValueKeepsTheEarlierModelAndRaisesTheFlag) {
   MixtureModel falling, huge;
   AddComponent(falling, D, 10.0, {0.0}, {1.0});  // weight 10 becomes 1: the value falls
   AddComponent(huge, D, kNaN, {0.0}, {0.01});    // the first value is NaN
-  for (bool threshold : {false, true}) {
+  for (double threshold : {-1.0, 0.0}) {         // 5 iterations, or to the threshold
     MixtureModel model(falling);
-    double const L = threshold ? ExpectationMaximization(model, set.data, Row({0.1}), 0.0, false)
-                               : ExpectationMaximization(model, set.data, Row({0.1}), 5, false);
-    EXPECT_EQ(L, emLogLikelihood(set.data, falling));
-    EXPECT_TRUE(emNumericalProblems());
-    EXPECT_TRUE(SameBits(model, falling));
+    double const L = threshold < 0
+                         ? ExpectationMaximization(model, set.data, Row({0.1}), 5, false)
+                         : ExpectationMaximization(model, set.data, Row({0.1}), threshold, false);
+    EXPECT_TRUE(L == emLogLikelihood(set.data, falling) && emNumericalProblems() &&
+                SameBits(model, falling));
   }
   MixtureModel model = OneDimensional({0.5}, {1e-6});
   testing::internal::CaptureStdout();
