@@ -1,6 +1,7 @@
-// Fits whose determinants lie beyond a double's range: data in many
-// dimensions with small or large variances, evaluated in the log domain.
-// Checked end to end against the same data unscaled.
+// Fits whose densities lie beyond a double's range: data in many dimensions
+// with small or large variances, where determinants and densities underflow
+// or overflow and are evaluated in the log domain. Checked end to end
+// against an independent evaluation and against the same data unscaled.
 
 #include "cli/run_program.h"
 #include "support/files.h"
@@ -38,6 +39,39 @@ std::string Fit(std::string const& data, std::string const& model,
   options.insert(options.begin(), {"-i", data, "-o", model});
   Out(options, {{"MIXFIT_SEED=1"}}, false);
   return model;
+}
+
+// Two clusters of 1000 vectors in 100 dimensions with standard deviation
+// 0.01, 0.01 apart in every dimension: every variance is about 1e-4, so the
+// determinants underflow and every density is far above the largest double.
+TEST_F(ScaleTest, TightClustersInManyDimensionsAreSeparated) {
+  int const d = 100, perCluster = 1000;
+  std::mt19937_64 generator(20);
+  std::normal_distribution<double> normal(0.0, 0.01);
+  std::vector<double> values(static_cast<size_t>(2) * perCluster * d);
+  for (size_t i = 0; i < values.size(); ++i)
+    values[i] = normal(generator) + (i < values.size() / 2 ? 0.0 : 0.01);
+  std::string const data = WriteValues(Path("clusters.txt"), values, d);
+  std::string const model = Fit(data, Path("model.txt"), {"-c", "2"});
+  Evaluation const fitted = Evaluate(model, data);
+  ASSERT_EQ(fitted.classes.size(), 2u * perCluster);
+  int const first = fitted.classes[0], second = fitted.classes[perCluster];
+  EXPECT_NE(first, second);
+  EXPECT_EQ(std::count(fitted.classes.begin(), fitted.classes.begin() + perCluster, first),
+            perCluster);
+  EXPECT_EQ(std::count(fitted.classes.begin() + perCluster, fitted.classes.end(), second),
+            perCluster);
+  DataSet set(d, values);
+  MixtureModel read;
+  MixtureModelFileFormat format;
+  ASSERT_EQ(read.Read(model.c_str(), format), MM_FILE_OK);
+  read.NormalizeWeights();  // as mixfit-model does
+  long double sum = 0;
+  for (size_t n = 0; n < set.data.Count(); ++n)
+    sum += ReferenceLogDensity(set.data.Vector(n), read);
+  double const reference = static_cast<double>(sum / set.data.Count());
+  EXPECT_GT(reference, 300.0);
+  EXPECT_NEAR(fitted.average, reference, 1e-9 * reference);
 }
 
 // Data multiplied by 2^-10 or 2^10 in every column (exactly, in binary) fit
