@@ -10,7 +10,11 @@
 #include "data/writer.h"
 
 int DataStorage::ReadShare(const char* name, DataLines* lines) {
-  return ReadRankShare(*this, name, lines);
+  return ReadShare(name, lines, ProgramRanks());
+}
+
+int DataStorage::ReadShare(const char* name, DataLines* lines, Ranks const& ranks) {
+  return ReadRankShare(*this, name, lines, ranks);
 }
 
 int DataStorage::Read(FILE* file, DataLines* lines) {

@@ -51,7 +51,9 @@ class DataStorage : public Matrix {
   // by rank 0 and handed out in parts. Every rank gets the data's
   // dimension, also without a vector of its own, and lines the numbers of
   // its own vectors in the whole file and the faulty lines of the whole file.
+  // The first form reads among the program's ranks.
   int ReadShare(const char* name, DataLines* lines = nullptr);
+  int ReadShare(const char* name, DataLines* lines, Ranks const& ranks);
 
   // Writes one vector per line, each value as "%g ". Returns DATA_FILE_OK,
   // or DATA_FILE_FAILED when writing (or, for a file by name, closing)

@@ -88,10 +88,10 @@ bool ParseShare(FILE* file, off_t begin, off_t end, Share& share) {
 }
 
 // Whether the tests asked this rank's read to fail.
-bool ReadFailureInjected() {
+bool ReadFailureInjected([[maybe_unused]] Ranks const& ranks) {
 #ifdef MIXFIT_FAULT_INJECTION
   const char* rank = getenv("MIXFIT_FAIL_READ_RANK");
-  return rank != nullptr && atoi(rank) == RankIndex();
+  return rank != nullptr && atoi(rank) == ranks.Index();
 #else
   return false;
 #endif
@@ -126,62 +126,62 @@ size_t JudgeShare(Share& share, DataStream& stream, int offset, bool compact, bo
 
 // Reads file, which cannot be seeked, on rank 0 alone, then hands the
 // vectors out in nearly equal parts; closes file.
-int ReadAtFirstAndScatter(DataStorage& storage, FILE* file, DataLines* lines) {
+int ReadAtFirstAndScatter(DataStorage& storage, FILE* file, DataLines* lines, Ranks const& ranks) {
   int result = DATA_FILE_OK;
   try {
-    if (RankIndex() == 0) result = storage.Read(file, lines);
+    if (ranks.Index() == 0) result = storage.Read(file, lines);
   } catch (std::bad_alloc const&) {
     result = kOutOfMemory;
   }
   if (file) fclose(file);
-  result = AgreeStatus(result);
+  result = ranks.AgreeStatus(result);
   if (result == kOutOfMemory) throw std::bad_alloc();
   if (result != DATA_FILE_OK) return result;
   int shape[2] = {storage.rows, storage.columns};
-  BroadcastFromFirst(shape, sizeof shape);
-  std::vector<size_t> firsts(RankCount() + 1), offsets(RankCount() + 1);
-  for (int r = 0; r <= RankCount(); ++r) {
-    firsts[r] = static_cast<size_t>(static_cast<long long>(shape[0]) * r / RankCount());
+  ranks.BroadcastFromFirst(shape, sizeof shape);
+  std::vector<size_t> firsts(ranks.Count() + 1), offsets(ranks.Count() + 1);
+  for (int r = 0; r <= ranks.Count(); ++r) {
+    firsts[r] = static_cast<size_t>(static_cast<long long>(shape[0]) * r / ranks.Count());
     offsets[r] = firsts[r] * shape[1];
   }
   std::vector<double> part;
-  ScatterFromFirst(storage.data, offsets, part);
+  ranks.ScatterFromFirst(storage.data, offsets, part);
   storage.Resize(static_cast<int>(part.size() / std::max(shape[1], 1)), shape[1], false);
   std::copy(part.begin(), part.end(), storage.data);
   if (lines) {
     // The line numbers go with their vectors, exactly as doubles.
     std::vector<double> const numbers(lines->numbers.begin(), lines->numbers.end());
-    ScatterFromFirst(numbers.data(), firsts, part);
+    ranks.ScatterFromFirst(numbers.data(), firsts, part);
     lines->numbers.resize(part.size());
     for (size_t n = 0; n < part.size(); ++n) lines->numbers[n] = static_cast<int>(part[n]);
-    BroadcastFromFirst(&lines->skipped, sizeof lines->skipped);
+    ranks.BroadcastFromFirst(&lines->skipped, sizeof lines->skipped);
   }
   return DATA_FILE_OK;
 }
 
 }  // namespace
 
-int ReadRankShare(DataStorage& storage, const char* name, DataLines* lines) {
-  if (RankCount() == 1) return storage.Read(name, lines);
+int ReadRankShare(DataStorage& storage, const char* name, DataLines* lines, Ranks const& ranks) {
+  if (ranks.Count() == 1) return storage.Read(name, lines);
   storage.Resize(0, 0, false);
   // Rank 0 tells whether the file opens and can be seeked.
-  FILE* file = RankIndex() == 0 ? fopen(name, "r") : nullptr;
+  FILE* file = ranks.Index() == 0 ? fopen(name, "r") : nullptr;
   int facts[2] = {file ? DATA_FILE_OK : DATA_FILE_CANNOT_OPEN, file && Seekable(file)};
-  BroadcastFromFirst(facts, sizeof facts);
+  ranks.BroadcastFromFirst(facts, sizeof facts);
   if (facts[0] != DATA_FILE_OK) return facts[0];
 
-  if (!facts[1]) return ReadAtFirstAndScatter(storage, file, lines);
+  if (!facts[1]) return ReadAtFirstAndScatter(storage, file, lines, ranks);
 
   // Each rank reads the lines that start in its part of the bytes.
-  if (RankIndex() != 0) file = fopen(name, "r");
+  if (ranks.Index() != 0) file = fopen(name, "r");
   Share share;
-  int outcome = file != nullptr && !ReadFailureInjected() ? DATA_FILE_OK : DATA_FILE_FAILED;
+  int outcome = file != nullptr && !ReadFailureInjected(ranks) ? DATA_FILE_OK : DATA_FILE_FAILED;
   try {
     struct stat status;
     off_t begin = 0, end = 0;
     bool const read = outcome == DATA_FILE_OK && fstat(fileno(file), &status) == 0;
     off_t const size = read ? status.st_size : 0;
-    int const r = RankIndex(), R = RankCount();
+    int const r = ranks.Index(), R = ranks.Count();
     if (read && LineStartFrom(file, size / R * r + size % R * r / R, size, &begin) &&
         LineStartFrom(file, size / R * (r + 1) + size % R * (r + 1) / R, size, &end) &&
         ParseShare(file, begin, end, share))
@@ -194,7 +194,7 @@ int ReadRankShare(DataStorage& storage, const char* name, DataLines* lines) {
   if (file) fclose(file);
   // Memory that runs out on any rank ends the read on every rank as in one
   // process, so that none is left waiting for another.
-  outcome = AgreeStatus(outcome);
+  outcome = ranks.AgreeStatus(outcome);
   if (outcome == kOutOfMemory) throw std::bad_alloc();
   if (outcome != DATA_FILE_OK) return DATA_FILE_FAILED;
 
@@ -208,14 +208,14 @@ int ReadRankShare(DataStorage& storage, const char* name, DataLines* lines) {
     }
   }
   double const mine[2] = {static_cast<double>(share.lines), first};
-  std::vector<double> before = GatherFromAll(mine, 2);
+  std::vector<double> before = ranks.GatherFromAll(mine, 2);
   int offset = 0, dimension = 0;
   bool fixed = false;  // by the share of a rank before this one
-  for (int r = 0; r < RankCount() && dimension == 0; ++r) {
+  for (int r = 0; r < ranks.Count() && dimension == 0; ++r) {
     dimension = static_cast<int>(before[2 * r + 1]);
-    fixed = dimension > 0 && r < RankIndex();
+    fixed = dimension > 0 && r < ranks.Index();
   }
-  for (int r = 0; r < RankIndex(); ++r) offset += static_cast<int>(before[2 * r]);
+  for (int r = 0; r < ranks.Index(); ++r) offset += static_cast<int>(before[2 * r]);
 
   // The faulty lines of each kind before this share: counted without limit
   // and messages, then the share is judged for good with what is left of
@@ -227,7 +227,7 @@ int ReadRankShare(DataStorage& storage, const char* name, DataLines* lines) {
   JudgeShare(share, stream, offset, false, &stopped);
   double const faults[2] = {static_cast<double>(stream.error_count),
                             static_cast<double>(stream.incomplete_count)};
-  std::vector<double> counts = GatherFromAll(faults, 2);
+  std::vector<double> counts = ranks.GatherFromAll(faults, 2);
   DataStream judge;
   char* text = nullptr;
   size_t length = 0;
@@ -235,7 +235,7 @@ int ReadRankShare(DataStorage& storage, const char* name, DataLines* lines) {
   // between two exchanges.
   FILE* messages = open_memstream(&text, &length);
   judge.Open(static_cast<FILE*>(nullptr), messages);
-  for (int r = 0; r < RankIndex(); ++r) {
+  for (int r = 0; r < ranks.Index(); ++r) {
     judge.max_errors -= static_cast<int>(counts[2 * r]);
     judge.max_incomplete -= static_cast<int>(counts[2 * r + 1]);
   }
@@ -246,9 +246,9 @@ int ReadRankShare(DataStorage& storage, const char* name, DataLines* lines) {
   stopped = judge.max_errors <= 0 || judge.max_incomplete <= 0;  // before this share
   if (!stopped) kept = JudgeShare(share, judge, offset, true, &stopped, numbers);
   if (messages) fclose(messages);
-  std::vector<char> all = GatherTextAtFirst(text, length);
+  std::vector<char> all = ranks.GatherTextAtFirst(text, length);
   free(text);
-  if (RankIndex() == 0) {
+  if (ranks.Index() == 0) {
     fwrite(all.data(), 1, all.size(), stderr);
     fflush(stderr);
   }
@@ -261,7 +261,7 @@ int ReadRankShare(DataStorage& storage, const char* name, DataLines* lines) {
   } catch (std::bad_alloc const&) {
     outcome = kOutOfMemory;
   }
-  outcome = AgreeStatus(outcome);
+  outcome = ranks.AgreeStatus(outcome);
   if (outcome == kOutOfMemory) throw std::bad_alloc();
   if (outcome == kTooLarge)
     fprintf(stderr, "Too many values for one data set (more than %i), exiting.\n", INT_MAX);

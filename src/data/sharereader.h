@@ -6,7 +6,7 @@
 
 #include "data/data.h"
 
-// DataStorage::ReadShare into storage: see there.
-int ReadRankShare(DataStorage& storage, const char* name, DataLines* lines);
+// DataStorage::ReadShare into storage, among ranks: see there.
+int ReadRankShare(DataStorage& storage, const char* name, DataLines* lines, Ranks const& ranks);
 
 #endif
