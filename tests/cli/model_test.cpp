@@ -4,7 +4,6 @@
 
 #include <cerrno>
 #include <cstring>
-#include <map>
 #include <numeric>
 #include <sstream>
 #include <tuple>
@@ -19,17 +18,6 @@ const char kTwoUnit[] = "2\n1\n0\n1\n1\n1\n2\n1\n1\n";
 
 using ModelTest = ScratchDirectory;
 
-// A 2-d component record of weight 1: its mean, then its type and its
-// covariance (two variances or four elements), to 17 digits.
-std::string Record(bool full, std::vector<double> const& mean,
-                   std::vector<double> const& covariance) {
-  std::ostringstream text;
-  text.precision(17);
-  text << "1\n" << mean[0] << " " << mean[1] << "\n" << (full ? 2 : 1) << " 0\n";
-  for (size_t i = 0; i < covariance.size(); ++i) text << covariance[i] << (i % 2 ? "\n" : " ");
-  return text.str();
-}
-
 TEST_F(ModelTest, ScoresAreMixfitsEvaluationAndClassesTheLargestPosteriors) {
   // Full, and diagonal with a floor that raises variances (the data
   // variance); the library's tests compare the two evaluations per type.
@@ -42,20 +30,21 @@ TEST_F(ModelTest, ScoresAreMixfitsEvaluationAndClassesTheLargestPosteriors) {
       words.insert(words.end(), c.begin() + 2, c.end());
       return Out(words, {}, model_program);
     };
+    auto table = [&](const char* command) {
+      return Table(run({command, "-m", model, "-i", c[0]}));
+    };
     EXPECT_EQ(run({"score", "-m", model, "-i", c[0], "--average"}),
               run({"-i", c[0], "-s", model, "-o", "x", "-I", "0"}, false));
-    std::vector<std::vector<double>> scores = Table(run({"score", "-m", model, "-i", c[0]}));
+    auto const scores = table("score"), classes = table("classify"),
+               posteriors = table("posteriors");
     double sum = 0.0;
     for (const std::vector<double>& row : scores) sum += row.at(0);
     EXPECT_NEAR(sum / scores.size(),
                 Info(run({"info", "-m", model, "-i", c[0]}))["average_log_likelihood"], 1e-12);
-
-    std::vector<std::vector<double>> classes = Table(run({"classify", "-m", model, "-i", c[0]}));
-    std::vector<std::vector<double>> table = Table(run({"posteriors", "-m", model, "-i", c[0]}));
     ASSERT_EQ(classes.size(), scores.size());
-    ASSERT_EQ(table.size(), scores.size());
-    for (size_t n = 0; n < table.size(); ++n) {
-      const std::vector<double>& row = table[n];
+    ASSERT_EQ(posteriors.size(), scores.size());
+    for (size_t n = 0; n < posteriors.size(); ++n) {
+      const std::vector<double>& row = posteriors[n];
       EXPECT_NEAR(std::accumulate(row.begin(), row.end(), 0.0), 1.0, 1e-12) << n;
       auto largest = std::max_element(row.begin(), row.end());
       EXPECT_EQ(classes[n], std::vector<double>({largest - row.begin() + 1.0, *largest})) << n;
@@ -70,10 +59,9 @@ TEST_F(ModelTest, InfoAndDistancesWorkedOutByHand) {
   double const lnL =
       2 * (std::log(1 + std::exp(-2.0)) - std::log(2.0) - 0.5 * std::log(6.283185307179586));
   std::string const out = Out({"info", "-m", model, "-i", WriteFile("d.txt", "0\n2\n")});
-  EXPECT_EQ(out.substr(0, out.find("vectors")),
-            "components 2\ndimension 1\ncovariance diagonal\nparameters 5\n");
+  EXPECT_EQ(out.substr(0, out.find("log")),
+            "components 2\ndimension 1\ncovariance diagonal\nparameters 5\nvectors 2\naverage_");
   std::map<std::string, double> info = Info(out);
-  EXPECT_EQ(info["vectors"], 2);
   EXPECT_NEAR(info["log_likelihood"], lnL, 1e-14);
   EXPECT_NEAR(info["average_log_likelihood"], lnL / 2, 1e-14);
   EXPECT_NEAR(info["bic"], -2 * lnL + 5 * std::log(2.0), 1e-13);
@@ -94,30 +82,32 @@ TEST_F(ModelTest, InfoAndDistancesWorkedOutByHand) {
   // at every scale): where the determinants overflow, the distance of a I and
   // b I (d = 2) is still e'e / (8 s) + ln(s / sqrt(a b)), s = (a + b) / 2.
   double const a = 1e300, b = 2e300, s = (a + b) / 2, e[] = {3e150, -1e150};
-  std::string const huge = WriteFile(
-      "h.txt", "2\n" + Record(false, {0, 0}, {a, a}) + Record(false, {e[0], e[1]}, {b, b}));
+  std::string const huge =
+      WriteFile("h.txt", "2\n1\n0 0\n1 0\n1e300 1e300\n1\n3e150 -1e150\n1 0\n2e300 2e300\n");
   EXPECT_NEAR(Table(Out({"distances", "-m", huge})).at(1).at(0),
               (e[0] * e[0] + e[1] * e[1]) / (8 * s) + std::log(s / std::sqrt(a) / std::sqrt(b)),
               1e-12);
 }
 
 // Finite weights whose sum overflows give what equal weights give, where
-// the model is prepared for data and where sample normalises them itself.
+// the model is prepared for data (by either program) and where sample
+// normalises them itself.
 TEST_F(ModelTest, HugeWeightsNormalised) {
-  std::string const data = WriteFile("d.txt", "0\n2\n0.5\n"), out = Path("out.txt");
+  std::string const data = WriteFile("d.txt", "0\n2\n0.5\n");
   std::string const huge = WriteFile("h.txt", "2\n1e308\n0\n1\n1\n1e308\n2\n1\n1\n");
   std::string const half = WriteFile("e.txt", "2\n0.5\n0\n1\n1\n0.5\n2\n1\n1\n");
-  for (std::vector<std::string> const& command :
-       std::vector<std::vector<std::string>>{{"score", "-i", data}, {"sample", "-n", "20"}}) {
-    auto run = [&](std::string const& model) {
-      std::vector<std::string> arguments = command;
-      arguments.insert(arguments.end(), {"-m", model});
-      return Out(arguments, {{"MIXFIT_SEED=1"}});
-    };
-    EXPECT_EQ(run(huge), run(half)) << command[0];
+  for (std::vector<std::string> command : std::vector<std::vector<std::string>>{
+           {"score", "-i", data, "-m"},
+           {"sample", "-n", "20", "-m"},
+           {"-i", data, "-o", Path("out.txt"), "-I", "0", "-s"}}) {
+    std::vector<std::string> halves = command;
+    halves.push_back(half);
+    command.push_back(huge);
+    bool const model_program = command[0] != "-i";
+    EXPECT_EQ(Out(command, {{"MIXFIT_SEED=1"}}, model_program),
+              Out(halves, {{"MIXFIT_SEED=1"}}, model_program))
+        << command[0];
   }
-  EXPECT_EQ(Out({"-i", data, "-s", huge, "-o", out, "-I", "0"}, {}, false),
-            Out({"-i", data, "-s", half, "-o", out, "-I", "0"}, {}, false));
 }
 
 // The same seed draws the same vectors, with or without the labels; seed 1
@@ -128,20 +118,13 @@ TEST_F(ModelTest, DrawnVectorsRepeatAndAreKnown) {
   std::string const model = WriteFile(
       "two.txt", "2 0\n0.3 0\n0 0\n2 0\n1 0.5\n0.5 2\n0.7 0\n5 3\n2 0\n0.5 -0.2\n-0.2 0.3\n");
   RunSettings const seed = {{"MIXFIT_SEED=11"}};
-  std::string const labelled = Out({"sample", "-m", model, "-n", "1000", "--labels"}, seed);
+  std::istringstream labelled(Out({"sample", "-m", model, "-n", "1000", "--labels"}, seed));
   std::string unlabelled;
-  std::istringstream lines(labelled);
-  for (std::string line; std::getline(lines, line);) unlabelled += line.substr(2) + "\n";
+  for (std::string line; std::getline(labelled, line);) unlabelled += line.substr(2) + "\n";
   EXPECT_EQ(Out({"sample", "-m", model, "-n", "1000"}, seed), unlabelled);
-  EXPECT_EQ(std::count(labelled.begin(), labelled.end(), '\n'), 1000);
-  // A diagonal covariance draws what the same full covariance draws.
-  std::string const diagonal = WriteFile("d.txt", "1 0\n1 0\n1 2\n1 0\n2 0.5\n");
-  std::string const full = WriteFile("f.txt", "1 0\n1 0\n1 2\n2 0\n2 0\n0 0.5\n");
-  EXPECT_EQ(Out({"sample", "-m", diagonal, "-n", "9"}, seed),
-            Out({"sample", "-m", full, "-n", "9"}, seed));
   // Seed 1 on any platform, worked out by an independent implementation of the
   // 64-bit Mersenne Twister and the same conversions.
-  EXPECT_EQ(RunMixfitModel({"sample", "-m", model, "-n", "3", "--labels"}, {{"MIXFIT_SEED=1"}}).out,
+  EXPECT_EQ(Out({"sample", "-m", model, "-n", "3", "--labels"}, {{"MIXFIT_SEED=1"}}),
             "1 -0.51633441868505159 -0.041982352208668416\n"
             "1 0.78918877611049598 -0.25551824071416634\n"
             "2 4.7482531043140508 3.0223150292010805\n");
@@ -152,8 +135,8 @@ TEST_F(ModelTest, UsageTexts) {
   EXPECT_EQ(run.status, 1);
   for (const char* command : {"score", "classify", "posteriors", "info", "sample", "distances"})
     EXPECT_NE(run.err.find(std::string("\n  ") + command + " "), std::string::npos) << command;
-  run = RunMixfitModel({"info"});  // a command alone
-  EXPECT_EQ(run.err.rfind("Error: you must give the compulsory options.\n\nmixfit-model info", 0),
+  EXPECT_EQ(RunMixfitModel({"info"}).err.rfind(  // a command alone
+                "Error: you must give the compulsory options.\n\nmixfit-model info", 0),
             0u);
   run = RunMixfitModel({"sample", "-m", "model.txt", "--help"});
   EXPECT_EQ(run.status, 1);
@@ -167,24 +150,22 @@ TEST_F(ModelTest, UsageTexts) {
 TEST_F(ModelTest, RefusalsWriteNothing) {
   std::string const model = WriteFile("model.txt", "1\n1\n0 0\n2 0\n1 0\n0 1\n");
   std::string const data = WriteFile("data.txt", "1 2\n3 4\n5 7\n");
-  std::string const wide = WriteFile("wide.txt", "1 2 3\n3 4 5\n5 7 8\n");
+  std::string const wide = WriteFile("wide.txt", "1 2 3\n");
   std::string const nan = WriteFile("nan.txt", "1\nnan\n0 0\n1 0\n1 1\n");  // a weight refused
   // Covariances that are not positive definite: the first, the second.
-  std::string const indefinite = WriteFile(
-      "i.txt", "2\n" + Record(true, {0, 0}, {1, 2, 2, 1}) + Record(true, {0, 0}, {1, 0, 0, 1}));
-  std::string const singular =
-      WriteFile("s.txt", "2\n" + Record(false, {0, 0}, {1, 1}) + Record(false, {0, 0}, {0, 1}));
-  std::string const definite = " is not positive definite.\n";
+  std::string const indefinite =
+      WriteFile("i.txt", "2\n1\n0 0\n2 0\n1 2\n2 1\n1\n0 0\n2 0\n1 0\n0 1\n");
+  std::string const singular = WriteFile("s.txt", "2\n1\n0 0\n1 0\n1 1\n1\n0 0\n1 0\n0 1\n");
   std::string const empty = WriteFile("empty.txt", ""), comments = WriteFile("c.txt", "% 1 2\n\n");
   std::string const missing = Path("missing.txt"), out = Path("out.txt");
   std::string const none = "The data file holds no vectors.\n\nError reading input data file: ";
   std::string const reason = std::string(std::strerror(ENOENT)) + "\n";
+  std::string const solution = "\nError reading input solution: ",
+                    definite = " is not positive definite.\n";
   // The status, the command line and the start of the error output.
   std::vector<std::tuple<int, std::vector<std::string>, std::string>> const cases = {
-      {3,
-       {"score", "-m", missing, "-i", data},
-       "\nError reading input solution: " + missing + "\n" + reason},
-      {3, {"info", "-m", nan}, "\nError reading input solution: " + nan + "\n"},
+      {3, {"score", "-m", missing, "-i", data}, solution + missing + "\n" + reason},
+      {3, {"info", "-m", nan}, solution + nan + "\n"},
       {2,
        {"classify", "-m", model, "-i", missing},
        "\nError reading input data file: " + missing + "\n\n" + reason},
@@ -196,14 +177,8 @@ TEST_F(ModelTest, RefusalsWriteNothing) {
       // Without and with the lines of the vectors taken.
       {2, {"info", "-m", model, "-i", empty}, none + empty + "\n\n"},
       {2, {"posteriors", "-m", model, "-i", comments}, none + comments + "\n\n"},
-      {1,
-       {"sample", "-m", model, "-n", "1000000001"},
-       "Error: too large integer value (1000000001 > 1000000000)\n"},
       {1, {"Score", "-m", model}, "Error: unknown command: Score\n\nUsage: mixfit-model COMMAND"},
-      {1, {"score", "-m", model}, "Error: missing compulsory option(s).\n\nmixfit-model score: "},
-      {1,
-       {"score", "-m", model, "-i", data, "-n", "3"},
-       "Error: unknown option: -n\n\nmixfit-model score: "}};
+      {1, {"score", "-m", model, "-i", data, "-n", "3"}, "Error: unknown option: -n\n\nmixfit"}};
   std::string const before = ReadFile(data) + ReadFile(model);
   for (auto [status, arguments, err] : cases) {
     arguments.insert(arguments.end(), {"-o", out});
@@ -211,11 +186,8 @@ TEST_F(ModelTest, RefusalsWriteNothing) {
     ProgramResult run = RunMixfitModel(arguments);
     EXPECT_EQ(run.status, status);
     EXPECT_EQ(run.err.rfind(err, 0), 0u) << run.err;
-    if (status > 1) {
-      EXPECT_EQ(run.err, err);  // nothing more
-    }
-    EXPECT_EQ(run.out, "");
-    EXPECT_FALSE(Exists(out));
+    EXPECT_TRUE(status == 1 || run.err == err) << run.err;  // nothing more
+    EXPECT_EQ(run.out + (Exists(out) ? "written" : ""), "");
   }
   EXPECT_EQ(ReadFile(data) + ReadFile(model), before);
   // The largest count passes the parser: drawing stops at the first failed
@@ -229,17 +201,9 @@ TEST_F(ModelTest, RefusalsWriteNothing) {
 // follows either way (but for the one row of --average).
 TEST_F(ModelTest, LineNumbersAndSkippedLines) {
   std::string const model = WriteFile("model.txt", kTwoUnit);
-  // Each line, and whether it holds a vector.
-  std::vector<std::pair<std::string, bool>> const lines = {
-      {"% heading", false}, {"0.5", true},  {"", false},  {"1 2", false}, {"1.5", true},
-      {"x", false},         {"# 3", false}, {"-2", true}, {"nan", false}, {"3", true}};
-  std::string text;
-  std::vector<int> numbers;
-  for (size_t n = 0; n < lines.size(); ++n) {
-    text += lines[n].first + "\n";
-    if (lines[n].second) numbers.push_back(static_cast<int>(n + 1));
-  }
-  std::string const data = WriteFile("data.txt", text);
+  std::string const data =
+      WriteFile("data.txt", "% heading\n0.5\n\n1 2\n1.5\nx\n# 3\n-2\nnan\n3\n");
+  std::vector<double> const numbers = {2, 5, 8, 10};  // the lines holding vectors
   std::string const note =
       "Note: 3 lines of the data file were skipped; the rows follow the 4 vectors read.\n";
   for (std::string command : {"score", "classify", "posteriors"}) {
@@ -247,18 +211,13 @@ TEST_F(ModelTest, LineNumbersAndSkippedLines) {
     ProgramResult const plain = RunMixfitModel({command, "-m", model, "-i", data});
     ProgramResult const numbered =
         RunMixfitModel({command, "-m", model, "-i", data, "--line-numbers"});
-    ASSERT_EQ(plain.status, 0) << plain.err;
-    ASSERT_EQ(numbered.status, 0) << numbered.err;
+    EXPECT_EQ(plain.status + numbered.status, 0) << plain.err;
     EXPECT_EQ(plain.err.substr(plain.err.size() - std::min(plain.err.size(), note.size())), note);
     EXPECT_EQ(numbered.err, plain.err);
-    std::vector<std::vector<double>> const rows = Table(plain.out), lined = Table(numbered.out);
-    ASSERT_EQ(lined.size(), numbers.size());
+    std::vector<std::vector<double>> rows = Table(plain.out);
     ASSERT_EQ(rows.size(), numbers.size());
-    for (size_t n = 0; n < rows.size(); ++n) {
-      std::vector<double> expected = rows[n];
-      expected.insert(expected.begin(), numbers[n]);
-      EXPECT_EQ(lined[n], expected) << n;
-    }
+    for (size_t n = 0; n < rows.size(); ++n) rows[n].insert(rows[n].begin(), numbers[n]);
+    EXPECT_EQ(Table(numbered.out), rows);
   }
   ProgramResult const average =
       RunMixfitModel({"score", "-m", model, "-i", data, "--average", "--line-numbers"});

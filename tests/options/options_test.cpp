@@ -27,8 +27,6 @@ void DeclareTable() {
   optAddValueInteger(0, 0, 0);
 }
 
-std::vector<int> Numbers() { return {optInt('n', 1), optInt('n', 2), optInt('n', 3)}; }
-
 class OptionsTest : public ::testing::Test {
  protected:
   void SetUp() override { FreeOptions(); }
@@ -70,39 +68,38 @@ TEST_F(OptionsTest, ValuesSplitOnCommasAndWhiteSpace) {
                {{"-z", "5 \t ", "-n", "4"}, {4, 2, 3}}};  // trailing blanks are no value
   for (const Case& c : cases) {
     EXPECT_EQ(Parse(c.arguments), 0) << messages;
-    EXPECT_EQ(Numbers(), c.numbers) << ::testing::PrintToString(c.arguments);
+    EXPECT_EQ((std::vector<int>{optInt('n', 1), optInt('n', 2), optInt('n', 3)}), c.numbers)
+        << ::testing::PrintToString(c.arguments);
   }
 }
 
 TEST_F(OptionsTest, ConvertedValuesAndFlags) {
-  EXPECT_EQ(Parse({"-q", "-n", "4", "--quiet"}), 0);  // each occurrence inverts a flag
-  EXPECT_EQ(optBool('q', 0), 0);
-  EXPECT_EQ(optGivenStr("quiet", 0), 2);
-  EXPECT_EQ(optBool('n', 0), 1);  // also of an option with values, given once
-  EXPECT_EQ(optBool('c', 0), 0);
+  // Each occurrence inverts a flag; an option with values, given once, is true.
+  EXPECT_EQ(Parse({"-q", "-n", "4", "--quiet"}), 0);
+  EXPECT_EQ((std::vector<int>{optBool('q', 0), optGivenStr("quiet", 0), optBool('n', 0),
+                              optBool('c', 0)}),
+            (std::vector<int>{0, 2, 1, 0}));
   std::string token = "model.txt";
   EXPECT_EQ(Parse({"-t", "0.75", "-e", "BLUE", "-s", token.c_str()}), 0);
   token[0] = 'X';
   EXPECT_EQ(optDouble('t', 1), 0.75);
   EXPECT_STREQ(optEnum('e', 1), "blue");         // the declared name, any case matches
   EXPECT_STREQ(optString('s', 1), "model.txt");  // a copy
-  std::pair<const char*, int> const spellings[] = {{"1", 1}, {"yes", 1}, {"TRUE", 1},
-                                                   {"0", 0}, {"No", 0},  {"false", 0}};
-  for (auto const& spelling : spellings) {
-    EXPECT_EQ(Parse({"-b", "yes", "-b", spelling.first}), 0);
-    EXPECT_EQ(optBool('b', 1), spelling.second) << spelling.first;
+  for (auto [spelling, value] : std::vector<std::pair<const char*, int>>{
+           {"1", 1}, {"yes", 1}, {"TRUE", 1}, {"0", 0}, {"No", 0}, {"false", 0}}) {
+    EXPECT_EQ(Parse({"-b", "yes", "-b", spelling}), 0);
+    EXPECT_EQ(optBool('b', 1), value) << spelling;
   }
   EXPECT_EQ(Parse({"-t", "nan"}), 0);  // NaN fails neither bound
   EXPECT_TRUE(std::isnan(optDouble('t', 1)));
 
   // Values are stored before their bounds are tested, and values read before
-  // an error stay.
+  // an error stay; a value is counted before its conversion fails.
   EXPECT_EQ(Parse({"-c", "0"}), 21);
   EXPECT_EQ(optInt('c', 1), 0);
   EXPECT_EQ(Parse({"-q", "-n", "4,oops,6"}), 20);
-  EXPECT_EQ(optBool('q', 0), 1);
-  EXPECT_EQ(Numbers(), (std::vector<int>{4, 2, 3}));
-  EXPECT_EQ(optGiven('n', 2), 1);  // counted before its conversion failed
+  EXPECT_EQ((std::vector<int>{optBool('q', 0), optGiven('n', 2), optInt('n', 1), optInt('n', 2)}),
+            (std::vector<int>{1, 1, 4, 2}));
 }
 
 TEST_F(OptionsTest, ErrorCodesAndMessages) {

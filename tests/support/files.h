@@ -20,8 +20,8 @@ inline std::string ReadFile(std::string const& path) {
 }
 
 inline bool Exists(std::string const& path) {
-  struct stat status;
-  return stat(path.c_str(), &status) == 0;
+  std::error_code error;
+  return std::filesystem::exists(path, error);
 }
 
 // An open stream holding the given bytes, to read from or to write to;
