@@ -14,7 +14,6 @@
 #include <mutex>
 #include <system_error>
 #include <thread>
-#include <utility>
 #include <vector>
 
 namespace {
@@ -44,9 +43,9 @@ struct ThreadPool {
   // from 1 on, so that a pass started inside a task can tell its worker.
   std::atomic<std::thread::id> owner{};
   std::vector<std::thread::id> ids;  // under mutex
-  // Threads that run a pass of their own inline while the pool is busy, and
-  // their workers, under mutex.
-  std::vector<std::pair<std::thread::id, int>> aside;
+  // Threads that run a pass of their own inline, as worker 0, while the
+  // pool is busy; under mutex.
+  std::vector<std::thread::id> aside;
   int size = 0;  // the thread count the threads were started for
   Job job = {0, 0, 0, nullptr, nullptr};
   std::atomic<uint32_t> published{0};  // job.generation, readable without the mutex
@@ -200,16 +199,15 @@ namespace {
 // The worker under which the calling thread runs a task of a pass on the
 // pool, or -1 when it runs none: the thread running the pool's pass is
 // worker 0, the pool's threads follow, and a thread running a pass of its own
-// aside has the worker it was given.
+// aside is worker 0 too.
 int CurrentWorker(ThreadPool& pool) {
   std::thread::id const self = std::this_thread::get_id();
   if (pool.owner.load() == self) return 0;
   std::lock_guard<std::mutex> lock(pool.mutex);
   for (size_t i = 0; i < pool.ids.size(); ++i)
     if (pool.ids[i] == self) return static_cast<int>(i) + 1;
-  for (auto const& entry : pool.aside)
-    if (entry.first == self) return entry.second;
-  return -1;
+  bool const aside = std::find(pool.aside.begin(), pool.aside.end(), self) != pool.aside.end();
+  return aside ? 0 : -1;
 }
 
 // Runs every task on the calling thread under worker.
@@ -224,15 +222,11 @@ void RunAside(ThreadPool& pool, int tasks, TaskFunction run, void const* context
   std::thread::id const self = std::this_thread::get_id();
   {
     std::lock_guard<std::mutex> lock(pool.mutex);
-    pool.aside.emplace_back(self, 0);
+    pool.aside.push_back(self);
   }
   RunInline(tasks, run, context, 0);
   std::lock_guard<std::mutex> lock(pool.mutex);
-  for (size_t i = 0; i < pool.aside.size(); ++i)
-    if (pool.aside[i].first == self) {
-      pool.aside.erase(pool.aside.begin() + static_cast<long>(i));
-      break;
-    }
+  pool.aside.erase(std::find(pool.aside.begin(), pool.aside.end(), self));
 }
 
 }  // namespace

@@ -41,12 +41,11 @@ struct Passes {
 
 Passes PassesFor(Threads const& threads, MixtureModel const& model, int d, size_t count) {
   int const K = model.count > 0 ? model.count : 0, K4 = RoundUp(K, 4);
-  size_t const perThread =
-      static_cast<size_t>(B) * ((AnyFullCovariance(model) ? d : 0) + 2 * K + 5 + 8);
+  bool const full = AnyFullCovariance(model);
+  size_t const perThread = static_cast<size_t>(B) * ((full ? d : 0) + 2 * K + 5 + 8);
   size_t const perBlock = static_cast<size_t>(B) * (K4 + d + 2 + 1);
   // The distances, the exponential and the sums of one vector.
-  double const operations =
-      static_cast<double>(count) * K * ((AnyFullCovariance(model) ? d * d : 4 * d) + 20);
+  double const operations = static_cast<double>(count) * K * ((full ? d * d : 4 * d) + 20);
   Passes passes;
   passes.workers = threads.WorkersFor(sizeof(double) * perThread, operations);
   size_t blocks = std::max(kChunkDoubles / perBlock, static_cast<size_t>(4 * passes.workers));
