@@ -1,8 +1,10 @@
 #include "data/data.h"
 
 #include <atomic>
+#include <climits>
 #include <new>
 
+#include "data/collector.h"
 #include "parallel/threads.h"
 #include "support/files.h"
 
@@ -82,6 +84,13 @@ TEST_F(DataStorageTest, RegularFilesReadAsOtherInput) {
     }
   }
   SetThreadCount(original);
+  // A storage counts its values in an int: the vector that would pass
+  // INT_MAX values stops the reading before anything is allocated for it.
+  VectorCollector collector;
+  double const value = 0;
+  EXPECT_TRUE(collector.Count(INT_MAX));
+  EXPECT_FALSE(collector.Add(&value, INT_MAX));
+  EXPECT_TRUE(collector.too_large && collector.blocks.empty());
 }
 
 // Every vector in file order around the block boundaries (1024, then 1024 +

@@ -40,6 +40,10 @@ TEST(ReadVectorTest, SeparatorsPercentErrorsAndNonFiniteValues) {
   for (int i = 0; i < 100000; ++i) line += std::to_string(i) + (i % 2 ? ", " : "\t");
   int incomplete, error;
   EXPECT_EQ(Numbers(line + "\n", incomplete, error).at(99999), 99999);
+  // An expected length below one asks for at least one number.
+  int length = 0;
+  ReadVector(TextStream("5\n").file, &length, &incomplete, &error);
+  EXPECT_TRUE(length == 1 && incomplete == 0 && error == 0);
 }
 
 // Comma-separated files: a number directly behind a comma is read as if a

@@ -1,8 +1,13 @@
 #include "driver/preparation.h"
 
+#include <sys/stat.h>
+
+#include "driver/files.h"
 #include "support/files.h"
 
 namespace {
+
+using PartialOutputTest = ScratchDirectory;
 
 // The warning for n vectors of dimension d and the given component count.
 std::string Warning(int n, int d, int components) {
@@ -36,6 +41,17 @@ TEST(PreparationTest, UsableSolutionRefusesWeightsThatGiveNoMixture) {
     EXPECT_EQ(UsableSolution(model, 2), usable) << weight;
     EXPECT_FALSE(UsableSolution(model, 3)) << weight;
   }
+}
+
+// What a failed write leaves is removed if it is a regular file; a
+// directory or a device of that name is not touched.
+TEST_F(PartialOutputTest, OnlyRegularFilesAreRemoved) {
+  std::string const file = WriteFile("model.txt", "partial\n"), folder = Path("folder");
+  ASSERT_EQ(mkdir(folder.c_str(), 0700), 0);
+  for (std::string const& name : {file, folder, std::string("/dev/null")})
+    RemovePartialOutput(name.c_str());
+  EXPECT_FALSE(Exists(file));
+  EXPECT_TRUE(Exists(folder) && Exists("/dev/null"));
 }
 
 }  // namespace

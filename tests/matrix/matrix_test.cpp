@@ -64,6 +64,13 @@ TEST(MatrixTest, BlocksProductsAndReductions) {
   Matrix b = FromValues(2, 3, {1, 2, 3, 4, 5, 6}) * FromValues(3, 2, {1, 0, 0, 1, 1, 1});
   EXPECT_EQ(Elements(b), (V{4, 5, 10, 11}));
   EXPECT_EQ(Elements(Transpose(FromValues(2, 3, {1, 2, 3, 4, 5, 6}))), (V{1, 4, 2, 5, 3, 6}));
+  EXPECT_EQ(Elements(b - FromValues(2, 2, {1, 2, 3, 4})), (V{3, 3, 7, 7}));
+  // A column iterator walks one column down, row by row.
+  V column;
+  for (ColumnIterator i = b.ColumnBegin(1); i != b.ColumnEnd(1); ++i) column.push_back(*i);
+  EXPECT_EQ(column, (V{5, 11}));
+  EXPECT_EQ(b.ColumnEnd(1) - b.ColumnBegin(1), 2);
+  EXPECT_EQ(*(b.ColumnBegin(0) + 1), 10);
   EXPECT_EQ(Dot(Row({1, 2, 3}), Row({4, 5, 6})), 32);
   EXPECT_EQ(Dot(FromValues(2, 1, {1, 2}), FromValues(2, 1, {3, 4})), 11);
   EXPECT_EQ(b.Trace() + b.ElementSum() + b.ElementProduct(), 15 + 30 + 2200);

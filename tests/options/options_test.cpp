@@ -1,6 +1,7 @@
 #include "options/options.h"
 
 #include <climits>
+#include <tuple>
 
 #include "support/files.h"
 
@@ -156,6 +157,16 @@ TEST_F(OptionsTest, LookupsTakeTheFirstMatchAndTextsStayPut) {
   for (int i = 0; i < 100; ++i) optAddFlag('x', "extra", 0);
   EXPECT_EQ(optString('a', 1), first);
   EXPECT_STREQ(first, "first");
+}
+
+// The help check looks at the arguments themselves, before any parsing.
+TEST(GivenOptionTest, FindsTheLetterOrTheWholeName) {
+  for (auto [argument, letter, name] : std::vector<std::tuple<const char*, int, int>>{
+           {"-h", 1, 0}, {"--help", 0, 1}, {"-H", 0, 0}, {"--hel", 0, 0}, {"-help", 0, 0}}) {
+    const char* const argv[] = {"prog", "-q", argument};
+    EXPECT_EQ(optGivenOption('h', nullptr, 3, argv), letter) << argument;
+    EXPECT_EQ(optGivenOption(0, "help", 3, argv), name) << argument;
+  }
 }
 
 }  // namespace
