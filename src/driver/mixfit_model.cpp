@@ -1,6 +1,7 @@
 // Program entry of mixfit-model: reads the command word, declares and parses
 // that command's options and runs it; a signal that ends the run removes the
 // output still being written.
+#include <cmath>
 #include <cstdio>
 
 #include "driver/commandline.h"
@@ -36,12 +37,24 @@ ExitStatus Run(int argc, char* argv[], PendingOutput* pending) {
   // --help wins over anything else on the command line, faulty or not.
   if (optGivenOption(0, "help", count, arguments)) return UsageExit(command);
   if (optParseCommandLine(count, arguments, stderr) != 0) return UsageExit(command);
-  if (ReadsData(command) && NotANumberGiven('v', stderr)) return UsageExit(command);
+  if (ReadsData(command) && command != ModelCommand::kFit && NotANumberGiven('v', stderr))
+    return UsageExit(command);
   ModelOptions options = ReadModelOptions(command);
-  if (command == ModelCommand::kSample) {
-    SeedChoice const seed = SeedFromEnvironment(stderr);
-    if (!seed.valid) return ExitStatus::kUsage;
+  if (command == ModelCommand::kSample || command == ModelCommand::kFit) {
+    SeedChoice seed =
+        options.seed_option ? ChooseSeed(options.seed_option) : SeedFromEnvironment(stderr);
+    if (!seed.valid) {
+      if (options.seed_option)
+        fprintf(stderr, "Error: bad value of --seed: %s\n", options.seed_option);
+      return ExitStatus::kUsage;
+    }
     options.seed = seed.seed;
+    options.fit.seed = seed.seed;
+  }
+  if (command == ModelCommand::kFit &&
+      (std::isnan(options.fit.tolerance) || std::isnan(options.fit.regularisation))) {
+    fputs("Error: --tol and --reg-covar must be numbers.\n", stderr);
+    return UsageExit(command);
   }
   options.pending = pending;
   return RunModelCommand(options);

@@ -8,6 +8,7 @@
 #include "data/data.h"
 #include "driver/atomicoutput.h"
 #include "driver/files.h"
+#include "driver/fitcommand.h"
 #include "driver/preparation.h"
 #include "mixture/criteria.h"
 #include "mixture/mixmodel.h"
@@ -214,7 +215,7 @@ ExitStatus PosteriorsCommand(ModelOptions const& options, Inputs const& inputs) 
 
 // "diagonal" or "full" when every component has that type, "mixed" when they
 // differ, "none" without components.
-const char* CovarianceKind(MixtureModel const& model) {
+const char* CovarianceName(MixtureModel const& model) {
   if (model.count == 0) return "none";
   MixtureCovarianceMatrixType const type = model.components[0]->type;
   for (int k = 1; k < model.count; ++k)
@@ -230,7 +231,7 @@ ExitStatus InfoCommand(ModelOptions const& options, Inputs const& inputs) {
   return WriteOutput(options, [&](FILE* file) {
     fprintf(file, "components %i\n", model.count);
     fprintf(file, "dimension %i\n", ModelDimension(model));
-    fprintf(file, "covariance %s\n", CovarianceKind(model));
+    fprintf(file, "covariance %s\n", CovarianceName(model));
     fprintf(file, "parameters %lld\n", parameters);
     if (options.input == nullptr) return;
     size_t const N = logs.size();
@@ -314,6 +315,7 @@ ExitStatus RunCommand(ModelOptions const& options, Inputs& inputs) {
       return SampleCommand(options, inputs);
     case ModelCommand::kDistances:
       return DistancesCommand(options, inputs);
+    case ModelCommand::kFit:
     case ModelCommand::kUnknown:
       break;
   }
@@ -323,6 +325,7 @@ ExitStatus RunCommand(ModelOptions const& options, Inputs& inputs) {
 }  // namespace
 
 ExitStatus RunModelCommand(ModelOptions const& options) {
+  if (options.command == ModelCommand::kFit) return RunFitCommand(options);
   ExitStatus status = CheckOutput(options);
   if (status != ExitStatus::kSuccess) return status;
   Inputs inputs;

@@ -14,7 +14,7 @@ struct CommandEntry {
   char word[12];
   ModelCommand command;
   char summary[64];  // its line in the list of commands
-  char notes[320];   // after its usage text
+  char notes[640];   // after its usage text
 };
 
 const CommandEntry kCommands[] = {
@@ -44,6 +44,15 @@ const CommandEntry kCommands[] = {
      "Prints the K x K matrix of the Bhattacharyya distances between the\n"
      "components, without their weights, and zeros on its diagonal. All\n"
      "components must be of one type.\n"},
+    {"fit", ModelCommand::kFit, "a model fitted to the data by regularised EM",
+     "Fits K components by EM in the log domain and writes the model, in the\n"
+     "format mixfit writes, to the output; prints the final model's average\n"
+     "log likelihood on the data. The defaults are scikit-learn's: covariance\n"
+     "full, init kmeans, n-init 1, max-iter 100, tol 0.001, reg-covar 1e-06.\n"
+     "Spherical components are written as diagonal ones with equal variances,\n"
+     "tied ones as full ones with the same covariance. A start ends when the\n"
+     "average log likelihood changes by less than tol; a warning says when the\n"
+     "kept start did not. --seed, else MIXFIT_SEED, seeds the starts.\n"},
 };
 
 CommandEntry const* EntryOf(ModelCommand command) {
@@ -68,9 +77,13 @@ void PrintCommands(FILE* stream) {
   fputs("\n'mixfit-model COMMAND --help' describes the options of a command.\n\n", stream);
 }
 
+const char* const kCovarianceNames[] = {"full", "diag", "spherical", "tied"};
+const char* const kInitNames[] = {"kmeans", "k-means++", "random", "random_from_data"};
+
 bool ReadsData(ModelCommand command) {
   return command == ModelCommand::kScore || command == ModelCommand::kClassify ||
-         command == ModelCommand::kPosteriors || command == ModelCommand::kInfo;
+         command == ModelCommand::kPosteriors || command == ModelCommand::kInfo ||
+         command == ModelCommand::kFit;
 }
 
 bool WritesRowPerVector(ModelCommand command) {
@@ -78,11 +91,45 @@ bool WritesRowPerVector(ModelCommand command) {
          command == ModelCommand::kPosteriors;
 }
 
-void DeclareCommandOptions(ModelCommand command) {
-  optAdd('m', "model");
-  optAddValueString(nullptr);
+// The options of fit, after -i.
+void DeclareFitOptions() {
+  optAdd('k', "components");
+  optAddValueInteger(1, 1, 1000000);
   optCompulsory();
-  optUsage("Model file, as mixfit writes it.");
+  optUsage("Number of components K.");
+  optAdd(0, "covariance");
+  optAddValueEnum(0, 4, kCovarianceNames);
+  optUsage("Covariance: full, diag, spherical or tied. Default full.");
+  optAdd(0, "init");
+  optAddValueEnum(0, 4, kInitNames);
+  optUsage("Starts: kmeans, k-means++, random or random_from_data. Default kmeans.");
+  optAdd(0, "init-model");
+  optAddValueString(nullptr);
+  optUsage("Start once from this model file instead.");
+  optAdd(0, "n-init");
+  optAddValueInteger(1, 1, 1000000);
+  optUsage("Number of starts; the best is kept. Default 1.");
+  optAdd(0, "max-iter");
+  optAddValueInteger(100, 1, 1000000000);
+  optUsage("Most EM iterations of a start. Default 100.");
+  optAdd(0, "tol");
+  optAddValueDouble(1e-3, 0.0, 1e300);
+  optUsage("Tolerance on the change of the average log likelihood. Default 0.001.");
+  optAdd(0, "reg-covar");
+  optAddValueDouble(1e-6, 0.0, 1e300);
+  optUsage("Added to every variance in each M step. Default 1e-06.");
+  optAdd(0, "seed");
+  optAddValueString(nullptr);
+  optUsage("Seed of the starts, 0 to 4294967295; overrides MIXFIT_SEED.");
+}
+
+void DeclareCommandOptions(ModelCommand command) {
+  if (command != ModelCommand::kFit) {
+    optAdd('m', "model");
+    optAddValueString(nullptr);
+    optCompulsory();
+    optUsage("Model file, as mixfit writes it.");
+  }
 
   if (ReadsData(command)) {
     optAdd('i', "input");
@@ -91,10 +138,14 @@ void DeclareCommandOptions(ModelCommand command) {
     optUsage("Data file name. One vector per row.");
     optUsage("'%' or '#' starts a comment line. Whole line is comment.");
 
-    optAdd('v', "variance");
-    optAddValueDouble(kSmallestRelative, kSmallestRelative, 1.0);
-    optUsage("Minimum allowed variance relative to the variance of data.");
-    optUsage("Default value is 1/65536.");
+    if (command == ModelCommand::kFit) {
+      DeclareFitOptions();
+    } else {
+      optAdd('v', "variance");
+      optAddValueDouble(kSmallestRelative, 0.0, 1.0);
+      optUsage("Minimum allowed variance relative to the variance of data.");
+      optUsage("Default value is 1/65536; 0 sets no floor.");
+    }
   }
 
   if (command == ModelCommand::kSample) {
@@ -106,7 +157,12 @@ void DeclareCommandOptions(ModelCommand command) {
 
   optAdd('o', "output");
   optAddValueString(nullptr);
-  optUsage("Output file name; the standard output when not given.");
+  if (command == ModelCommand::kFit) {
+    optCompulsory();
+    optUsage("Model file to write.");
+  } else {
+    optUsage("Output file name; the standard output when not given.");
+  }
 
   if (WritesRowPerVector(command)) {
     optAddFlag(0, "line-numbers", 0);
@@ -145,11 +201,28 @@ void PrintCommandUsage(FILE* stream, ModelCommand command) {
 ModelOptions ReadModelOptions(ModelCommand command) {
   ModelOptions options = {};
   options.command = command;
-  options.model = optString('m', 1);
+  options.model = command == ModelCommand::kFit ? nullptr : optString('m', 1);
   options.output = optGiven('o', 0) > 0 ? optString('o', 1) : nullptr;
-  if (ReadsData(command)) {
-    options.input = optGiven('i', 0) > 0 ? optString('i', 1) : nullptr;
+  if (ReadsData(command)) options.input = optGiven('i', 0) > 0 ? optString('i', 1) : nullptr;
+  if (ReadsData(command) && command != ModelCommand::kFit)
     options.relative_floor = optDouble('v', 1);
+  if (command == ModelCommand::kFit) {
+    MixtureFitOptions& fit = options.fit;
+    fit.components = optInt('k', 1);
+    auto index = [](const char* value, const char* const* names) {
+      int i = 0;
+      while (std::strcmp(names[i], value) != 0) ++i;
+      return i;
+    };
+    fit.covariance =
+        static_cast<CovarianceKind>(index(optEnumStr("covariance", 1), kCovarianceNames));
+    fit.start = static_cast<StartKind>(index(optEnumStr("init", 1), kInitNames));
+    fit.starts = optIntStr("n-init", 1);
+    fit.maxIterations = optIntStr("max-iter", 1);
+    fit.tolerance = optDoubleStr("tol", 1);
+    fit.regularisation = optDoubleStr("reg-covar", 1);
+    options.init_model = optGivenStr("init-model", 0) > 0 ? optStringStr("init-model", 1) : nullptr;
+    options.seed_option = optGivenStr("seed", 0) > 0 ? optStringStr("seed", 1) : nullptr;
   }
   if (command == ModelCommand::kScore) options.average = optGivenStr("average", 0) > 0;
   // The average is no row of a vector.

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "training/mixturefit.h"
+
 // The command line of mixfit-model: a command word, then the command's own
 // options, declared in the process-wide option table for that command alone.
 
@@ -15,6 +17,7 @@ enum class ModelCommand {
   kInfo,        // the model's size; with data its log likelihood, BIC and AIC
   kSample,      // vectors drawn from the model
   kDistances,   // the distances between the components
+  kFit,         // a model fitted to the data by the modern EM
 };
 
 // The command that word names; kUnknown for a null word or any other.
@@ -55,6 +58,11 @@ struct ModelOptions {
   bool labels;            // sample: each line starts with the component's number
   uint32_t seed;          // sample: the seed of the draws
   PendingOutput* pending = nullptr;  // the program's record of a temporary output, or null
+  // fit: the settings of the modern EM, its start model (or null) and its
+  // seed, which --seed (or null) overrides.
+  MixtureFitOptions fit;
+  const char* init_model;
+  const char* seed_option;
 };
 
 // The settings of the parsed command line of command; the seed is left 0.

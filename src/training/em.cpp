@@ -418,6 +418,12 @@ void emExpectation(Data const& data, MixtureModel const& model, TrainingContext&
 
 double emMonolithicEMStep(MixtureModel const& model, Data const& data, MixtureModel& updated,
                           bool diagonalOnly, TrainingContext& context) {
+  return emMonolithicEMStep(model, data, updated, diagonalOnly, context, EMStepOptions());
+}
+
+double emMonolithicEMStep(MixtureModel const& model, Data const& data, MixtureModel& updated,
+                          bool diagonalOnly, TrainingContext& context,
+                          EMStepOptions const& options) {
   int const d = data.Dimension();
   int const K = model.count > 0 ? model.count : 0;
   size_t const count = data.Count();
@@ -432,6 +438,7 @@ double emMonolithicEMStep(MixtureModel const& model, Data const& data, MixtureMo
   }
   EMWorkspace& w = context.workspace;
   SetupWorkspace(w, model);
+  w.logDomain = w.logDomain || options.regularised;
 
   // Per vector: x, the squares and, unless every component is diagonal, the
   // rest of the lower triangle of x x' (the upper one holds the same
@@ -537,9 +544,13 @@ double emMonolithicEMStep(MixtureModel const& model, Data const& data, MixtureMo
 
   // M step.
   double const N = static_cast<double>(data.TotalCount());
+  for (int k = 0; k < K; ++k) UnpackSums(w.sums.data(), K4, k, d, full, *updated.components[k]);
+  if (options.regularised) {
+    emRegularisedMStep(updated, r, options);
+    return L / N;
+  }
   for (int k = 0; k < K; ++k) {
     MixtureComponent& component = *updated.components[k];
-    UnpackSums(w.sums.data(), K4, k, d, full, component);
     if (r[k] < kTiny) r[k] = kTiny;
     component.weight = r[k] / N;
     double const scale = 1.0 / r[k];
@@ -547,6 +558,53 @@ double emMonolithicEMStep(MixtureModel const& model, Data const& data, MixtureMo
     CovarianceFromMoments(component, scale);
   }
   return L / N;
+}
+
+void emRegularisedMStep(MixtureModel& model, double const* counts, EMStepOptions const& options) {
+  int const K = model.count > 0 ? model.count : 0;
+  double const eps10 = 10 * DBL_EPSILON;
+  double total = 0.0;
+  for (int k = 0; k < K; ++k) total += counts[k] + eps10;
+  for (int k = 0; k < K; ++k) {
+    MixtureComponent& component = *model.components[k];
+    double const count = counts[k] + eps10;
+    component.weight = count / total;
+    double const scale = 1.0 / count;
+    component.mean.Scale(scale);
+    CovarianceFromMoments(component, scale);
+  }
+  double const reg = options.regularisation;
+  if (options.tie == CovarianceTie::kTied && K > 0) {
+    // The weighted average, element by element in component order, into
+    // component 0's covariance, then shared.
+    Matrix& pooled = model.components[0]->covariance;
+    pooled.Scale(model.components[0]->weight);
+    for (int k = 1; k < K; ++k)
+      pooled.Add(model.components[k]->covariance, model.components[k]->weight);
+    for (int j = 0; j < pooled.columns; ++j) pooled(j, j) += reg;
+    for (int k = 1; k < K; ++k) model.components[k]->covariance = pooled;
+    return;
+  }
+  for (int k = 0; k < K; ++k) {
+    Matrix& covariance = model.components[k]->covariance;
+    bool const diagonal = model.components[k]->type == MM_COV_DIAGONAL;
+    int const d = covariance.columns;
+    if (diagonal && options.tie == CovarianceTie::kSpherical) {
+      // The mean of the regularised variances, added in order.
+      double sum = 0.0;
+      for (int j = 0; j < d; ++j) sum += covariance.data[j] + reg;
+      covariance.Fill(sum / d);
+      continue;
+    }
+    for (int j = 0; j < d; ++j) covariance.data[diagonal ? j : j * d + j] += reg;
+  }
+}
+
+double emLogDomainLogLikelihood(Data const& data, MixtureModel const& model,
+                                TrainingContext& context) {
+  SetupWorkspace(context.workspace, model);
+  context.workspace.logDomain = true;
+  return LogLikelihood(data, model, context.workspace.cache, context);
 }
 
 double emMonolithicEMStep(MixtureModel const& model, Data const& data, MixtureModel& updated,

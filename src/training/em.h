@@ -67,6 +67,44 @@ double emMonolithicEMStep(MixtureModel const& model, Data const& data, MixtureMo
 double emMonolithicEMStep(MixtureModel const& model, Data const& data, MixtureModel& updated,
                           bool diagonalOnly);
 
+// How an EM step evaluates and re-estimates a model. The default is the step
+// above. The regularised step is that of the modern fit (mixturefit.h):
+// every vector is evaluated in the log domain, each component's count is
+// its sum of responsibilities plus 10 machine epsilons (so that a component
+// that explains no vector gets mean 0 and the regularisation as its
+// covariance, never a NaN), the weights are the counts over their sum (added
+// in component order), and after the covariances are formed as in the
+// default step, the tie below is applied and regularisation is added to every
+// variance.
+enum class CovarianceTie {
+  kNone,       // each component its own covariance
+  kSpherical,  // diagonal components: each one's variances replaced by their mean
+  kTied,       // full components: all share the average of their covariances
+               // weighted by the weights, added in component order
+};
+
+struct EMStepOptions {
+  bool regularised = false;
+  double regularisation = 0.0;
+  CovarianceTie tie = CovarianceTie::kNone;
+};
+
+double emMonolithicEMStep(MixtureModel const& model, Data const& data, MixtureModel& updated,
+                          bool diagonalOnly, TrainingContext& context,
+                          EMStepOptions const& options);
+
+// The regularised re-estimation from sums: component k's mean holds the sum
+// over the vectors of r x, its covariance that of r x x' (the squares for a
+// diagonal component, the lower triangle with the diagonal for a full one),
+// and counts[k] the sum of r; becomes the model of the regularised step.
+void emRegularisedMStep(MixtureModel& model, double const* counts, EMStepOptions const& options);
+
+// The average log likelihood of data under model with every vector in the
+// log domain, as the regularised step evaluates it; NaN when a stop was
+// requested.
+double emLogDomainLogLikelihood(Data const& data, MixtureModel const& model,
+                                TrainingContext& context);
+
 // Whether the most recent ExpectationMaximization call without a context
 // stopped because the log likelihood was not finite or decreased.
 bool emNumericalProblems();

@@ -195,6 +195,22 @@ struct KMeansRun {
   }
 };
 
+}  // namespace
+
+bool NearestMeans(Data const& data, MixtureModel const& model, int32_t* labels,
+                  TrainingContext& context) {
+  MixtureModel copy(model);
+  KMeansRun run(context, data, copy, nullptr);
+  for (size_t first = 0; first < data.Count(); first += run.chunk) {
+    if (context.StopRequested()) return false;
+    size_t const count = std::min(run.chunk, data.Count() - first);
+    Assign(context, data, first, count, copy, nullptr, run.ones, run.scratch, labels + first);
+  }
+  return true;
+}
+
+namespace {
+
 // Re-estimates every covariance from the members of the final assignment:
 // the second moment about zero divided by the member count, minus m' m''
 // with m' the members' own mean, summed in data order and scaled like the

@@ -1,6 +1,8 @@
 #ifndef MIXFIT_TRAINING_KMEANS_H
 #define MIXFIT_TRAINING_KMEANS_H
 
+#include <cstdint>
+
 #include "data/data.h"
 #include "mixture/mixmodel.h"
 #include "training/context.h"
@@ -21,6 +23,12 @@
 void KMeans(Data const& data, MixtureModel& model, int iterations, bool flag);
 void KMeans(Data const& data, MixtureModel& model, int iterations, bool flag,
             TrainingContext& context);
+
+// The nearest mean of model, as KMeans assigns, for every vector of this
+// rank's share of data into labels (data.Count() entries); false, with
+// labels unfinished, when a stop was requested.
+bool NearestMeans(Data const& data, MixtureModel const& model, int32_t* labels,
+                  TrainingContext& context);
 
 // K-means under squared Mahalanobis distances whose metrics are taken from
 // the covariances once, at the start: component 0's for every component when
