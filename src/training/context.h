@@ -52,13 +52,14 @@ struct alignas(64) EMThreadScratch {
 // up to a multiple of 8). The storage only grows, so that a workspace reused
 // from one EM iteration to the next allocates nothing.
 struct EMWorkspace {
-  DeterminantInverseCache cache;         // set up for the model last evaluated
-  std::vector<double> logNormalisers;    // K: ln of each normaliser, +infinity when unusable
-  bool logDomain = false;                // whether every vector is evaluated in the log domain
-  std::vector<double> weights;           // K
-  std::vector<double> normalisers;       // K
-  std::vector<double> logScales;         // K: ln weight - ln normaliser
-  std::vector<EMThreadScratch> threads;  // one per thread of the passes
+  DeterminantInverseCache cache;          // set up for the model last evaluated
+  std::vector<double> logNormalisers;     // K: ln of each normaliser, +infinity when unusable
+  bool logDomain = false;                 // whether every vector is evaluated in the log domain
+  bool responsibilitiesFromSums = false;  // the regularised step's responsibilities (em.h)
+  std::vector<double> weights;            // K
+  std::vector<double> normalisers;        // K
+  std::vector<double> logScales;          // K: ln weight - ln normaliser
+  std::vector<EMThreadScratch> threads;   // one per thread of the passes
   // Per block slot: each thread has two chunks' worth of slots of its own,
   // one half filled while the other is added up; slotOf tells which slot
   // holds each block of the two chunks.

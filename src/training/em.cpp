@@ -150,6 +150,15 @@ void BlockLogExpectation(TrainingContext& c, EMThreadScratch& t, int K, int inBl
   }
   if (p == nullptr) return;
   double const share = 1.0 / K;
+  if (w.responsibilitiesFromSums) {
+    // The regularised step's order: e_k times the reciprocal of their sum.
+    for (int n = 0; n < inBlock; ++n) sums[n] = 1.0 / sums[n];
+    for (int k = 0; k < K; ++k)
+      for (int n = 0; n < inBlock; ++n)
+        if (selected == nullptr || selected[n] != 0.0)
+          p[k * B + n] = top[n] > minusInf ? e[k * B + n] * sums[n] : share;
+    return;
+  }
   for (int k = 0; k < K; ++k) {
     for (int n = 0; n < B; ++n) e[k * B + n] = l[k * B + n] - shift[n];
     BlockExp(c.kernels, e + k * B);
@@ -360,6 +369,7 @@ bool SetupEntries(DeterminantInverseCache& cache, MixtureModel const& model,
 
 void SetupWorkspace(EMWorkspace& w, MixtureModel const& model) {
   w.logDomain = SetupEntries(w.cache, model, &w.logNormalisers);
+  w.responsibilitiesFromSums = false;
 }
 
 }  // namespace
@@ -439,6 +449,7 @@ double emMonolithicEMStep(MixtureModel const& model, Data const& data, MixtureMo
   EMWorkspace& w = context.workspace;
   SetupWorkspace(w, model);
   w.logDomain = w.logDomain || options.regularised;
+  w.responsibilitiesFromSums = options.regularised;
 
   // Per vector: x, the squares and, unless every component is diagonal, the
   // rest of the lower triangle of x x' (the upper one holds the same

@@ -73,9 +73,10 @@ double emMonolithicEMStep(MixtureModel const& model, Data const& data, MixtureMo
 // its sum of responsibilities plus 10 machine epsilons (so that a component
 // that explains no vector gets mean 0 and the regularisation as its
 // covariance, never a NaN), the weights are the counts over their sum (added
-// in component order), and after the covariances are formed as in the
-// default step, the tie below is applied and regularisation is added to every
-// variance.
+// in component order), the responsibilities are exp(l_k - t) (the terms
+// of the log domain's sum) times the reciprocal of that sum, and after the
+// covariances are formed as in the default step, the tie below is applied and regularisation is
+// added to every variance.
 enum class CovarianceTie {
   kNone,       // each component its own covariance
   kSpherical,  // diagonal components: each one's variances replaced by their mean

@@ -116,6 +116,7 @@ void CheckOutput(ModelOptions const& options, std::string const& output, std::st
       return;
     }
     case ModelCommand::kInfo:
+    case ModelCommand::kFit:
     case ModelCommand::kUnknown:
       return;
   }
