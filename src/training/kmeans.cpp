@@ -311,6 +311,27 @@ void KMeans(Data const& data, MixtureModel& model, int iterations, bool /*flag*/
   }
 }
 
+void KMeansWithTolerance(Data const& data, MixtureModel& model, int iterations, double tolerance,
+                         TrainingContext& context) {
+  size_t const count = data.TotalCount();
+  if (iterations <= 0 || model.count <= 0 || count == 0) return;
+  int const d = data.Dimension();
+  Matrix accumulator(model.count, d + 1), old(model.count, d);
+  KMeansRun run(context, data, model, nullptr);
+  for (int iteration = 1; iteration <= iterations; ++iteration) {
+    if (!run.Sums(accumulator)) return;
+    for (int c = 0; c < model.count; ++c) old.SetSubMatrix(model.components[c]->mean, c, 0);
+    if (!UpdateMeansAndWeights(accumulator, model, count, d)) break;
+    double shift = 0.0;
+    for (int c = 0; c < model.count; ++c)
+      for (int j = 0; j < d; ++j) {
+        double const e = model.components[c]->mean.data[j] - old(c, j);
+        shift += e * e;
+      }
+    if (shift <= tolerance) break;
+  }
+}
+
 void KMeans(Data const& data, MixtureModel& model, int iterations, bool flag) {
   KMeans(data, model, iterations, flag, ProgramTrainingContext());
 }

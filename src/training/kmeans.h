@@ -24,6 +24,13 @@ void KMeans(Data const& data, MixtureModel& model, int iterations, bool flag);
 void KMeans(Data const& data, MixtureModel& model, int iterations, bool flag,
             TrainingContext& context);
 
+// KMeans as the modern fit's start runs it: besides when no mean changes,
+// it also stops when the means moved by at most tolerance in all: the sum
+// over the components, in order, of the squared Euclidean distances between
+// their old and new means.
+void KMeansWithTolerance(Data const& data, MixtureModel& model, int iterations, double tolerance,
+                         TrainingContext& context);
+
 // The nearest mean of model, as KMeans assigns, for every vector of this
 // rank's share of data into labels (data.Count() entries); false, with
 // labels unfinished, when a stop was requested.

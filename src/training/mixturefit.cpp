@@ -5,6 +5,7 @@
 #include <utility>
 #include <vector>
 
+#include "matrix/datautils.h"
 #include "matrix/draws.h"
 #include "training/em.h"
 #include "training/kmeans.h"
@@ -77,8 +78,11 @@ std::vector<int32_t> SeedLabels(size_t count, std::vector<size_t> const& seeds) 
 }
 
 // The model a drawn start begins with; false when a stop was requested.
+// k-means stops as scikit-learn's does: when no mean changes, or when the
+// means moved by at most 1e-4 times the mean of the data's variances.
 bool DrawnStart(Data const& data, MixtureFitOptions const& options, EMStepOptions const& step,
-                std::mt19937_64& engine, TrainingContext& context, MixtureModel& start) {
+                double tolerance, std::mt19937_64& engine, TrainingContext& context,
+                MixtureModel& start) {
   int const K = options.components, d = data.Dimension();
   size_t const n = data.Count();
   std::vector<int32_t> labels;
@@ -87,7 +91,7 @@ bool DrawnStart(Data const& data, MixtureFitOptions const& options, EMStepOption
       std::vector<size_t> const seeds = KMeansPlusPlusSeeds(data, K, engine);
       MixtureModel centres = ZeroModel(K, d, CovarianceKind::kDiagonal);
       for (int k = 0; k < K; ++k) centres.components[k]->Mean(data.Vector(seeds[k]));
-      KMeans(data, centres, kKMeansIterations, false, context);
+      KMeansWithTolerance(data, centres, kKMeansIterations, tolerance, context);
       labels.resize(n);
       if (context.StopRequested() || !NearestMeans(data, centres, labels.data(), context))
         return false;
@@ -184,12 +188,19 @@ MixtureFitResult FitMixture(Data const& data, MixtureFitOptions const& options,
   }
   EMStepOptions const step = StepOptions(options);
   std::mt19937_64 engine(options.seed);
+  double tolerance = 0.0;
+  if (options.startModel == nullptr && options.start == StartKind::kKMeans) {
+    Matrix const variances = DataVariances(data, DataMean(data, context.threads, context.ranks),
+                                           context.threads, context.ranks);
+    for (int j = 0; j < d; ++j) tolerance += variances.data[j];
+    tolerance = 1e-4 * (tolerance / d);
+  }
   int const starts = options.startModel ? 1 : options.starts;
   for (int s = 0; s < starts; ++s) {
     MixtureModel start;
     if (options.startModel)
       start = Converted(*options.startModel, options.covariance, d);
-    else if (!DrawnStart(data, options, step, engine, context, start))
+    else if (!DrawnStart(data, options, step, tolerance, engine, context, start))
       break;
     StartOutcome outcome;
     if (!RunStart(data, std::move(start), options, step, context, outcome)) break;

@@ -5,6 +5,7 @@
 
 #include "support/values.h"
 #include "training/em.h"
+#include "training/kmeans.h"
 #include "training/starts.h"
 
 namespace {
@@ -167,6 +168,20 @@ TEST(StartsTest, DrawsAreDistinctAndRepeatWithTheSeed) {
   EXPECT_TRUE(HasDistinctVectors(repeated.data, 2, &distinct));
   EXPECT_FALSE(HasDistinctVectors(repeated.data, 3, &distinct));
   EXPECT_EQ(distinct, 2);
+}
+
+// k-means with a tolerance stops once the means move by at most that much
+// in all; with none, where KMeans stops.
+TEST(StartsTest, KMeansStopsAtTheTolerance) {
+  DataSet set(1, {0, 1, 2, 3, 10, 11, 12, 13, 30, 31});
+  Threads threads(1);
+  TrainingContext context(threads);
+  for (double tolerance : {0.0, 1e9}) {
+    MixtureModel stopped = OneDimensional({0, 1}, {1, 1}), plain(stopped);
+    KMeansWithTolerance(set.data, stopped, 100, tolerance, context);
+    KMeans(set.data, plain, tolerance > 0 ? 1 : 100, false, context);
+    EXPECT_TRUE(SameBits(stopped, plain)) << tolerance;
+  }
 }
 
 // A fit gives the same bits at any thread count and for the same seed; a
