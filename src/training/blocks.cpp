@@ -1,5 +1,6 @@
 #include "training/blocks.h"
 
+#include <cfloat>
 #include <cmath>
 #include <cstring>
 
@@ -240,6 +241,19 @@ MIXFIT_INLINE void NormaliseBody(double* p, int components, double const* sums,
   }
 }
 
+MIXFIT_INLINE void NearestBody(double const* distances, int components, bool firstStands,
+                               double* nearest) {
+  for (int n = 0; n < B; n += 4) {
+    Lanes best = firstStands ? Load(distances + n) : Splat(DBL_MAX), index = Splat(0.0);
+    for (int k = firstStands ? 1 : 0; k < components; ++k) {
+      Lanes const row = Load(distances + k * B + n), number = Splat(k);
+      index = row < best ? number : index;
+      best = row < best ? row : best;
+    }
+    Store(nearest + n, index);
+  }
+}
+
 #define MIXFIT_KERNEL_SET(suffix, attributes)                                                     \
   attributes void DiagonalDistances##suffix(double const* block, int d, double const* mean,       \
                                             double const* inverse, double* out) {                 \
@@ -267,6 +281,10 @@ MIXFIT_INLINE void NormaliseBody(double* p, int components, double const* sums,
   attributes void Normalise##suffix(double* p, int components, double const* sums,                \
                                     double const* explained, double share) {                      \
     NormaliseBody(p, components, sums, explained, share);                                         \
+  }                                                                                               \
+  attributes void Nearest##suffix(double const* distances, int components, bool firstStands,      \
+                                  double* nearest) {                                              \
+    NearestBody(distances, components, firstStands, nearest);                                     \
   }
 
 // The AVX2 set and its run-time choice exist on x86-64 only, and not in a
@@ -328,6 +346,7 @@ bool MakeKernels(KernelSet set, Kernels* kernels) {
     k.columnSums = ColumnSumsPortable;
     k.within = WithinPortable;
     k.normalise = NormalisePortable;
+    k.nearest = NearestPortable;
     *kernels = k;
     return true;
   }
@@ -343,6 +362,7 @@ bool MakeKernels(KernelSet set, Kernels* kernels) {
   k.columnSums = ColumnSumsAvx2;
   k.within = WithinAvx2;
   k.normalise = NormaliseAvx2;
+  k.nearest = NearestAvx2;
   *kernels = k;
   return true;
 #else
@@ -401,6 +421,11 @@ void BlockExp(Kernels const& kernels, double* values) {
 
 void BlockColumnSums(Kernels const& kernels, double const* p, int components, double* sums) {
   kernels.columnSums(p, components, sums);
+}
+
+void BlockNearest(Kernels const& kernels, double const* distances, int components, bool firstStands,
+                  double* nearest) {
+  kernels.nearest(distances, components, firstStands, nearest);
 }
 
 bool BlockWithin(Kernels const& kernels, double const* values, double low, double high) {

@@ -53,6 +53,7 @@ struct Kernels {
   void (*columnSums)(double const*, int, double*);
   bool (*within)(double const*, double, double);
   void (*normalise)(double*, int, double const*, double const*, double);
+  void (*nearest)(double const*, int, bool, double*);
 };
 
 // Puts the kernels of set into *kernels; false, leaving it as it is, when
@@ -103,6 +104,15 @@ void BlockColumnSums(Kernels const& kernels, double const* p, int components, do
 // Whether none of the kBlockVectors values of a block is below low or above
 // high (a NaN is neither).
 bool BlockWithin(Kernels const& kernels, double const* values, double low, double high);
+
+// nearest[n] := the component of the least distance in column n of the
+// components x kBlockVectors distances, as a double, for every column n.
+// With firstStands component 0 is the first best whatever its distance,
+// otherwise the best starts at the largest finite double and component 0.
+// A component replaces the best only when strictly nearer, so ties keep the
+// lower index and a NaN never wins.
+void BlockNearest(Kernels const& kernels, double const* distances, int components, bool firstStands,
+                  double* nearest);
 
 // Turns the weighted densities p (components x kBlockVectors, with their
 // column sums) into responsibilities: column n is scaled by 1.0 / sums[n]

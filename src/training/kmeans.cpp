@@ -61,27 +61,8 @@ struct BlockScratch {
   std::vector<double> block;      // d x B, the vectors transposed
   std::vector<double> centred;    // d x B
   std::vector<double> distances;  // K x B
+  double nearest[B];              // each vector's nearest component
 };
-
-// nearest[n] := the component of the least distance in column n of
-// distances (K x B). With firstStands component 0 is the first best whatever
-// its distance, otherwise the best starts at the largest finite double and
-// component 0. A component replaces the best only when strictly nearer, so
-// ties keep the lower index.
-void PickNearest(double const* distances, int count, int K, bool firstStands, int32_t* nearest) {
-  for (int n = 0; n < count; ++n) {
-    int best = 0;
-    double bestDistance = firstStands ? distances[n] : DBL_MAX;
-    for (int c = firstStands ? 1 : 0; c < K; ++c) {
-      double const distance = distances[c * B + n];
-      if (distance < bestDistance) {
-        bestDistance = distance;
-        best = c;
-      }
-    }
-    nearest[n] = best;
-  }
-}
 
 // Assigns vectors first ... first + count - 1 to components block by block
 // into nearest. Without factors the distance is Euclidean: the diagonal form
@@ -113,8 +94,9 @@ void Assign(TrainingContext const& context, Data const& data, size_t first, size
             BlockDiagonalDistances(kernels, t.block.data(), d, model.components[c]->mean.data,
                                    ones.data(), out);
         }
-        PickNearest(t.distances.data(), inBlock, K, factors != nullptr,
-                    nearest + static_cast<size_t>(b) * B);
+        BlockNearest(kernels, t.distances.data(), K, factors != nullptr, t.nearest);
+        int32_t* out = nearest + static_cast<size_t>(b) * B;
+        for (int n = 0; n < inBlock; ++n) out[n] = static_cast<int32_t>(t.nearest[n]);
       },
       workers);
 }
