@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 #include <functional>
+#include <memory>
 #include <new>
 
 #include "data/parsedlines.h"
@@ -24,7 +25,8 @@ bool ReadWindows(FILE* file, DataStream& stream, VectorCollector& collector,
   off_t const rest = fstat(fileno(file), &status) == 0 ? status.st_size - position : 0;
   size_t const room = static_cast<size_t>(std::clamp<off_t>(rest + 1, 1, kWindow));
   // Two windows: the next is read while the lines of this one are parsed.
-  std::vector<char> windows[2] = {std::vector<char>(room + 1), std::vector<char>(0)};
+  // Left uninitialised: every character used is read first.
+  std::unique_ptr<char[]> windows[2] = {std::unique_ptr<char[]>(new char[room + 1]), nullptr};
   std::vector<WindowPiece> pieces = WindowPieces();
   std::vector<double const*> accepted;
   // An accepted vector is counted at once, and copied out with the others
@@ -36,10 +38,11 @@ bool ReadWindows(FILE* file, DataStream& stream, VectorCollector& collector,
     return true;
   };
   int lines = 0;  // the lines judged so far
-  size_t size = fread(windows[0].data(), 1, room, file);
+  size_t size = fread(windows[0].get(), 1, room, file);
+  windows[0][size] = '\0';  // the one character behind what was read that is looked at
   bool failed = ferror(file);
   for (int current = 0; !failed; current = 1 - current) {
-    char* const window = windows[current].data();
+    char* const window = windows[current].get();
     bool const last = size < room;
     // The window ends behind its last line feed, or at the end of the input.
     size_t end = size;
@@ -55,8 +58,8 @@ bool ReadWindows(FILE* file, DataStream& stream, VectorCollector& collector,
     size_t const kept = size - end;
     char* next = nullptr;
     if (!last) {
-      windows[1 - current].resize(room + 1);
-      next = windows[1 - current].data();
+      if (!windows[1 - current]) windows[1 - current].reset(new char[room + 1]);
+      next = windows[1 - current].get();
       memcpy(next, window + end, kept);
     }
     // The last line of the input needs a terminator behind its last number.
@@ -69,6 +72,7 @@ bool ReadWindows(FILE* file, DataStream& stream, VectorCollector& collector,
     if (next) {
       readNext = [&] {
         nextSize = kept + fread(next + kept, 1, room - kept, file);
+        next[nextSize] = '\0';
         failed = ferror(file);
       };
     }
