@@ -30,13 +30,11 @@ TEST_F(ModelTest, ScoresAreMixfitsEvaluationAndClassesTheLargestPosteriors) {
       words.insert(words.end(), c.begin() + 2, c.end());
       return Out(words, {}, model_program);
     };
-    auto table = [&](const char* command) {
-      return Table(run({command, "-m", model, "-i", c[0]}));
-    };
     EXPECT_EQ(run({"score", "-m", model, "-i", c[0], "--average"}),
               run({"-i", c[0], "-s", model, "-o", "x", "-I", "0"}, false));
-    auto const scores = table("score"), classes = table("classify"),
-               posteriors = table("posteriors");
+    auto const scores = Table(run({"score", "-m", model, "-i", c[0]}));
+    auto const classes = Table(run({"classify", "-m", model, "-i", c[0]}));
+    auto const posteriors = Table(run({"posteriors", "-m", model, "-i", c[0]}));
     double sum = 0.0;
     for (const std::vector<double>& row : scores) sum += row.at(0);
     EXPECT_NEAR(sum / scores.size(),
