@@ -41,7 +41,8 @@ TEST(EMStepTest, FarVectorsAndUnusableCovariances) {
 // A component is usable when its covariance is, whatever the size of its
 // determinant: then its inverse factor is the real one and its log
 // normaliser finite, and a determinant that is no normal double sends the
-// model to the log domain. The normaliser is sqrt(det) (2 pi)^(d/2), or 0.
+// model to the log domain. Outside it the normaliser, sqrt(det) (2 pi)^(d/2),
+// shows in the log likelihood at the mean; an unusable one is 0.
 TEST(SetupTest, UsableComponentsAndTheirNormalisers) {
   double const twoPi = 6.283185307179586;
   struct Case {
@@ -81,7 +82,6 @@ TEST(SetupTest, UsableComponentsAndTheirNormalisers) {
     double const determinant =
         c.type == D ? std::pow(c.variance, c.d)
                     : std::pow(c.variance - c.off, c.d - 1) * (c.variance + (c.d - 1) * c.off);
-    double const normaliser = std::sqrt(determinant) * std::pow(twoPi, 0.5 * c.d);
     if (!c.usable) {
       EXPECT_EQ(workspace.cache[0].first, 0.0);
       EXPECT_EQ(workspace.logNormalisers[0], kInf);
@@ -91,8 +91,6 @@ TEST(SetupTest, UsableComponentsAndTheirNormalisers) {
       EXPECT_EQ(L, kLogTiny);
       continue;
     }
-    double const first = std::isfinite(normaliser) ? normaliser : 0.0;
-    EXPECT_NEAR(workspace.cache[0].first, first, 1e-15 * first);
     double const logNormaliser =
         0.5 * (c.type == D ? c.d * std::log(c.variance) : std::log(determinant)) +
         0.5 * c.d * std::log(twoPi);
