@@ -1,9 +1,8 @@
 // The MPI build run by mpirun with 1 to 4 ranks on one machine: the same
 // outcome as one process. Every run's standard error is rank 0's alone
 // (mpirun -q adds nothing of its own).
-#include <cctype>
+#include <cstdio>
 #include <sstream>
-#include <thread>
 
 #include "cli/run_program.h"
 #include "support/files.h"
@@ -14,10 +13,11 @@ namespace {
 // mpirun with the given number of ranks.
 ProgramResult RunAt(int ranks, std::vector<std::string> arguments,
                     char const* program = MIXFIT_BINARY,
-                    std::string const& setting = "MIXFIT_SEED=5") {
+                    std::string const& setting = "MIXFIT_SEED=5",
+                    std::function<void(int)> const& started = nullptr) {
   // Open MPI refuses root, as CI runs, without these.
   RunSettings const settings{
-      {setting, "OMPI_ALLOW_RUN_AS_ROOT=1", "OMPI_ALLOW_RUN_AS_ROOT_CONFIRM=1"}};
+      {setting, "OMPI_ALLOW_RUN_AS_ROOT=1", "OMPI_ALLOW_RUN_AS_ROOT_CONFIRM=1"}, 0, -1, started};
   if (ranks == 0) return RunProgram(program, arguments, settings);
   arguments.insert(arguments.begin(),
                    {"-q", "--oversubscribe", "-np", std::to_string(ranks), program});
@@ -33,11 +33,10 @@ ProgramResult RunAt(int ranks, std::vector<std::string> arguments,
   for (int i = 0; first >> x; ++i) {
     if (!(second >> y)) return ::testing::AssertionFailure() << "shorter at token " << i;
     double const u = strtod(x.c_str(), nullptr), v = strtod(y.c_str(), nullptr);
-    std::string const shown = x.substr(0, x.find_first_of("eE"));
-    size_t const lead = std::min(shown.size(), shown.find_first_of("123456789"));
-    long const digits = std::count_if(shown.begin() + lead, shown.end(), ::isdigit);
+    char shown[32];  // the number as printed with 6 significant digits
+    snprintf(shown, sizeof shown, "%g", u);
     double allowed = 1e-9 * std::max(1.0, std::fabs(u));
-    if (digits <= 6 && u != 0.0)
+    if (x == shown && u != 0.0)
       allowed = std::max(allowed, 1.001 * std::pow(10.0, std::floor(std::log10(std::fabs(u))) - 5));
     if (x != y && !(std::fabs(u - v) <= allowed))
       return ::testing::AssertionFailure() << "token " << i << ": " << x << " against " << y;
@@ -58,38 +57,6 @@ TEST_F(RanksTest, SameOutcomeAsOneProcess) {
   ASSERT_EQ(set.storage.Write(data.c_str()), 0);
   ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
   ASSERT_EQ(RunAt(0, {"-i", data, "-o", start, "-c", "3", "-f", "-I", "3"}).status, 0);
-  // Runs the program alone and at 1 to 4 ranks: every run ends with the
-  // given status, the same output (but for the time taken) and messages; the
-  // model, where one process writes it, the same bytes at 1 rank and the same
-  // numbers at more; none where one process writes none. An input read from
-  // the pipe gets the data anew for every run.
-  auto const expectAsAlone = [&](std::vector<std::string> const& arguments, int status,
-                                 char const* program) {
-    auto const run = [&](int ranks) {
-      std::remove(model.c_str());  // whatever a run before left
-      std::thread writer;
-      if (std::count(arguments.begin(), arguments.end(), pipe))
-        writer = std::thread([&] { std::ofstream(pipe) << ReadFile(data); });
-      ProgramResult result = RunAt(ranks, arguments, program);
-      if (writer.joinable()) writer.join();
-      result.out = Masked(result.out);
-      return result;
-    };
-    ProgramResult const alone = run(0);
-    ASSERT_EQ(alone.status, status) << testing::PrintToString(arguments) << alone.err;
-    std::string const written = ReadFile(model);
-    for (int ranks = 1; ranks <= 4; ++ranks) {
-      SCOPED_TRACE(std::to_string(ranks) + " ranks, " + testing::PrintToString(arguments));
-      ProgramResult const result = run(ranks);
-      EXPECT_EQ(result.status, status);
-      EXPECT_EQ(result.err, alone.err);
-      EXPECT_EQ(result.out, alone.out);
-      EXPECT_EQ(Exists(model), !written.empty());
-      std::string const again = ReadFile(model);
-      EXPECT_TRUE(ranks > 1 ? CloseModels(written, again)
-                            : testing::AssertionResult(again == written) << "other bytes");
-    }
-  };
   // The clusters with line n replaced by the text, for each "n text".
   auto const faulty = [&](std::string const& name, std::vector<std::string> const& faults) {
     std::istringstream in(ReadFile(data));
@@ -112,12 +79,10 @@ TEST_F(RanksTest, SameOutcomeAsOneProcess) {
     int status;
     char const* program = MIXFIT_BINARY;
   } const cases[] = {
-      {{"-i", data, "-o", model, "-c", "3", "-r", "2", "-I", "12", "--verbose"}, 0},
       {{"-i", data, "-o", model, "-c", "3", "-f", "-r", "2,5", "-I", "12", "--verbose"}, 0},
       {{"-i", data, "-o", model, "-c", "3", "-r", "2,5,no", "-t", "1e-4"}, 0},
-      {{"-i", data, "-o", model, "-s", start, "-I", "8"}, 0},
       // An input that cannot be seeked, read by rank 0 and handed out.
-      {{"-i", pipe, "-o", model, "-c", "3", "-r", "2", "-I", "12"}, 0},
+      {{"-i", pipe, "-o", model, "-c", "3", "-r", "2", "-I", "12", "--verbose"}, 0},
       // Faulty lines in several ranks' shares: reported once, in file order,
       // with their line numbers in the file; the fifth of a kind stops the
       // run wherever it lies. The first vector fixes the dimension for all
@@ -134,7 +99,6 @@ TEST_F(RanksTest, SameOutcomeAsOneProcess) {
       // The model commands score each vector on its own rank and sum the
       // scores on rank 0 in data order: the same bytes.
       {{"score", "-m", start, "-i", data, "--average"}, 0, MIXFIT_MODEL_BINARY},
-      {{"classify", "-m", start, "-i", data}, 0, MIXFIT_MODEL_BINARY},
       {{"posteriors", "-m", start, "-i", data}, 0, MIXFIT_MODEL_BINARY},
       {{"info", "-m", start, "-i", data}, 0, MIXFIT_MODEL_BINARY},
       {{"sample", "-m", start, "-n", "5"}, 0, MIXFIT_MODEL_BINARY},
@@ -147,7 +111,35 @@ TEST_F(RanksTest, SameOutcomeAsOneProcess) {
       {{"score", "-m", start, "-i", comments}, 2, MIXFIT_MODEL_BINARY},
       {{"-i", comments, "-o", model, "-s", start, "-I", "0"}, 2},
   };
-  for (Case const& c : cases) expectAsAlone(c.arguments, c.status, c.program);
+  // Runs each alone and at 1 to 4 ranks: every run ends with the given
+  // status, the same output (but for the time taken) and messages; the
+  // model, where one process writes it, the same bytes at 1 rank and the
+  // same numbers at more; none where one process writes none. An input read
+  // from the pipe gets the data anew for every run.
+  for (Case const& c : cases) {
+    ProgramResult alone;
+    std::string written;
+    auto const feed = [&](int) {
+      if (std::count(c.arguments.begin(), c.arguments.end(), pipe))
+        std::ofstream(pipe) << ReadFile(data);
+    };
+    for (int ranks = 0; ranks <= 4; ++ranks) {
+      SCOPED_TRACE(std::to_string(ranks) + " ranks, " + testing::PrintToString(c.arguments));
+      std::remove(model.c_str());  // whatever a run before left
+      ProgramResult const result = RunAt(ranks, c.arguments, c.program, "MIXFIT_SEED=5", feed);
+      if (ranks == 0) {
+        alone = result;
+        written = ReadFile(model);
+      }
+      EXPECT_EQ(result.status, c.status) << result.err;
+      EXPECT_EQ(result.err, alone.err);
+      EXPECT_EQ(Masked(result.out), Masked(alone.out));
+      EXPECT_EQ(Exists(model), !written.empty());
+      std::string const again = ReadFile(model);
+      EXPECT_TRUE(ranks > 1 ? CloseModels(written, again)
+                            : testing::AssertionResult(again == written) << "other bytes");
+    }
+  }
 #ifdef MIXFIT_FAULT_INJECTION
   // A rank that fails to read its share ends the run on every rank: status
   // 2, the data error once, no model.

@@ -5,6 +5,7 @@
 // that a change of structure or speed cannot change a result unnoticed.
 // MIXFIT_RECORD=1 writes the files afresh.
 
+#include <tuple>
 #include <utility>
 
 #include "cli/run_program.h"
@@ -12,18 +13,13 @@
 
 namespace {
 
-struct Recorded {
-  const char* name;
-  const char* seed;
-  std::vector<std::string> arguments;  // besides -o
-};
-
 using ReferenceTest = ScratchDirectory;
 
 TEST_F(ReferenceTest, RunsGiveTheRecordedBytes) {
   const std::string generated = kReference + "generated.txt";
   const std::string start = kReference + "faithful-full.model";
-  const Recorded runs[] = {
+  // Each run's name, MIXFIT_SEED and arguments besides -o.
+  const std::tuple<const char*, const char*, std::vector<std::string>> runs[] = {
       {"faithful-full", "1", {"-i", kFaithful, "-c", "2", "-f", "-r", "5", "--verbose"}},
       {"faithful-diagonal-trace",
        "2",
@@ -39,18 +35,17 @@ TEST_F(ReferenceTest, RunsGiveTheRecordedBytes) {
       {"help", "", {"-i", "missing", "--help", "-c", "0"}},
   };
   const bool record = std::getenv("MIXFIT_RECORD") != nullptr;
-  for (const Recorded& run : runs) {
-    SCOPED_TRACE(run.name);
-    std::vector<std::string> arguments = run.arguments;
+  for (auto [name, seed, arguments] : runs) {
+    SCOPED_TRACE(name);
     std::string model = Path("model.txt");
     arguments.insert(arguments.end(), {"-o", model});
-    ProgramResult result = RunMixfit(arguments, {{std::string("MIXFIT_SEED=") + run.seed}});
+    ProgramResult result = RunMixfit(arguments, {{std::string("MIXFIT_SEED=") + seed}});
     std::pair<const char*, std::string> const files[] = {
         {".out", Masked(result.out)},
         {".err", Masked(result.err)},
         {".model", Exists(model) ? ReadFile(model) : "(none)"}};
     for (const auto& [suffix, contents] : files) {
-      std::string path = kReference + run.name + suffix;
+      std::string path = kReference + name + suffix;
       if (record) std::ofstream(path, std::ios::binary) << contents;
       EXPECT_EQ(contents, ReadFile(path)) << path;
     }

@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -21,9 +22,8 @@ ProgramResult RunProgram(const char* program, const std::vector<std::string>& ar
   words.insert(words.end(), arguments.begin(), arguments.end());
   for (char** entry = environ; *entry != nullptr; ++entry) {
     std::string text = *entry, name = text.substr(0, text.find('=') + 1);
-    bool replaced = false;
-    for (const std::string& own : settings.environment) replaced |= own.rfind(name, 0) == 0;
-    if (!replaced) environment.push_back(text);
+    auto const replaces = [&](const std::string& own) { return own.rfind(name, 0) == 0; };
+    if (std::none_of(environment.begin(), environment.end(), replaces)) environment.push_back(text);
   }
   std::vector<char*> argv, envp;
   for (auto [texts, pointers] : {std::pair(&words, &argv), std::pair(&environment, &envp)}) {
@@ -35,18 +35,13 @@ ProgramResult RunProgram(const char* program, const std::vector<std::string>& ar
   pid_t pid = out && err ? fork() : -1;
   if (pid == 0) {  // only calls that are safe between fork and exec
     int in = open("/dev/null", O_RDONLY);
-    rlim_t bytes = static_cast<rlim_t>(settings.address_space_bytes);
-    rlim_t size = static_cast<rlim_t>(settings.file_size_bytes);
+    rlim_t const bytes = settings.address_space_bytes, size = settings.file_size_bytes;
     struct rlimit limit = {bytes, bytes}, size_limit = {size, size};
     // The signals a test sends at their default actions; a file-size limit
     // makes writes fail rather than end the process.
-    struct sigaction action = {};
-    action.sa_handler = SIG_DFL;
-    for (int number : {SIGINT, SIGTERM, SIGHUP, SIGXFSZ}) {
-      if (number == SIGXFSZ) action.sa_handler = SIG_IGN;
-      if (sigaction(number, &action, nullptr) != 0) _exit(127);
-    }
-    if (prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || in < 0 || dup2(in, 0) < 0 ||
+    if (signal(SIGINT, SIG_DFL) == SIG_ERR || signal(SIGTERM, SIG_DFL) == SIG_ERR ||
+        signal(SIGHUP, SIG_DFL) == SIG_ERR || signal(SIGXFSZ, SIG_IGN) == SIG_ERR ||
+        prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || in < 0 || dup2(in, 0) < 0 ||
         dup2(fileno(out), 1) < 0 || dup2(fileno(err), 2) < 0 ||
         (bytes > 0 && setrlimit(RLIMIT_AS, &limit) != 0) ||
         (settings.file_size_bytes >= 0 && setrlimit(RLIMIT_FSIZE, &size_limit) != 0))

@@ -12,16 +12,14 @@ namespace {
 using ThreadsTest = ScratchDirectory;
 
 TEST_F(ThreadsTest, SameBytesAtEveryThreadCount) {
-  DataSet set(4, ClusteredValues(8000, 4, 3, 31));  // six significant digits in the file
-  ASSERT_EQ(set.storage.Write(Path("clusters.txt").c_str()), 0);
-  // 2^-200 times the same: every determinant is below the normal doubles.
-  set.storage.Scale(std::ldexp(1.0, -200));
-  ASSERT_EQ(set.storage.Write(Path("tiny.txt").c_str()), 0);
   std::string const data = Path("clusters.txt"), tiny = Path("tiny.txt"),
                     start = Path("start.model"), model = Path("model.txt");
-  ASSERT_EQ(
-      RunMixfit({"-i", data, "-o", start, "-c", "3", "-f", "-I", "3"}, {{"MIXFIT_SEED=9"}}).status,
-      0);
+  DataSet set(4, ClusteredValues(8000, 4, 3, 31));  // six significant digits in the file
+  ASSERT_EQ(set.storage.Write(data.c_str()), 0);
+  // 2^-200 times the same: every determinant is below the normal doubles.
+  set.storage.Scale(std::ldexp(1.0, -200));
+  ASSERT_EQ(set.storage.Write(tiny.c_str()), 0);
+  Out({"-i", data, "-o", start, "-c", "3", "-f", "-I", "3"}, {{"MIXFIT_SEED=9"}}, false);
   std::vector<std::string> const fits[] = {
       {"-i", data, "-c", "4", "-r", "2", "-I", "12", "--verbose", "--verbose"},
       {"-i", data, "-c", "3", "-f", "-r", "2,5", "-I", "12", "--verbose", "--verbose"},
@@ -31,13 +29,11 @@ TEST_F(ThreadsTest, SameBytesAtEveryThreadCount) {
       {"-i", tiny, "-c", "4", "-r", "2", "-I", "12", "--verbose", "--verbose"},
       {"-i", tiny, "-c", "3", "-f", "-r", "2,5", "-I", "12", "--verbose", "--verbose"},
   };
-  for (std::vector<std::string> const& fit : fits) {
+  for (std::vector<std::string> fit : fits) {
     std::string one;
+    fit.insert(fit.end(), {"-o", model});
     for (std::string threads : {"1", "2", "3", "7"}) {
-      std::vector<std::string> arguments = {"-o", model};
-      arguments.insert(arguments.end(), fit.begin(), fit.end());
-      ProgramResult const run =
-          RunMixfit(arguments, {{"MIXFIT_SEED=5", "OMP_NUM_THREADS=" + threads}});
+      ProgramResult const run = RunMixfit(fit, {{"MIXFIT_SEED=5", "OMP_NUM_THREADS=" + threads}});
       ASSERT_EQ(run.status, 0) << run.err;
       std::string const all = Masked(run.out) + "\nstderr:\n" + run.err + "\nmodel:\n" +
                               (Exists(model) ? ReadFile(model) : "(none)");

@@ -30,9 +30,8 @@ int ReadText(MixtureModel& model, std::string const& text) {
   return result;
 }
 
-// RemoveSingular visits downwards and counts its removals; a move takes the
-// components, whatever the counts, and leaves the source empty.
-TEST(MixtureModelTest, RemoveSingularAndMovesKeepTheComponents) {
+// RemoveSingular visits downwards and counts its removals.
+TEST(MixtureModelTest, RemoveSingularKeepsTheOtherComponentsInOrder) {
   MixtureModel model;
   AddComponent(model, D, 0.2, {0, 0}, {0.01, 1});      // equal: singular
   AddComponent(model, F, 0.2, {0, 0}, {1, 2, 2, 1});   // not positive definite
@@ -45,12 +44,6 @@ TEST(MixtureModelTest, RemoveSingularAndMovesKeepTheComponents) {
   EXPECT_EQ(model.RemoveSingular(0.01), 4);
   ASSERT_EQ(model.count, 3);
   for (int k = 0; k < 3; ++k) EXPECT_EQ(model.components[k], kept[k]);
-  MixtureComponent** components = model.components;
-  MixtureModel target = OneDimensional({2}, {1}), moved(std::move(model));
-  target = std::move(moved);
-  EXPECT_TRUE(model.count == 0 && moved.components == nullptr);
-  EXPECT_EQ(target.components, components);
-  EXPECT_EQ(target.count, 3);
 }
 
 // A positive total scales the weights to one; a zero, negative or NaN total
@@ -63,7 +56,6 @@ TEST(MixtureModelTest, NormalizeWeightsAndLimitVariances) {
                  {0, 0, 0.5, 0.5},
                  {-1, 0.5, 0.5, 0.5},
                  {0, kNaN, 0.5, 0.5},
-                 {1e308, 1e308, 0.5, 0.5},
                  {DBL_MAX / 3, DBL_MAX, 0.25, 0.75}}) {
     MixtureModel model = OneDimensional({0, 1}, {1, 1});
     for (int k = 0; k < 2; ++k) model.components[k]->weight = c[k];
@@ -71,12 +63,14 @@ TEST(MixtureModelTest, NormalizeWeightsAndLimitVariances) {
     EXPECT_DOUBLE_EQ(model.components[0]->weight, c[2]) << c[0];
     EXPECT_DOUBLE_EQ(model.components[1]->weight, c[3]) << c[0];
   }
-  // Add adds the other's weight, mean and covariance times the factor.
+  // Add adds the other's weight, mean and covariance times the factor, +=
+  // them as they are: 0.5 + 0.25 + 0.5, 1 + 1 + 2 and 3 + 2 + 4.
   MixtureModel model = OneDimensional({1, 2}, {3, 4});
-  model.components[0]->Add(*model.components[1], 0.5);
-  MixtureComponent const& sum = *model.components[0];
+  MixtureComponent& sum = *model.components[0];
+  sum.Add(*model.components[1], 0.5);
+  sum += *model.components[1];
   EXPECT_EQ(std::vector<double>({sum.weight, sum.mean(0, 0), sum.covariance(0, 0)}),
-            std::vector<double>({0.75, 2, 5}));
+            std::vector<double>({1.25, 4, 9}));
   model = MixtureModel();
   AddComponent(model, D, 0.5, {0, 0, 0}, {0.5, 5, kNaN});
   AddComponent(model, F, 0.5, {0, 0, 0}, {0.5, 0.9, 0, 0.9, kNaN, 0, 0, 0, 2});
@@ -278,20 +272,19 @@ TEST(DistanceTest, LogDeterminantsAndBhattacharyyaAtAnyScale) {
       determinants[k] = static_cast<double>(v.Determinant());
     }
     MixtureComponent const &first = *model.components[0], &second = *model.components[1];
+    // Where the determinants are normal numbers, both forms agree.
     bool const normal = std::isnormal(determinants[0]) && std::isnormal(determinants[1]);
     for (bool withWeights : {false, true}) {
       double const distance = first.BhattacharyyaDistanceLog(second, logDeterminants[0],
                                                              logDeterminants[1], withWeights);
       EXPECT_NEAR(distance, closedForm - (withWeights ? lnWeights : 0), 1e-12) << withWeights;
-      // Where the determinants are normal numbers, both forms agree.
       EXPECT_NEAR(normal ? first.BhattacharyyaDistance(second, determinants[0], determinants[1],
                                                        withWeights)
                          : distance,
-                  distance, 1e-14)
-          << withWeights;
+                  distance, 1e-14);
     }
-    double const fromCovariances = first.Distance(second, CD_BHATTACHARYYA);
-    EXPECT_NEAR(normal ? fromCovariances : closedForm, closedForm, 1e-14);
+    double const fromCovariances = normal ? first.Distance(second, CD_BHATTACHARYYA) : closedForm;
+    EXPECT_NEAR(fromCovariances, closedForm, 1e-14);
   }
   // A ratio below DBL_MIN, from inconsistent determinants, is floored in
   // both forms alike.

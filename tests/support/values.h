@@ -46,15 +46,13 @@ inline bool SameBits(Matrix const& a, Matrix const& b) {
 }
 
 inline bool SameBits(MixtureModel const& a, MixtureModel const& b) {
-  if (a.count != b.count) return false;
-  for (int k = 0; k < a.count; ++k) {
-    MixtureComponent const& x = *a.components[k];
-    MixtureComponent const& y = *b.components[k];
-    if (x.type != y.type || !SameBits(x.weight, y.weight) || !SameBits(x.mean, y.mean) ||
-        !SameBits(x.covariance, y.covariance))
-      return false;
+  bool same = a.count == b.count;
+  for (int k = 0; same && k < a.count; ++k) {
+    MixtureComponent const &x = *a.components[k], &y = *b.components[k];
+    same = x.type == y.type && SameBits(x.weight, y.weight) && SameBits(x.mean, y.mean) &&
+           SameBits(x.covariance, y.covariance);
   }
-  return true;
+  return same;
 }
 
 // Appends a component with the given values (covariance: d variances or
@@ -135,37 +133,28 @@ inline MixtureModel StartingModel(Data const& data, int K, double spread,
 }
 
 // ln of the mixture density of x under model, worked out independently of
-// the library: in long double and in the log domain, each full covariance
-// factored here by its own Cholesky decomposition.
+// the library: in long double and in the log domain, each covariance (a
+// diagonal one as a full one) factored here by its own Cholesky decomposition.
 inline double ReferenceLogDensity(double const* x, MixtureModel const& model) {
   std::vector<long double> terms;
   for (int k = 0; k < model.count; ++k) {
     MixtureComponent const& c = *model.components[k];
     int const d = c.mean.columns;
-    double const* m = c.mean.data;
     double const* s = c.covariance.data;
     long double logDeterminant = 0, distance = 0;
-    if (c.type == MM_COV_DIAGONAL) {
-      for (int j = 0; j < d; ++j) {
-        long double const e = static_cast<long double>(x[j]) - m[j];
-        logDeterminant += std::log(static_cast<long double>(s[j]));
-        distance += e * e / s[j];
+    std::vector<long double> L(static_cast<size_t>(d) * d, 0), y(d);
+    for (int i = 0; i < d; ++i) {
+      for (int j = 0; j <= i; ++j) {
+        long double sum = c.type == MM_COV_FULL ? s[i * d + j] : i == j ? s[i] : 0;
+        for (int q = 0; q < j; ++q) sum -= L[i * d + q] * L[j * d + q];
+        L[i * d + j] = i == j ? std::sqrt(sum) : sum / L[j * d + j];
       }
-    } else {
-      std::vector<long double> L(static_cast<size_t>(d) * d, 0), y(d);
-      for (int i = 0; i < d; ++i) {
-        for (int j = 0; j <= i; ++j) {
-          long double sum = s[i * d + j];
-          for (int q = 0; q < j; ++q) sum -= L[i * d + q] * L[j * d + q];
-          L[i * d + j] = i == j ? std::sqrt(sum) : sum / L[j * d + j];
-        }
-        logDeterminant += 2 * std::log(L[i * d + i]);
-        // Forward substitution: L y = x - m, so the distance is |y|^2.
-        long double e = static_cast<long double>(x[i]) - m[i];
-        for (int q = 0; q < i; ++q) e -= L[i * d + q] * y[q];
-        y[i] = e / L[i * d + i];
-        distance += y[i] * y[i];
-      }
+      logDeterminant += 2 * std::log(L[i * d + i]);
+      // Forward substitution: L y = x - mean, so the distance is |y|^2.
+      long double e = static_cast<long double>(x[i]) - c.mean.data[i];
+      for (int q = 0; q < i; ++q) e -= L[i * d + q] * y[q];
+      y[i] = e / L[i * d + i];
+      distance += y[i] * y[i];
     }
     terms.push_back(std::log(static_cast<long double>(c.weight)) - 0.5L * logDeterminant -
                     0.5L * d * std::log(2 * 3.14159265358979323846264338327950288L) -

@@ -21,16 +21,10 @@ std::vector<Kernels> Sets() {
   return sets;
 }
 
-class BlockKernelsTest : public testing::Test {
- protected:
-  std::vector<Kernels> const sets = Sets();
-};
-
-TEST_F(BlockKernelsTest, KernelsRepeatTheScalarArithmeticBitForBit) {
+TEST(BlockKernelsTest, KernelsRepeatTheScalarArithmeticBitForBit) {
   std::mt19937_64 generator(7);
   std::normal_distribution<double> normal(0.0, 3.0);
-  for (Kernels const& k : sets) {
-    int const set = k.set * 10 + k.expLanes;
+  for (Kernels const& k : Sets()) {
     // Distances four rows at a time and the rows left over: every d from 1
     // to 9. The factor has awkward magnitudes and garbage above the diagonal.
     for (int d = 1; d <= 9; ++d) {
@@ -46,7 +40,7 @@ TEST_F(BlockKernelsTest, KernelsRepeatTheScalarArithmeticBitForBit) {
       BlockCholeskyDistances(k, block.data(), d, &rows[d], factor.data, centred.data(), out.data());
       for (int n = 0; n < kBlockVectors; ++n)
         ASSERT_TRUE(SameBits(MahalanobisChol2(&rows[n * d], &rows[d], factor), out[n]))
-            << "set " << set << ", d " << d << ", vector " << n;
+            << "set " << k.set * 10 + k.expLanes << ", d " << d << ", vector " << n;
     }
     // Moments add each vector's term in data order: with terms of very
     // different magnitudes any other order rounds differently.
@@ -62,14 +56,15 @@ TEST_F(BlockKernelsTest, KernelsRepeatTheScalarArithmeticBitForBit) {
           expected[k * width + w] += p[k * kBlockVectors + n] * s[n * width + w];
     BlockMoments(k, acc.data(), components, width, p.data(), s.data(), count);
     for (int i = 0; i < components * width; ++i)
-      ASSERT_TRUE(SameBits(expected[i], acc[i])) << "set " << set << ", element " << i;
+      ASSERT_TRUE(SameBits(expected[i], acc[i]))
+          << "set " << k.set * 10 + k.expLanes << ", element " << i;
   }
 }
 
 // Densities over the whole range of exp's argument, down to where it
 // underflows and past it, with a normaliser small enough to overflow some:
 // the library's exp and the AVX2 set's own give the same bits.
-TEST_F(BlockKernelsTest, DensitiesAreTheScalarOnesBitForBit) {
+TEST(BlockKernelsTest, DensitiesAreTheScalarOnesBitForBit) {
   std::mt19937_64 generator(11);
   std::uniform_real_distribution<double> uniform(0.0, 2200.0);
   std::vector<double> distances(64 * kBlockVectors), out(kBlockVectors);
@@ -77,14 +72,13 @@ TEST_F(BlockKernelsTest, DensitiesAreTheScalarOnesBitForBit) {
   double const edges[] = {0.0,    1e-300, 0x1p-53, 0x1.0000000000001p-53, 1024.0, 2048.0, 1490.2,
                           1490.4, 1416.8, kInf};
   std::copy(std::begin(edges), std::end(edges), distances.begin());
-  for (Kernels const& k : sets) {
-    int const set = k.set * 10 + k.expLanes;
+  for (Kernels const& k : Sets()) {
     for (double normaliser : {2.5, 1e-300}) {
       for (size_t first = 0; first < distances.size(); first += kBlockVectors) {
         BlockWeightedDensities(k, &distances[first], 0.3, normaliser, out.data());
         for (int n = 0; n < kBlockVectors; ++n)
           ASSERT_TRUE(SameBits(0.3 * ProbabilityDensity(distances[first + n], normaliser), out[n]))
-              << "set " << set << ", distance " << distances[first + n];
+              << "set " << k.set * 10 + k.expLanes << ", distance " << distances[first + n];
       }
     }
   }
@@ -93,7 +87,7 @@ TEST_F(BlockKernelsTest, DensitiesAreTheScalarOnesBitForBit) {
 // The AVX2 set exists on x86-64 only, unless the build asks for the
 // portable set alone, and is the best exactly when the processor has it;
 // asking for a set the processor lacks changes nothing.
-TEST_F(BlockKernelsTest, TheAvx2SetExistsOnX86WithoutThePortableOption) {
+TEST(BlockKernelsTest, TheAvx2SetExistsOnX86WithoutThePortableOption) {
 #if defined(__x86_64__) && !defined(MIXFIT_PORTABLE)
   bool const built = true;
   __builtin_cpu_init();
@@ -104,7 +98,7 @@ TEST_F(BlockKernelsTest, TheAvx2SetExistsOnX86WithoutThePortableOption) {
   EXPECT_TRUE(KernelSetBuilt(KERNELS_PORTABLE));
   EXPECT_EQ(KernelSetBuilt(KERNELS_AVX2), built);
   EXPECT_EQ(BestKernels().set, avx2 ? KERNELS_AVX2 : KERNELS_PORTABLE);
-  Kernels unchanged = sets[0];
+  Kernels unchanged = Sets()[0];
   EXPECT_EQ(MakeKernels(KERNELS_AVX2, &unchanged), avx2);
   EXPECT_EQ(unchanged.set, avx2 ? KERNELS_AVX2 : KERNELS_PORTABLE);
 }

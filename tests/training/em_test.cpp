@@ -1,8 +1,6 @@
 #include "training/em.h"
 
 #include <cfloat>
-#include <iterator>
-#include <sstream>
 
 #include "support/values.h"
 
@@ -25,12 +23,7 @@ TEST(EMStepTest, FarVectorsAndUnusableCovariances) {
   EXPECT_NEAR(updated.components[1]->weight, (1 - r0 + 1) / 2, 1e-15);
   EXPECT_EQ(updated.components[0]->mean.data[0], 0.0);
   EXPECT_NEAR(updated.components[1]->mean.data[0], 1000.0 / (2 - r0), 1e-10);
-  EXPECT_NEAR(emLogLikelihood(far.data, model), L, 1e-15 * std::fabs(L));
   EXPECT_EQ(emLogLikelihood(far.data, MixtureModel()), kLogTiny);
-  // One component alone, too.
-  double const lone = -0.5 * std::log(6.283185307179586) - 0.5 * 1000.0 * 1000.0;
-  EXPECT_NEAR(emLogLikelihood(far.data, OneDimensional({0.0}, {1.0})),
-              0.5 * (-0.5 * std::log(6.283185307179586) + lone), 1e-15 * std::fabs(lone));
   MixtureModel unusable = OneDimensional({0.0, 1.0}, {0.0, -1.0});
   EXPECT_EQ(emMonolithicEMStep(unusable, far.data, updated, true), kLogTiny);
   EXPECT_EQ(updated.components[0]->weight, 0.5);
@@ -48,7 +41,8 @@ TEST(EMStepTest, FarVectorsAndUnusableCovariances) {
 // A component is usable when its covariance is, whatever the size of its
 // determinant: then its inverse factor is the real one and its log
 // normaliser finite, and a determinant that is no normal double sends the
-// model to the log domain. The normaliser is sqrt(det) (2 pi)^(d/2), or 0.
+// model to the log domain. Outside it the normaliser, sqrt(det) (2 pi)^(d/2),
+// shows in the log likelihood at the mean; an unusable one is 0.
 TEST(SetupTest, UsableComponentsAndTheirNormalisers) {
   double const twoPi = 6.283185307179586;
   struct Case {
@@ -88,7 +82,6 @@ TEST(SetupTest, UsableComponentsAndTheirNormalisers) {
     double const determinant =
         c.type == D ? std::pow(c.variance, c.d)
                     : std::pow(c.variance - c.off, c.d - 1) * (c.variance + (c.d - 1) * c.off);
-    double const normaliser = std::sqrt(determinant) * std::pow(twoPi, 0.5 * c.d);
     if (!c.usable) {
       EXPECT_EQ(workspace.cache[0].first, 0.0);
       EXPECT_EQ(workspace.logNormalisers[0], kInf);
@@ -98,8 +91,6 @@ TEST(SetupTest, UsableComponentsAndTheirNormalisers) {
       EXPECT_EQ(L, kLogTiny);
       continue;
     }
-    double const first = std::isfinite(normaliser) ? normaliser : 0.0;
-    EXPECT_NEAR(workspace.cache[0].first, first, 1e-15 * first);
     double const logNormaliser =
         0.5 * (c.type == D ? c.d * std::log(c.variance) : std::log(determinant)) +
         0.5 * c.d * std::log(twoPi);
@@ -109,36 +100,6 @@ TEST(SetupTest, UsableComponentsAndTheirNormalisers) {
     // The real inverse factor, not a neutral one.
     double const inverse = c.type == D ? 1.0 / c.variance : 1.0 / std::sqrt(c.variance);
     EXPECT_NEAR(factor.data[0], inverse, 1e-15 * inverse);
-  }
-}
-
-// Both loops trace one value per step, never decreasing, and return the model
-// of the last value and that value; a run repeats exactly.
-TEST(EMLoopTest, TraceRisesAndTheResultIsTheLastTracedModel) {
-  DataStorage faithful;
-  ASSERT_EQ(faithful.Read((std::string(MIXFIT_SOURCE_DIR) + "/examples/faithful.txt").c_str()), 0);
-  Data data(faithful);
-  data.Map(0, faithful.rows);
-  Matrix const floor = Row({1e-3, 1e-3});
-  MixtureModel start;
-  AddComponent(start, D, 0.5, {2, 55}, {1, 100});
-  AddComponent(start, F, 0.5, {4.5, 80}, {1, 0, 0, 100});
-  for (bool threshold : {false, true}) {
-    auto const fit = [&](MixtureModel& model, bool verbose) {
-      return threshold ? ExpectationMaximization(model, data, floor, 1e-4, verbose)
-                       : ExpectationMaximization(model, data, floor, 7, verbose);
-    };
-    MixtureModel model(start), again(start);
-    testing::internal::CaptureStdout();
-    double const L = fit(model, true);
-    std::istringstream lines(testing::internal::GetCapturedStdout());
-    std::vector<double> trace{std::istream_iterator<double>(lines), {}};
-    EXPECT_FALSE(emNumericalProblems());
-    EXPECT_TRUE(threshold ? trace.size() > 2 : trace.size() == 7) << trace.size();
-    EXPECT_TRUE(std::is_sorted(trace.begin(), trace.end()));
-    EXPECT_EQ(L, emLogLikelihood(data, model));
-    EXPECT_NEAR(L, trace.back(), 1e-5 * std::fabs(L));
-    EXPECT_TRUE(SameBits(L, fit(again, false)) && SameBits(again, model));
   }
 }
 

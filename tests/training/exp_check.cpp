@@ -4,7 +4,7 @@
 // (0, 709.8], some in [-1045.2, -745.2] and some of random magnitude from
 // 2^-60 to 2^10. Exits with 1 when any result differs, 77 (skipped) when
 // the build or the processor lacks the function.
-#include <chrono>
+#include <algorithm>
 #include <cinttypes>
 #include <cmath>
 #include <cstdint>
@@ -51,12 +51,14 @@ double Argument(std::mt19937_64& random, uint64_t i) {
   return -745.2 * u;
 }
 
-// How many of x VectorExp gives other bits for than exp; prints the first.
+// How many of x VectorExp gives other bits for than exp, plus one if it
+// wrote behind them; prints the first.
 uint64_t Compare(std::vector<double> const& x, int lanes) {
   static uint64_t shown = 0;
   std::vector<double> y = x;
-  VectorExp(y.data(), static_cast<int>(y.size()), -HUGE_VAL, lanes);
-  uint64_t different = 0;
+  y.resize(x.size() + 4, 0.0);
+  VectorExp(y.data(), static_cast<int>(x.size()), -HUGE_VAL, lanes);
+  uint64_t different = std::count(y.begin() + x.size(), y.end(), 0.0) == 4 ? 0 : 1;
   for (size_t i = 0; i < x.size(); ++i) {
     double const z = std::exp(x[i]);
     if (std::memcmp(&y[i], &z, sizeof z) == 0) continue;
@@ -77,7 +79,6 @@ int main(int argc, char** argv) {
   bool const matches = VectorExpMatchesLibrary();  // the check where kernels are chosen
   uint64_t different = 0;
   for (int lanes = VectorExpWidestLanes(); lanes >= 4; lanes /= 2) {  // the widths it has
-    auto const started = std::chrono::steady_clock::now();
     std::vector<double> x = Edges();
     uint64_t const edges = Compare(x, lanes), before = different += edges;
     std::mt19937_64 random(20261206);
@@ -86,9 +87,8 @@ int main(int argc, char** argv) {
       for (size_t i = 0; i < x.size(); ++i) x[i] = Argument(random, done + i);
       different += Compare(x, lanes);
     }
-    std::printf("%d lanes: %" PRIu64 " edges and %" PRIu64 " random arguments different, %.1f s\n",
-                lanes, edges, different - before,
-                std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count());
+    std::printf("%d lanes: %" PRIu64 " edges and %" PRIu64 " random arguments different\n", lanes,
+                edges, different - before);
   }
   std::printf("startup check: %s\n", matches ? "equal" : "DIFFERENT");
   return different == 0 && matches ? 0 : 1;
