@@ -3,6 +3,7 @@
 // and which sets a build has.
 #include "training/blocks.h"
 
+#include <cfloat>
 #include <random>
 
 #include "mixture/density.h"
@@ -58,6 +59,23 @@ TEST(BlockKernelsTest, KernelsRepeatTheScalarArithmeticBitForBit) {
     for (int i = 0; i < components * width; ++i)
       ASSERT_TRUE(SameBits(expected[i], acc[i]))
           << "set " << k.set * 10 + k.expLanes << ", element " << i;
+    // The nearest of five components, as k-means picks it one vector at a
+    // time: the lower one on ties, never a NaN.
+    std::vector<double> distances(5 * kBlockVectors), nearest(kBlockVectors);
+    for (double& x : distances) x = std::floor(std::fabs(normal(generator)));
+    distances[3 * kBlockVectors + 1] = kNaN, distances[1] = kNaN;
+    for (int c = 0; c < 5; ++c) distances[c * kBlockVectors + 2] = c ? kInf : 1e308 * 10;
+    for (bool first : {false, true}) {
+      BlockNearest(k, distances.data(), 5, first, nearest.data());
+      for (int n = 0; n < kBlockVectors; ++n) {
+        int best = 0;
+        double least = first ? distances[n] : DBL_MAX;
+        for (int c = first ? 1 : 0; c < 5; ++c)
+          if (distances[c * kBlockVectors + n] < least)
+            least = distances[c * kBlockVectors + n], best = c;
+        EXPECT_EQ(nearest[n], best) << "set " << k.set << ", vector " << n << ", " << first;
+      }
+    }
   }
 }
 
