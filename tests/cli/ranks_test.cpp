@@ -140,6 +140,13 @@ TEST_F(RanksTest, SameOutcomeAsOneProcess) {
                             : testing::AssertionResult(again == written) << "other bytes");
     }
   }
+  // fit runs in one process only: refused under several ranks, once.
+  std::remove(model.c_str());
+  ProgramResult const fit =
+      RunAt(2, {"fit", "-i", data, "-o", model, "-k", "2"}, MIXFIT_MODEL_BINARY);
+  EXPECT_EQ(fit.status, 1);
+  EXPECT_EQ(fit.err, "Error: fit runs in one process only, not under several ranks.\n");
+  EXPECT_FALSE(Exists(model));
 #ifdef MIXFIT_FAULT_INJECTION
   // A rank that fails to read its share ends the run on every rank: status
   // 2, the data error once, no model.
