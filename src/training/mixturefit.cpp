@@ -1,5 +1,6 @@
 #include "training/mixturefit.h"
 
+#include <algorithm>
 #include <cmath>
 #include <random>
 #include <utility>
@@ -143,6 +144,38 @@ MixtureModel Converted(MixtureModel const& given, CovarianceKind kind, int d) {
   return model;
 }
 
+// Replaces the values of start that options give; false when a precision
+// is not positive definite. A precision matrix's inverse is formed from its
+// Cholesky factor L as the product of the inverse factor's transpose and the
+// inverse factor.
+bool ReplaceInitialValues(MixtureModel& start, MixtureFitOptions const& options, int d) {
+  CovarianceKind const kind = options.covariance;
+  for (int k = 0; k < start.count; ++k) {
+    MixtureComponent& c = *start.components[k];
+    if (!options.initialWeights.empty()) c.weight = options.initialWeights[k];
+    if (!options.initialMeans.empty()) c.Mean(options.initialMeans.data() + k * d);
+    if (options.initialPrecisions.empty()) continue;
+    double const* p = options.initialPrecisions.data();
+    if (kind == CovarianceKind::kFull || kind == CovarianceKind::kTied) {
+      Matrix factor(d, d);
+      std::copy(p + (kind == CovarianceKind::kFull ? k * d * d : 0),
+                p + (kind == CovarianceKind::kFull ? k * d * d : 0) + d * d, factor.data);
+      double determinant;
+      if (!factor.CholeskyDecomposition(&determinant) || !factor.InvertLowerTriangular())
+        return false;
+      c.covariance = Transpose(factor) * factor;
+    } else {
+      for (int j = 0; j < d; ++j) {
+        double const precision = kind == CovarianceKind::kDiagonal ? p[k * d + j] : p[k];
+        if (!(precision > 0.0 && precision < HUGE_VAL)) return false;
+        c.covariance.data[j] = 1.0 / precision;
+      }
+    }
+    if (c.covariance.NotFinite() > 0) return false;
+  }
+  return true;
+}
+
 struct StartOutcome {
   MixtureModel model;
   double lowerBound = -HUGE_VAL;
@@ -202,6 +235,10 @@ MixtureFitResult FitMixture(Data const& data, MixtureFitOptions const& options,
       start = Converted(*options.startModel, options.covariance, d);
     else if (!DrawnStart(data, options, step, tolerance, engine, context, start))
       break;
+    if (!options.startModel && !ReplaceInitialValues(start, options, d)) {
+      result.status = MixtureFitStatus::kBadPrecisions;
+      return result;
+    }
     StartOutcome outcome;
     if (!RunStart(data, std::move(start), options, step, context, outcome)) break;
     if (s == 0 || outcome.lowerBound > result.lowerBound) {

@@ -9,6 +9,7 @@
 // the same bits at any thread count, and for a fixed seed on every run.
 
 #include <cstdint>
+#include <vector>
 
 #include "data/data.h"
 #include "mixture/mixmodel.h"
@@ -35,6 +36,11 @@ struct MixtureFitOptions {
   // When not null, the one start: this model, with the components' storage
   // made that of the covariance kind, evaluated before any M step.
   MixtureModel const* startModel = nullptr;
+  // When not empty, values that replace those of every drawn start's first
+  // M step: K weights; K x d means, row by row; the precisions (inverse
+  // covariances) in the layout of the kind: K d x d matrices (full), one
+  // (tied), K rows of d (diagonal), K values (spherical).
+  std::vector<double> initialWeights, initialMeans, initialPrecisions;
   int starts = 1;
   int maxIterations = 100;
   double tolerance = 1e-3;
@@ -46,6 +52,7 @@ enum class MixtureFitStatus {
   kFitted,
   kTooFewDistinct,  // fewer distinct vectors than components
   kStopped,         // a stop was requested
+  kBadPrecisions,   // an initial precision is not positive definite (or not finite)
 };
 
 struct MixtureFitResult {
