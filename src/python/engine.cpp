@@ -13,6 +13,7 @@
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
@@ -437,14 +438,23 @@ py::tuple Sample(long long n, std::string const& type, Array const& weights, Arr
   return py::make_tuple(X, labels);
 }
 
+// Raises the OSError (FileNotFoundError, PermissionError, ...) of errno
+// for the named file; EIO when the library left no reason.
+[[noreturn]] void RaiseFileError(std::string const& name) {
+  if (errno == 0) errno = EIO;
+  PyErr_SetFromErrnoWithFilename(PyExc_OSError, name.c_str());
+  throw py::error_already_set();
+}
+
 // The model file name as scikit-learn's arrays: the covariance type is
 // "diag" when every component is diagonal, "full" when every one is full.
 // The weights are normalised, as the program does before using a model.
 py::dict ReadModel(std::string const& name) {
   MixtureModel model;
   MixtureModelFileFormat format = MM_FF_PLAIN;
+  errno = 0;
   int const result = model.Read(name.c_str(), format);
-  if (result == MM_FILE_CANNOT_OPEN) throw std::runtime_error("cannot open " + name);
+  if (result == MM_FILE_CANNOT_OPEN) RaiseFileError(name);
   if (result != MM_FILE_OK || model.count == 0 || !UsableSolution(model, DimensionOf(model)))
     Refuse(name + " is not a usable model file");
   bool const full = model.components[0]->type == MM_COV_FULL;
@@ -460,8 +470,8 @@ py::dict ReadModel(std::string const& name) {
 void WriteModel(std::string const& name, std::string const& type, Array const& weights,
                 Array const& means, Array const& covariances) {
   MixtureModel const model = ModelOf(type, weights, means, covariances);
-  if (model.Write(name.c_str(), MM_FF_PLAIN) != MM_FILE_OK)
-    throw std::runtime_error("cannot write " + name);
+  errno = 0;
+  if (model.Write(name.c_str(), MM_FF_PLAIN) != MM_FILE_OK) RaiseFileError(name);
 }
 
 // The precisions and their factors of scikit-learn's arrays.
