@@ -77,8 +77,18 @@ void PrintCommands(FILE* stream) {
   fputs("\n'mixfit-model COMMAND --help' describes the options of a command.\n\n", stream);
 }
 
-const char* const kCovarianceNames[] = {"full", "diag", "spherical", "tied"};
-const char* const kInitNames[] = {"kmeans", "k-means++", "random", "random_from_data"};
+// fit's words for the covariance and start kinds, in the order of their
+// enumerations; arrays of characters, so that they stay read-only data.
+const char kCovarianceWords[4][10] = {"full", "diag", "spherical", "tied"};
+const char kInitWords[4][17] = {"kmeans", "k-means++", "random", "random_from_data"};
+
+// The index of word among the count words.
+template <size_t Length>
+int WordIndex(const char* word, const char (&words)[4][Length]) {
+  int i = 0;
+  while (i < 3 && std::strcmp(words[i], word) != 0) ++i;
+  return i;
+}
 
 bool ReadsData(ModelCommand command) {
   return command == ModelCommand::kScore || command == ModelCommand::kClassify ||
@@ -97,11 +107,14 @@ void DeclareFitOptions() {
   optAddValueInteger(1, 1, 1000000);
   optCompulsory();
   optUsage("Number of components K.");
+  const char* const covariances[] = {kCovarianceWords[0], kCovarianceWords[1], kCovarianceWords[2],
+                                     kCovarianceWords[3]};
+  const char* const inits[] = {kInitWords[0], kInitWords[1], kInitWords[2], kInitWords[3]};
   optAdd(0, "covariance");
-  optAddValueEnum(0, 4, kCovarianceNames);
+  optAddValueEnum(0, 4, covariances);
   optUsage("Covariance: full, diag, spherical or tied. Default full.");
   optAdd(0, "init");
-  optAddValueEnum(0, 4, kInitNames);
+  optAddValueEnum(0, 4, inits);
   optUsage("Starts: kmeans, k-means++, random or random_from_data. Default kmeans.");
   optAdd(0, "init-model");
   optAddValueString(nullptr);
@@ -209,14 +222,9 @@ ModelOptions ReadModelOptions(ModelCommand command) {
   if (command == ModelCommand::kFit) {
     MixtureFitOptions& fit = options.fit;
     fit.components = optInt('k', 1);
-    auto index = [](const char* value, const char* const* names) {
-      int i = 0;
-      while (std::strcmp(names[i], value) != 0) ++i;
-      return i;
-    };
     fit.covariance =
-        static_cast<CovarianceKind>(index(optEnumStr("covariance", 1), kCovarianceNames));
-    fit.start = static_cast<StartKind>(index(optEnumStr("init", 1), kInitNames));
+        static_cast<CovarianceKind>(WordIndex(optEnumStr("covariance", 1), kCovarianceWords));
+    fit.start = static_cast<StartKind>(WordIndex(optEnumStr("init", 1), kInitWords));
     fit.starts = optIntStr("n-init", 1);
     fit.maxIterations = optIntStr("max-iter", 1);
     fit.tolerance = optDoubleStr("tol", 1);

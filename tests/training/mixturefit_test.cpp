@@ -191,31 +191,28 @@ TEST(MixtureFitTest, InitialValuesReplaceTheStart) {
   DataSet set(2, ClusteredValues(200, 2, 2, 3));
   Threads threads(1);
   TrainingContext context(threads);
-  // Precisions: full [[2, 1], [1, 2]] (covariance [[2, -1], [-1, 2]] / 3),
-  // diagonal (4, 0.5), spherical 4; the tied one is the full one.
-  std::vector<double> const full = {2, 1, 1, 2}, covariance = {2 / 3., -1 / 3., -1 / 3., 2 / 3.};
-  for (CovarianceKind kind : kKinds) {
+  // The precisions, and the covariances they make: [[2, 1], [1, 2]] inverted
+  // for full and tied components.
+  std::vector<double> const inverted = {2 / 3., -1 / 3., -1 / 3., 2 / 3.};
+  struct {
+    CovarianceKind kind;
+    std::vector<double> precisions, covariance;
+  } const cases[] = {{CovarianceKind::kFull, {2, 1, 1, 2, 2, 1, 1, 2}, inverted},
+                     {CovarianceKind::kTied, {2, 1, 1, 2}, inverted},
+                     {CovarianceKind::kDiagonal, {4, 0.5, 4, 0.5}, {0.25, 2}},
+                     {CovarianceKind::kSpherical, {4, 4}, {0.25, 0.25}}};
+  for (auto const& c : cases) {
     MixtureFitOptions options;
     options.components = 2;
-    options.covariance = kind;
+    options.covariance = c.kind;
     options.maxIterations = 1;
     options.initialWeights = {0.25, 0.75};
     options.initialMeans = {3, 3, 5, 5};
+    options.initialPrecisions = c.precisions;
     MixtureModel expected;
-    for (int k = 0; k < 2; ++k) {
-      std::vector<double> const mean = {3.0 + 2 * k, 3.0 + 2 * k};
-      if (kind == CovarianceKind::kFull || kind == CovarianceKind::kTied)
-        AddComponent(expected, F, 0.25 + 0.5 * k, mean, covariance);
-      else if (kind == CovarianceKind::kDiagonal)
-        AddComponent(expected, D, 0.25 + 0.5 * k, mean, {0.25, 2});
-      else
-        AddComponent(expected, D, 0.25 + 0.5 * k, mean, {0.25, 0.25});
-    }
-    options.initialPrecisions =
-        kind == CovarianceKind::kFull       ? std::vector<double>{2, 1, 1, 2, 2, 1, 1, 2}
-        : kind == CovarianceKind::kTied     ? full
-        : kind == CovarianceKind::kDiagonal ? std::vector<double>{4, 0.5, 4, 0.5}
-                                            : std::vector<double>{4, 4};
+    for (int k = 0; k < 2; ++k)
+      AddComponent(expected, Full(c.kind) ? F : D, 0.25 + 0.5 * k, {3.0 + 2 * k, 3.0 + 2 * k},
+                   c.covariance);
     MixtureFitResult const fitted = FitMixture(set.data, options, context);
     EXPECT_NEAR(fitted.lowerBound, emLogDomainLogLikelihood(set.data, expected, context), 1e-12);
     options.initialPrecisions[0] = -1;
