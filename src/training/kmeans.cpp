@@ -101,29 +101,53 @@ void Assign(TrainingContext const& context, Data const& data, size_t first, size
       workers);
 }
 
+// The vectors of a chunk grouped by cluster, each group in data order:
+// group c is members[starts[c]] ... members[starts[c + 1] - 1].
+struct ClusterMembers {
+  std::vector<uint32_t> members;
+  std::vector<size_t> starts, next;
+
+  void Group(int32_t const* nearest, size_t count, int K) {
+    starts.assign(K + 1, 0);
+    for (size_t n = 0; n < count; ++n) ++starts[nearest[n] + 1];
+    for (int c = 0; c < K; ++c) starts[c + 1] += starts[c];
+    next.assign(starts.begin(), starts.end() - 1);
+    members.resize(count);
+    for (size_t n = 0; n < count; ++n) members[next[nearest[n]]++] = static_cast<uint32_t>(n);
+  }
+};
+
 // Adds vectors first ... first + count - 1 to the accumulator (K x (d + 1))
 // by their nearest components: column 0 counts the vectors, columns 1 ... d
 // sum them.
 void AddToClusters(Threads const& threads, Data const& data, size_t first, size_t count,
-                   int32_t const* nearest, Matrix& accumulator, int workers) {
+                   int32_t const* nearest, Matrix& accumulator, int workers,
+                   ClusterMembers& groups) {
   int const columns = data.Dimension() + 1, K = accumulator.rows;
   int const parts = SumParts(workers);
-  int const columnParts = std::min(columns, parts);
-  int const clusterParts = std::min(K, (parts + columnParts - 1) / columnParts);
+  // Clusters first, each part reading the vectors of its own clusters
+  // alone, as grouped beforehand; a part of the columns reads them all.
+  int const clusterParts = std::min(K, parts);
+  int const columnParts = std::min(columns, (parts + clusterParts - 1) / clusterParts);
+  if (clusterParts > 1) groups.Group(nearest, count, K);
   // Split by sums: a part adds some columns of some clusters, each sum over
   // the cluster's vectors in data order, after those of the chunks before.
   ParallelFor(threads, columnParts * clusterParts, [&](int part, int) {
     int j0, j1, c0, c1;
     PartOf(columns, part % columnParts, columnParts, &j0, &j1);
     PartOf(K, part / columnParts, clusterParts, &c0, &c1);
-    for (size_t n = 0; n < count; ++n) {
-      int const c = nearest[n];
-      if (c < c0 || c >= c1) continue;
+    auto add = [&](int c, size_t n) {
       double const* x = data.Vector(first + n);
       double* row = accumulator.data + static_cast<size_t>(c) * columns;
       if (j0 == 0) row[0] += 1.0;
       for (int j = std::max(j0, 1); j < j1; ++j) row[j] += x[j - 1];
+    };
+    if (clusterParts == 1) {
+      for (size_t n = 0; n < count; ++n) add(nearest[n], n);
+      return;
     }
+    for (int c = c0; c < c1; ++c)
+      for (size_t i = groups.starts[c]; i < groups.starts[c + 1]; ++i) add(c, groups.members[i]);
   });
 }
 
@@ -137,6 +161,7 @@ struct KMeansRun {
   std::vector<double> ones;
   std::vector<BlockScratch> scratch;  // one per thread
   std::vector<int32_t> nearest;       // the chunk's components
+  ClusterMembers groups;              // the chunk's vectors by component
   size_t chunk;
 
   KMeansRun(TrainingContext& context, Data const& data, MixtureModel& model,
@@ -169,7 +194,7 @@ struct KMeansRun {
       size_t const count = std::min(chunk, data.Count() - first);
       Assign(context, data, first, count, model, factors, ones, scratch, nearest.data());
       AddToClusters(context.threads, data, first, count, nearest.data(), accumulator,
-                    static_cast<int>(scratch.size()));
+                    static_cast<int>(scratch.size()), groups);
     }
     context.ranks.AddInRankOrder(accumulator.data,
                                  static_cast<size_t>(accumulator.rows) * accumulator.columns);
