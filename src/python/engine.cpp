@@ -35,7 +35,9 @@
 #include "mixture/criteria.h"
 #include "mixture/mixmodel.h"
 #include "mixture/sampling.h"
+#include "parallel/ranks.h"
 #include "parallel/threads.h"
+#include "training/blocks.h"
 #include "training/context.h"
 #include "training/em.h"
 #include "training/mixturefit.h"
@@ -217,13 +219,30 @@ py::dict ArraysOf(MixtureModel const& model, CovarianceKind kind) {
   return arrays;
 }
 
+// The kernels of this machine, chosen once when the module is first used:
+// choosing them checks the vector exp, which would cost more than a small
+// prediction.
+Kernels const& ModuleKernels() {
+  static Kernels const kernels = BestKernels();
+  return kernels;
+}
+
+// Passes over fewer values than this run on the calling thread, without the
+// watch for signals, which would cost more than they take.
+size_t const kInterruptibleValues = size_t(1) << 20;
+
 // Runs work on a thread of its own with the GIL released, while this thread
 // looks for signals every 50 ms: when a handler raises (Ctrl-C's
 // KeyboardInterrupt), the work is asked through context to stop, which it
 // does within a chunk of vectors, and the exception is raised once it has.
 // An exception of the work itself is raised here too.
 template <class Work>
-void RunInterruptibly(TrainingContext& context, Work work) {
+void RunInterruptibly(TrainingContext& context, Work work, size_t values = kInterruptibleValues) {
+  if (values < kInterruptibleValues) {
+    py::gil_scoped_release release;
+    work();
+    return;
+  }
   std::mutex mutex;
   std::condition_variable finished;
   bool done = false, interrupted = false;
@@ -305,7 +324,7 @@ py::dict Fit(Array const& X, int components, std::string const& type, std::strin
   }
 
   Threads threads(threadCount);
-  TrainingContext context(threads);
+  TrainingContext context(threads, ProgramRanks(), ModuleKernels());
   MixtureFitResult result;
   RunInterruptibly(context, [&] { result = FitMixture(data, options, context); });
   switch (result.status) {
@@ -345,8 +364,10 @@ Expectation Expect(Array const& X, std::string const& type, Array const& weights
   double* logs = e.logs.mutable_data();
   double* table = responsibilities ? e.responsibilities.mutable_data() : nullptr;
   Threads threads(threadCount);
-  TrainingContext context(threads);
-  RunInterruptibly(context, [&] { emExpectation(data, model, context, logs, table); });
+  TrainingContext context(threads, ProgramRanks(), ModuleKernels());
+  RunInterruptibly(
+      context, [&] { emExpectation(data, model, context, logs, table); },
+      data.Count() * static_cast<size_t>(data.Dimension()) * model.count);
   return e;
 }
 
