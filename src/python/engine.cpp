@@ -6,7 +6,7 @@
 //
 // Each fit gets threads and a training context of its own, so that fits in
 // several Python threads run side by side and give the bits they give one
-// after the other. The specified fit is the exception: the program's search
+// after the other. The fit of the mixfit program is the exception: its search
 // draws from the process-wide generator and runs on the program's threads,
 // so those fits take turns.
 
@@ -508,7 +508,7 @@ py::dict Precisions(std::string const& type, Array const& weights, Array const& 
 // seed as MIXFIT_SEED it gives the program's model.
 std::mutex searchMutex;
 
-py::dict FitSpecified(Array const& X, int components, bool full, int solutions,
+py::dict FitAsProgram(Array const& X, int components, bool full, int solutions,
                       int kmeansIterations, bool updateCovariances, int iterations,
                       double threshold, double relativeFloor, uint32_t seed, int threadCount) {
   Data const data = View(X);
@@ -580,7 +580,7 @@ PYBIND11_MODULE(_engine, m) {
   m.def("precisions", &Precisions, type, weights, means, covariances);
   m.def("read_model", &ReadModel, py::arg("path"));
   m.def("write_model", &WriteModel, py::arg("path"), type, weights, means, covariances);
-  m.def("fit_specified", &FitSpecified, X, py::arg("n_components"), py::arg("full"),
+  m.def("fit_program", &FitAsProgram, X, py::arg("n_components"), py::arg("full"),
         py::arg("solutions"), py::arg("kmeans_iterations"), py::arg("update_covariances"),
         py::arg("iterations"), py::arg("threshold"), py::arg("relative_floor"), py::arg("seed"),
         threads);

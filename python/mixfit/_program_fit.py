@@ -12,7 +12,7 @@ from ._gaussian_mixture import GaussianMixture, _check_number, _seed, _thread_co
 _SMALLEST_RELATIVE = 2.0**-16
 
 
-def fit_specified(X, n_components=1, *, covariance_type="diag", n_init=1, kmeans_iter=10,
+def fit_program(X, n_components=1, *, covariance_type="diag", n_init=1, kmeans_iter=10,
                   update_covariances=True, max_iter=None, threshold=_SMALLEST_RELATIVE,
                   variance_floor=_SMALLEST_RELATIVE, seed=None, n_threads=None):
     """Fits a mixture to X as the mixfit program does from random starts,
@@ -46,7 +46,7 @@ def fit_specified(X, n_components=1, *, covariance_type="diag", n_init=1, kmeans
     if covariance_type not in ("diag", "full"):
         raise ValueError(f"covariance_type must be 'diag' or 'full', got {covariance_type!r}")
     X = check_array(X, dtype=np.float64)
-    fitted = _engine.fit_specified(
+    fitted = _engine.fit_program(
         X, n_components, covariance_type == "full", n_init, kmeans_iter,
         bool(update_covariances), -1 if max_iter is None else max_iter, threshold,
         variance_floor, _seed(None, 2**32) if seed is None else seed, _thread_count(n_threads))
