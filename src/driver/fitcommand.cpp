@@ -31,8 +31,7 @@ ExitStatus RunFitCommand(ModelOptions const& options) {
     return OutputError(options.output);
   }
   MixtureFitOptions fit = options.fit;
-  bool const full =
-      fit.covariance == CovarianceKind::kFull || fit.covariance == CovarianceKind::kTied;
+  bool const full = FullStorage(fit.covariance);
   DataStorage storage;
   Data data(storage);
   DataStatistics statistics;

@@ -77,19 +77,6 @@ void PrintCommands(FILE* stream) {
   fputs("\n'mixfit-model COMMAND --help' describes the options of a command.\n\n", stream);
 }
 
-// fit's words for the covariance and start kinds, in the order of their
-// enumerations; arrays of characters, so that they stay read-only data.
-const char kCovarianceWords[4][10] = {"full", "diag", "spherical", "tied"};
-const char kInitWords[4][17] = {"kmeans", "k-means++", "random", "random_from_data"};
-
-// The index of word among the count words.
-template <size_t Length>
-int WordIndex(const char* word, const char (&words)[4][Length]) {
-  int i = 0;
-  while (i < 3 && std::strcmp(words[i], word) != 0) ++i;
-  return i;
-}
-
 bool ReadsData(ModelCommand command) {
   return command == ModelCommand::kScore || command == ModelCommand::kClassify ||
          command == ModelCommand::kPosteriors || command == ModelCommand::kInfo ||
@@ -107,9 +94,10 @@ void DeclareFitOptions() {
   optAddValueInteger(1, 1, 1000000);
   optCompulsory();
   optUsage("Number of components K.");
-  const char* const covariances[] = {kCovarianceWords[0], kCovarianceWords[1], kCovarianceWords[2],
-                                     kCovarianceWords[3]};
-  const char* const inits[] = {kInitWords[0], kInitWords[1], kInitWords[2], kInitWords[3]};
+  const char* const covariances[] = {kCovarianceKindWords[0], kCovarianceKindWords[1],
+                                     kCovarianceKindWords[2], kCovarianceKindWords[3]};
+  const char* const inits[] = {kStartKindWords[0], kStartKindWords[1], kStartKindWords[2],
+                               kStartKindWords[3]};
   optAdd(0, "covariance");
   optAddValueEnum(0, 4, covariances);
   optUsage("Covariance: full, diag, spherical or tied. Default full.");
@@ -222,9 +210,9 @@ ModelOptions ReadModelOptions(ModelCommand command) {
   if (command == ModelCommand::kFit) {
     MixtureFitOptions& fit = options.fit;
     fit.components = optInt('k', 1);
-    fit.covariance =
-        static_cast<CovarianceKind>(WordIndex(optEnumStr("covariance", 1), kCovarianceWords));
-    fit.start = static_cast<StartKind>(WordIndex(optEnumStr("init", 1), kInitWords));
+    // The parser accepts only the declared words.
+    CovarianceKindNamed(optEnumStr("covariance", 1), &fit.covariance);
+    StartKindNamed(optEnumStr("init", 1), &fit.start);
     fit.starts = optIntStr("n-init", 1);
     fit.maxIterations = optIntStr("max-iter", 1);
     fit.tolerance = optDoubleStr("tol", 1);

@@ -27,6 +27,7 @@
 
 #include "data/data.h"
 #include "driver/commandline.h"
+#include "driver/files.h"
 #include "driver/preparation.h"
 #include "driver/search.h"
 #include "matrix/draws.h"
@@ -54,23 +55,15 @@ typedef py::array_t<double, py::array::c_style | py::array::forcecast> Array;
 [[noreturn]] void Refuse(std::string const& message) { throw std::invalid_argument(message); }
 
 CovarianceKind KindOf(std::string const& name) {
-  if (name == "full") return CovarianceKind::kFull;
-  if (name == "tied") return CovarianceKind::kTied;
-  if (name == "diag") return CovarianceKind::kDiagonal;
-  if (name == "spherical") return CovarianceKind::kSpherical;
-  Refuse("unknown covariance type '" + name + "'");
+  CovarianceKind kind;
+  if (!CovarianceKindNamed(name.c_str(), &kind)) Refuse("unknown covariance type '" + name + "'");
+  return kind;
 }
 
 StartKind StartOf(std::string const& name) {
-  if (name == "kmeans") return StartKind::kKMeans;
-  if (name == "k-means++") return StartKind::kKMeansPlusPlus;
-  if (name == "random") return StartKind::kRandom;
-  if (name == "random_from_data") return StartKind::kRandomFromData;
-  Refuse("unknown init_params '" + name + "'");
-}
-
-bool Full(CovarianceKind kind) {
-  return kind == CovarianceKind::kFull || kind == CovarianceKind::kTied;
+  StartKind kind;
+  if (!StartKindNamed(name.c_str(), &kind)) Refuse("unknown init_params '" + name + "'");
+  return kind;
 }
 
 // A view of the rows of X, an (N, d) array; the array must outlive it.
@@ -95,7 +88,8 @@ MixtureModel ModelOf(std::string const& type, Array const& weights, Array const&
   CovarianceKind const kind = KindOf(type);
   if (means.ndim() != 2) Refuse("means must be a 2-d array");
   py::ssize_t const K = means.shape(0), d = means.shape(1);
-  if (Full(kind) && d > kMaxSquareDimension) Refuse("too many features for full covariances");
+  if (FullStorage(kind) && d > kMaxSquareDimension)
+    Refuse("too many features for full covariances");
   CheckShape(weights, {K}, "weights");
   switch (kind) {
     case CovarianceKind::kFull:
@@ -114,7 +108,7 @@ MixtureModel ModelOf(std::string const& type, Array const& weights, Array const&
   MixtureModel model;
   double const* c = covariances.data();
   for (py::ssize_t k = 0; k < K; ++k) {
-    auto* component = new MixtureComponent(Full(kind) ? MM_COV_FULL : MM_COV_DIAGONAL,
+    auto* component = new MixtureComponent(FullStorage(kind) ? MM_COV_FULL : MM_COV_DIAGONAL,
                                            static_cast<int>(d), false);
     model.Add(*component);
     component->weight = weights.data()[k];
@@ -138,17 +132,13 @@ MixtureModel ModelOf(std::string const& type, Array const& weights, Array const&
   return model;
 }
 
-int DimensionOf(MixtureModel const& model) {
-  return model.count > 0 ? model.components[0]->mean.columns : 0;
-}
-
 // The covariances of model in the layout of kind (the first component's for
 // tied, the first variance for spherical), with its precisions and the
 // factors of the precisions: P with precision = P P' (upper triangular for
 // full matrices, the transpose of the inverse lower Cholesky factor), or
 // 1 / sqrt(variance).
 py::dict ArraysOf(MixtureModel const& model, CovarianceKind kind) {
-  py::ssize_t const K = model.count, d = DimensionOf(model);
+  py::ssize_t const K = model.count, d = ModelDimension(model);
   py::array_t<double> weights(K), means({K, d});
   for (py::ssize_t k = 0; k < K; ++k) {
     MixtureComponent const& c = *model.components[k];
@@ -178,7 +168,7 @@ py::dict ArraysOf(MixtureModel const& model, CovarianceKind kind) {
   double* fac = factors.mutable_data();
   for (py::ssize_t k = 0; k < stored; ++k) {
     MixtureComponent const& c = *model.components[k];
-    if (Full(kind)) {
+    if (FullStorage(kind)) {
       Matrix inverse;  // L^-1, lower triangular
       double determinant, logRoot;
       if (!InverseCovarianceFactor(c, inverse, &determinant, &logRoot))
@@ -290,7 +280,7 @@ py::dict Fit(Array const& X, int components, std::string const& type, std::strin
              py::object const& precisionsInit, py::object const& warm) {
   Data const data = View(X);
   int const d = data.Dimension();
-  if (Full(KindOf(type)) && d > kMaxSquareDimension)
+  if (FullStorage(KindOf(type)) && d > kMaxSquareDimension)
     Refuse("too many features for full covariances");
   MixtureFitOptions options;
   options.components = components;
@@ -318,7 +308,7 @@ py::dict Fit(Array const& X, int components, std::string const& type, std::strin
   if (!warm.is_none()) {
     py::tuple const t = warm.cast<py::tuple>();
     start = ModelOf(type, t[0].cast<Array>(), t[1].cast<Array>(), t[2].cast<Array>());
-    if (start.count != components || DimensionOf(start) != d)
+    if (start.count != components || ModelDimension(start) != d)
       Refuse("the previous fit does not fit n_components and the data");
     options.startModel = &start;
   }
@@ -357,7 +347,7 @@ Expectation Expect(Array const& X, std::string const& type, Array const& weights
                    bool responsibilities) {
   Data const data = View(X);
   MixtureModel const model = ModelOf(type, weights, means, covariances);
-  if (DimensionOf(model) != data.Dimension()) Refuse("X does not have the model's dimension");
+  if (ModelDimension(model) != data.Dimension()) Refuse("X does not have the model's dimension");
   py::ssize_t const N = static_cast<py::ssize_t>(data.Count());
   Expectation e{py::array_t<double>(N), py::array_t<double>()};
   if (responsibilities) e.responsibilities = py::array_t<double>({N, py::ssize_t(model.count)});
@@ -444,7 +434,7 @@ py::tuple Sample(long long n, std::string const& type, Array const& weights, Arr
   if (refused != kEveryComponentDrawable)
     Refuse("the covariance of component " + std::to_string(refused + 1) +
            " is not positive definite");
-  py::ssize_t const d = DimensionOf(model);
+  py::ssize_t const d = ModelDimension(model);
   py::array_t<double> X({py::ssize_t(n), d});
   py::array_t<int64_t> labels(n);
   double* x = X.mutable_data();
@@ -470,13 +460,13 @@ py::tuple Sample(long long n, std::string const& type, Array const& weights, Arr
 // The model file name as scikit-learn's arrays: the covariance type is
 // "diag" when every component is diagonal, "full" when every one is full.
 // The weights are normalised, as the program does before using a model.
-py::dict ReadModel(std::string const& name) {
+py::dict ReadModelFile(std::string const& name) {
   MixtureModel model;
   MixtureModelFileFormat format = MM_FF_PLAIN;
   errno = 0;
   int const result = model.Read(name.c_str(), format);
   if (result == MM_FILE_CANNOT_OPEN) RaiseFileError(name);
-  if (result != MM_FILE_OK || model.count == 0 || !UsableSolution(model, DimensionOf(model)))
+  if (result != MM_FILE_OK || model.count == 0 || !UsableSolution(model, ModelDimension(model)))
     Refuse(name + " is not a usable model file");
   bool const full = model.components[0]->type == MM_COV_FULL;
   for (int k = 1; k < model.count; ++k)
@@ -578,7 +568,7 @@ PYBIND11_MODULE(_engine, m) {
   m.def("sample", &Sample, py::arg("n_samples"), type, weights, means, covariances,
         py::arg("seed"));
   m.def("precisions", &Precisions, type, weights, means, covariances);
-  m.def("read_model", &ReadModel, py::arg("path"));
+  m.def("read_model", &ReadModelFile, py::arg("path"));
   m.def("write_model", &WriteModel, py::arg("path"), type, weights, means, covariances);
   m.def("fit_program", &FitAsProgram, X, py::arg("n_components"), py::arg("full"),
         py::arg("solutions"), py::arg("kmeans_iterations"), py::arg("update_covariances"),

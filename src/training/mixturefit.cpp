@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <random>
 #include <utility>
 #include <vector>
@@ -18,8 +19,15 @@ namespace {
 int const kKMeansIterations = 300;
 
 MixtureCovarianceMatrixType StorageOf(CovarianceKind kind) {
-  return kind == CovarianceKind::kFull || kind == CovarianceKind::kTied ? MM_COV_FULL
-                                                                        : MM_COV_DIAGONAL;
+  return FullStorage(kind) ? MM_COV_FULL : MM_COV_DIAGONAL;
+}
+
+// The index of word among the four words; 4 for none.
+template <size_t Length>
+int WordIndex(const char* word, const char (&words)[4][Length]) {
+  int i = 0;
+  while (i < 4 && std::strcmp(words[i], word) != 0) ++i;
+  return i;
 }
 
 EMStepOptions StepOptions(MixtureFitOptions const& options) {
@@ -209,6 +217,27 @@ bool RunStart(Data const& data, MixtureModel start, MixtureFitOptions const& opt
 }
 
 }  // namespace
+
+const char kCovarianceKindWords[4][10] = {"full", "diag", "spherical", "tied"};
+const char kStartKindWords[4][17] = {"kmeans", "k-means++", "random", "random_from_data"};
+
+bool CovarianceKindNamed(const char* word, CovarianceKind* kind) {
+  int const i = WordIndex(word, kCovarianceKindWords);
+  if (i == 4) return false;
+  *kind = static_cast<CovarianceKind>(i);
+  return true;
+}
+
+bool StartKindNamed(const char* word, StartKind* kind) {
+  int const i = WordIndex(word, kStartKindWords);
+  if (i == 4) return false;
+  *kind = static_cast<StartKind>(i);
+  return true;
+}
+
+bool FullStorage(CovarianceKind kind) {
+  return kind == CovarianceKind::kFull || kind == CovarianceKind::kTied;
+}
 
 MixtureFitResult FitMixture(Data const& data, MixtureFitOptions const& options,
                             TrainingContext& context) {

@@ -29,6 +29,18 @@ enum class StartKind {
   kRandomFromData,  // one-hot on distinct random vectors
 };
 
+// The words of the kinds, as scikit-learn spells them, in the order of their
+// enumerations.
+extern const char kCovarianceKindWords[4][10];
+extern const char kStartKindWords[4][17];
+
+// The kind that word names; false, leaving *kind as it is, for any other.
+bool CovarianceKindNamed(const char* word, CovarianceKind* kind);
+bool StartKindNamed(const char* word, StartKind* kind);
+
+// Whether the kind stores full covariances: full and tied.
+bool FullStorage(CovarianceKind kind);
+
 struct MixtureFitOptions {
   int components = 1;
   CovarianceKind covariance = CovarianceKind::kFull;

@@ -23,10 +23,6 @@ EMStepOptions StepFor(CovarianceKind kind, double regularisation) {
   return step;
 }
 
-bool Full(CovarianceKind kind) {
-  return kind == CovarianceKind::kFull || kind == CovarianceKind::kTied;
-}
-
 // One EM iteration worked out independently: responsibilities from the
 // long double log densities of each weighted component alone, then the
 // weighted means and the covariances about them (two passes), the
@@ -62,7 +58,8 @@ MixtureModel ReferenceStep(Data const& data, MixtureModel const& model, Covarian
                                        (data.Vector(i)[b] - mean[b]) / counts[k];
     all += counts[k];
     std::vector<double> m(mean.begin(), mean.end());
-    AddComponent(out, Full(kind) ? F : D, 0, m, std::vector<double>(Full(kind) ? d * d : d));
+    AddComponent(out, FullStorage(kind) ? F : D, 0, m,
+                 std::vector<double>(FullStorage(kind) ? d * d : d));
   }
   std::vector<long double> tied(d * d, 0);
   for (int k = 0; k < K; ++k)
@@ -77,7 +74,7 @@ MixtureModel ReferenceStep(Data const& data, MixtureModel const& model, Covarian
       for (int b = 0; b < d; ++b) {
         long double value = s[a * d + b] + (a == b ? reg : 0);
         if (kind == CovarianceKind::kSpherical) value = average;
-        if (Full(kind))
+        if (FullStorage(kind))
           c.covariance(a, b) = static_cast<double>(value);
         else if (a == b)
           c.covariance.data[a] = static_cast<double>(value);
@@ -101,7 +98,7 @@ void ExpectNear(MixtureModel const& a, MixtureModel const& b, double tolerance) 
 // A start of each kind's storage: the components on the first vectors with
 // the data's covariance; one far away, which explains no vector.
 MixtureModel Start(Data const& data, CovarianceKind kind) {
-  MixtureModel model = StartingModel(data, 3, 0.5, {Full(kind) ? F : D});
+  MixtureModel model = StartingModel(data, 3, 0.5, {FullStorage(kind) ? F : D});
   model.components[2]->Mean(std::vector<double>(data.Dimension(), 1e3).data());
   return model;
 }
@@ -116,7 +113,7 @@ TEST(RegularisedStepTest, OneIterationAsWorkedOutIndependently) {
   for (CovarianceKind kind : kKinds) {
     MixtureModel const model = Start(set.data, kind);
     MixtureModel updated(model);
-    emMonolithicEMStep(model, set.data, updated, !Full(kind), context, StepFor(kind, 1e-3));
+    emMonolithicEMStep(model, set.data, updated, !FullStorage(kind), context, StepFor(kind, 1e-3));
     ExpectNear(updated, ReferenceStep(set.data, model, kind, 1e-3), 1e-10);
     if (kind != CovarianceKind::kTied) {
       EXPECT_EQ(updated.components[2]->covariance.data[0], 1e-3);
@@ -131,12 +128,12 @@ TEST(RegularisedStepTest, LogLikelihoodNeverFallsWithoutRegularisation) {
   Threads threads(1);
   TrainingContext context(threads);
   for (CovarianceKind kind : kKinds) {
-    MixtureModel model = StartingModel(set.data, 3, 0.3, {Full(kind) ? F : D});
+    MixtureModel model = StartingModel(set.data, 3, 0.3, {FullStorage(kind) ? F : D});
     MixtureModel next(model);
     double previous = -HUGE_VAL;
     for (int i = 0; i < 40; ++i) {
-      double const current =
-          emMonolithicEMStep(model, set.data, next, !Full(kind), context, StepFor(kind, 0.0));
+      double const current = emMonolithicEMStep(model, set.data, next, !FullStorage(kind), context,
+                                                StepFor(kind, 0.0));
       EXPECT_GE(current, previous - 1e-12 * std::fabs(previous)) << i;
       previous = current;
       std::swap(model, next);
@@ -211,8 +208,8 @@ TEST(MixtureFitTest, InitialValuesReplaceTheStart) {
     options.initialPrecisions = c.precisions;
     MixtureModel expected;
     for (int k = 0; k < 2; ++k)
-      AddComponent(expected, Full(c.kind) ? F : D, 0.25 + 0.5 * k, {3.0 + 2 * k, 3.0 + 2 * k},
-                   c.covariance);
+      AddComponent(expected, FullStorage(c.kind) ? F : D, 0.25 + 0.5 * k,
+                   {3.0 + 2 * k, 3.0 + 2 * k}, c.covariance);
     MixtureFitResult const fitted = FitMixture(set.data, options, context);
     EXPECT_NEAR(fitted.lowerBound, emLogDomainLogLikelihood(set.data, expected, context), 1e-12);
     options.initialPrecisions[0] = -1;
