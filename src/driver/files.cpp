@@ -1,6 +1,8 @@
 #include "driver/files.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdint>
@@ -15,12 +17,14 @@ ExitStatus DataError(const char* input) {
 
 void ReportWhyNotOpened(const char* name) {
   if (!Speaks()) return;
-  FILE* file = fopen(name, "r");
-  if (file == nullptr) {
+  // Without waiting: a named pipe whose writer is gone would hold the
+  // program here for good.
+  int const descriptor = open(name, O_RDONLY | O_NONBLOCK);
+  if (descriptor < 0) {
     fprintf(stderr, "%s\n", strerror(errno));
     return;
   }
-  fclose(file);
+  close(descriptor);
 }
 
 ExitStatus ReadData(DataRequest const& request, DataStorage& storage, Data& data,

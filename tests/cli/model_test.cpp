@@ -166,6 +166,12 @@ TEST_F(ModelTest, RefusalsWriteNothing) {
     EXPECT_EQ(run.out + (Exists(out) ? "written" : ""), "");
   }
   EXPECT_EQ(ReadFile(data) + ReadFile(model), before);
+  // A named pipe without vectors is refused, not waited on once read.
+  std::string const pipe = Path("pipe");
+  ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+  RunSettings feed;
+  feed.started = [&](int) { std::ofstream(pipe) << "% none\n"; };
+  EXPECT_EQ(RunMixfitModel({"score", "-m", model, "-i", pipe}, feed).status, 2);
   // The largest count passes the parser: drawing stops at the first failed
   // write.
   EXPECT_EQ(RunMixfitModel({"sample", "-m", model, "-n", "1000000000", "-o", "/dev/full"}).status,

@@ -53,9 +53,9 @@ using RanksTest = ScratchDirectory;
 TEST_F(RanksTest, SameOutcomeAsOneProcess) {
   DataSet set(4, ClusteredValues(6000, 4, 3, 31));
   std::string const data = Path("clusters.txt"), start = Path("start.model"),
-                    model = Path("model.txt"), pipe = Path("pipe");
+                    model = Path("model.txt"), pipe = Path("pipe"), quiet = Path("quiet");
   ASSERT_EQ(set.storage.Write(data.c_str()), 0);
-  ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+  ASSERT_EQ(mkfifo(pipe.c_str(), 0600) | mkfifo(quiet.c_str(), 0600), 0);  // quiet: no vectors
   ASSERT_EQ(RunAt(0, {"-i", data, "-o", start, "-c", "3", "-f", "-I", "3"}).status, 0);
   // The clusters with line n replaced by the text, for each "n text".
   auto const faulty = [&](std::string const& name, std::vector<std::string> const& faults) {
@@ -74,6 +74,7 @@ TEST_F(RanksTest, SameOutcomeAsOneProcess) {
   std::string const other = WriteFile("other.txt", "1 2 3\n4 5 6\n7 8 10\n");
   std::string const longer = WriteFile("longer.txt", "1 2\n1 2 3\n3 4 5\n5 6 7\n");
   std::string const comments = WriteFile("comments.txt", "% no vectors\n\n# at all\n");
+  std::string const column = WriteFile("column.txt", "1\n2\n3\n10\n11\n12\n13\n");
   struct Case {
     std::vector<std::string> arguments;
     int status;
@@ -92,6 +93,7 @@ TEST_F(RanksTest, SameOutcomeAsOneProcess) {
       {{"-i", six, "-o", model, "-c", "3"}, 2},
       {{"-i", wider, "-o", model}, 2},
       {{"-i", longer, "-o", model, "-c", "2"}, 2},  // a line a share each
+      {{"-i", column, "-o", model, "-c", "2"}, 0},  // one dimension
       // A failure in the later phases whose outcome the ranks agree on: the
       // initial solution, writing the model.
       {{"-i", other, "-o", model, "-s", start}, 3},
@@ -109,6 +111,7 @@ TEST_F(RanksTest, SameOutcomeAsOneProcess) {
       {{"score", "-m", start, "-i", pipe, "--line-numbers"}, 0, MIXFIT_MODEL_BINARY},
       // Without vectors, on every rank.
       {{"score", "-m", start, "-i", comments}, 2, MIXFIT_MODEL_BINARY},
+      {{"score", "-m", start, "-i", quiet}, 2, MIXFIT_MODEL_BINARY},
       {{"-i", comments, "-o", model, "-s", start, "-I", "0"}, 2},
   };
   // Runs each alone and at 1 to 4 ranks: every run ends with the given
@@ -122,6 +125,7 @@ TEST_F(RanksTest, SameOutcomeAsOneProcess) {
     auto const feed = [&](int) {
       if (std::count(c.arguments.begin(), c.arguments.end(), pipe))
         std::ofstream(pipe) << ReadFile(data);
+      if (std::count(c.arguments.begin(), c.arguments.end(), quiet)) std::ofstream(quiet) << "%\n";
     };
     for (int ranks = 0; ranks <= 4; ++ranks) {
       SCOPED_TRACE(std::to_string(ranks) + " ranks, " + testing::PrintToString(c.arguments));
