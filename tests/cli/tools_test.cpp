@@ -1,6 +1,6 @@
 // End-to-end tests of tools/select-k and tools/plot-model: the table and the
-// model kept, the files they refuse, what is left after a failure or a
-// signal, and pictures replaced whole in the format their names ask for.
+// model kept, the files they refuse, and what is left after a failure or a
+// signal.
 
 #include <unistd.h>
 
@@ -54,33 +54,18 @@ class ToolsTest : public ScratchDirectory {
                        {"MIXFIT=" + mixfit, "MIXFIT_MODEL=" MIXFIT_MODEL_BINARY, "MIXFIT_SEED=1"});
     return RunProgram((kSource + "/tools/" + name).c_str(), arguments, {environment});
   }
-
-  // A file "target" holding "old\n" with the given mode, a symbolic link to
-  // it of the given name and a hard link "old" to its contents.
-  std::string Linked(const std::string& name, mode_t mode) const {
-    std::string const target = WriteFile("target", "old\n"), link = Path(name);
-    EXPECT_EQ(chmod(target.c_str(), mode) | symlink(target.c_str(), link.c_str()) |
-                  ::link(target.c_str(), Path("old").c_str()),
-              0);
-    return link;
-  }
-
-  // The target behind the link replaced whole: the link stays, the target
-  // keeps its mode, the hard link the old contents; no other file is left.
-  void ExpectReplacedWhole(const std::string& link, mode_t mode,
-                           std::set<std::string> const& names) const {
-    struct stat status = {};
-    EXPECT_TRUE(lstat(link.c_str(), &status) == 0 && S_ISLNK(status.st_mode)) << link;
-    EXPECT_TRUE(stat(Path("target").c_str(), &status) == 0 && (status.st_mode & 07777) == mode);
-    EXPECT_EQ(ReadFile(Path("old")), "old\n");
-    EXPECT_EQ(Names(), names);
-  }
 };
 
 // Given twice, the last variance counts, for mixfit and mixfit-model alike (a
 // floor of 0.5 would hold the variances of K = 2 up).
 TEST_F(ToolsTest, SelectKNamesTheLowestBicAndKeepsItsModelThroughALink) {
-  std::string const fit = Path("fit.txt"), link = Linked("link.txt", 0640);
+  // The model is kept through a symbolic link to "target", which has a hard
+  // link "old".
+  std::string const fit = Path("fit.txt"), target = WriteFile("target", "old\n");
+  std::string const link = Path("link.txt");
+  ASSERT_EQ(chmod(target.c_str(), 0640) | symlink(target.c_str(), link.c_str()) |
+                ::link(target.c_str(), Path("old").c_str()),
+            0);
   Out({"-i", kFaithful, "-o", fit, "-c", "2", "-f", "-r", "2", "-v", "0.01"}, {{"MIXFIT_SEED=1"}},
       false);
   double const average =
@@ -100,7 +85,13 @@ TEST_F(ToolsTest, SelectKNamesTheLowestBicAndKeepsItsModelThroughALink) {
     EXPECT_NE(run.out.find("Lowest BIC: K = " + std::to_string(best) + "; its model is in " + link),
               std::string::npos);
     EXPECT_EQ(Info(Out({"info", "-m", Path("target")}))["components"], best);
-    ExpectReplacedWhole(link, 0640, {"fit.txt", "link.txt", "old", "target"});
+    // The target replaced whole: the link stays, the target keeps its mode,
+    // the hard link the old contents; no other file is left.
+    struct stat status = {};
+    EXPECT_TRUE(lstat(link.c_str(), &status) == 0 && S_ISLNK(status.st_mode));
+    EXPECT_TRUE(stat(target.c_str(), &status) == 0 && (status.st_mode & 07777) == 0640);
+    EXPECT_EQ(ReadFile(Path("old")), "old\n");
+    EXPECT_EQ(Names(), (std::set<std::string>{"fit.txt", "link.txt", "old", "target"}));
   }
 }
 
@@ -204,28 +195,6 @@ TEST_F(ToolsTest, SelectKCleansUpAndDiesBySignal) {
     EXPECT_EQ(run.status, -1) << number << run.err;
     EXPECT_EQ(ReadFile(kept), "old\n");
     EXPECT_EQ(Names(), (std::set<std::string>{"fake", "kept.txt", "tmp"}));  // tmp empty
-  }
-}
-
-TEST_F(ToolsTest, PicturesAreDrawnThroughLinksInTheFormatOfTheirNames) {
-  if (!HasMatplotlib()) GTEST_SKIP() << "drawing needs Debian's python3-matplotlib";
-  std::string const model = WriteFile("model.txt", kFaithfulModel);
-  // The tool, the name of the link and how its format starts.
-  std::tuple<std::string, std::string, std::string> const cases[] = {
-      {"plot-model", "a.svg", "<?xml"},
-      {"plot-model", "a", "\x89PNG"},  // no extension: matplotlib's default
-      {"select-k", "bic.svg", "<?xml"}};
-  for (auto const& [tool, name, start] : cases) {
-    std::string const link = Linked(name, tool == "select-k" ? 0600 : 0640);
-    bool const select = tool == "select-k";
-    ProgramResult run = select
-                            ? Tool("select-k", {kFaithful, "2", "--model", model, "--plot", link})
-                            : Tool("plot-model", {kFaithful, model, link});
-    EXPECT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(run.out.find("Plot: " + link) != std::string::npos, select) << run.out;
-    EXPECT_EQ(ReadFile(Path("target")).rfind(start, 0), 0u) << name;
-    ExpectReplacedWhole(link, select ? 0600 : 0640, {name, "model.txt", "old", "target"});
-    for (std::string const& file : {link, Path("old"), Path("target")}) unlink(file.c_str());
   }
 }
 

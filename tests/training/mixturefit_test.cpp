@@ -121,26 +121,6 @@ TEST(RegularisedStepTest, OneIterationAsWorkedOutIndependently) {
   }
 }
 
-// Without regularisation each step raises the average log likelihood,
-// except by rounding.
-TEST(RegularisedStepTest, LogLikelihoodNeverFallsWithoutRegularisation) {
-  DataSet set(2, ClusteredValues(400, 2, 3, 11));
-  Threads threads(1);
-  TrainingContext context(threads);
-  for (CovarianceKind kind : kKinds) {
-    MixtureModel model = StartingModel(set.data, 3, 0.3, {FullStorage(kind) ? F : D});
-    MixtureModel next(model);
-    double previous = -HUGE_VAL;
-    for (int i = 0; i < 40; ++i) {
-      double const current = emMonolithicEMStep(model, set.data, next, !FullStorage(kind), context,
-                                                StepFor(kind, 0.0));
-      EXPECT_GE(current, previous - 1e-12 * std::fabs(previous)) << i;
-      previous = current;
-      std::swap(model, next);
-    }
-  }
-}
-
 // The drawn starts: distinct indices, k-means++ seeds on distinct vectors
 // that are far apart, and counting distinct vectors.
 TEST(StartsTest, DrawsAreDistinctAndRepeatWithTheSeed) {
