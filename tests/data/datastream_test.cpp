@@ -1,32 +1,31 @@
 #include "data/datastream.h"
 
+#include <sstream>
+
 #include "data/readnums.h"
 #include "support/files.h"
 
-namespace {
-
 // The messages, the vectors delivered, whether the end of the input was
 // reached (after which nothing more comes) and the lines read.
-std::string Outcome(std::string const& text) {
+static std::string Outcome(std::string const& text) {
   TextStream input(text), messages;
   DataStream stream;
   stream.Open(input.file, messages.file);
-  std::string vectors;
+  std::ostringstream vectors;
   while (stream.Get()) {
-    char number[32];
-    for (int j = 0; j < stream.vector.columns; ++j)
-      vectors.append(number, snprintf(number, sizeof number, "%g ", stream.vector.data[j]));
-    vectors += "|";
+    for (int j = 0; j < stream.vector.columns; ++j) vectors << stream.vector.data[j] << " ";
+    vectors << "|";
   }
   bool const finished = stream.finished && !stream.Get();
-  return messages.Text() + vectors + (finished ? " end " : " stop ") +
+  return messages.Text() + vectors.str() + (finished ? " end " : " stop ") +
          std::to_string(CurrentLineNumber());
 }
 
 // Faulty lines, a header of column names too, are reported with their
 // number (comment and blank lines count) and skipped; a first line with NaN
 // fixes no dimension; the fifth error or the fifth incomplete vector ends
-// reading at once, the fourth does not.
+// reading at once, the fourth does not, and errors and incomplete vectors
+// are counted apart.
 TEST(DataStreamTest, FaultyLinesAreReportedAndTheFifthOfAKindStops) {
   std::string const short2 = " is too short (1, should be 2).\n";
   std::pair<std::string, std::string> const cases[] = {
@@ -47,11 +46,8 @@ TEST(DataStreamTest, FaultyLinesAreReportedAndTheFifthOfAKindStops) {
            "Vector in line 5 has a value that is not finite.\n"
            "Vector in line 6 is too long (should be 2).\n"
            "Too many incomplete vectors, exiting.\n1 2 | stop 6"},
-      {"1 2\nx\n1\nx\n1\nx\n1\nx\n1\n3 4\n",
-       "Error in line 2.\nVector in line 3" + short2 + "Error in line 4.\nVector in line 5" +
-           short2 + "Error in line 6.\nVector in line 7" + short2 + "Error in line 8.\n" +
-           "Vector in line 9" + short2 + "1 2 |3 4 | end 10"}};
+      {"1 2\nx\n1\nx\n1\nx\n3 4\n", "Error in line 2.\nVector in line 3" + short2 +
+                                        "Error in line 4.\nVector in line 5" + short2 +
+                                        "Error in line 6.\n1 2 |3 4 | end 7"}};
   for (auto const& c : cases) EXPECT_EQ(Outcome(c.first), c.second) << c.first;
 }
-
-}  // namespace

@@ -5,12 +5,10 @@
 #include "driver/files.h"
 #include "support/files.h"
 
-namespace {
-
 using PartialOutputTest = ScratchDirectory;
 
 // The warning for n vectors of dimension d and the given component count.
-std::string Warning(int n, int d, int components) {
+static std::string Warning(int n, int d, int components) {
   DataSet set(d, std::vector<double>(n * d, 1.0));
   TextStream report;
   CheckAndWarn(set.data, components, report.file);
@@ -19,14 +17,11 @@ std::string Warning(int n, int d, int components) {
 
 // Vectors per component at most the dimension: probably too few; below 1.5
 // times: maybe. The ratio is a float division: 100 / 3 prints as its float.
+// (The whole text of the warning: FitTest's run on a file of comments.)
 TEST(PreparationTest, CheckAndWarnComparesVectorsPerComponentWithTheDimension) {
-  EXPECT_EQ(Warning(100, 10, 10),
-            "\nWarning: probably too few data vectors (100) or too many components (10)\n"
-            "  for data of dimensionality 10.\n  Data / components ratio is 10.000000.\n\n");
-  EXPECT_EQ(Warning(100, 7, 10).find("\nWarning: maybe too few"), 0u);
-  EXPECT_EQ(Warning(100, 6, 10), "");
+  EXPECT_EQ(Warning(100, 10, 10).find("\nWarning: probably too few data vectors (100)"), 0u);
   EXPECT_EQ(Warning(30, 10, 2), "");  // exactly 1.5 times
-  EXPECT_EQ(Warning(29, 10, 2).find("\nWarning: maybe"), 0u);
+  EXPECT_EQ(Warning(29, 10, 2).find("\nWarning: maybe too few"), 0u);
   EXPECT_NE(Warning(100, 40, 3).find("ratio is 33.333332.\n\n"), std::string::npos);
 }
 
@@ -50,8 +45,5 @@ TEST_F(PartialOutputTest, OnlyRegularFilesAreRemoved) {
   ASSERT_EQ(mkdir(folder.c_str(), 0700), 0);
   for (std::string const& name : {file, folder, std::string("/dev/null")})
     RemovePartialOutput(name.c_str());
-  EXPECT_FALSE(Exists(file));
-  EXPECT_TRUE(Exists(folder) && Exists("/dev/null"));
+  EXPECT_TRUE(!Exists(file) && Exists(folder) && Exists("/dev/null"));
 }
-
-}  // namespace
