@@ -1,10 +1,9 @@
-// The block kernels against the scalar distances and sums they stand for,
-// on every kernel set this processor has: so the sets agree with each other;
-// and which sets a build has.
+// The block kernels against the scalar distances, sums and densities they
+// stand for, on every kernel set this processor has: so the sets agree with
+// each other; and which sets a build has.
 #include "training/blocks.h"
 
 #include <cfloat>
-#include <random>
 
 #include "mixture/density.h"
 #include "support/values.h"
@@ -25,7 +24,16 @@ std::vector<Kernels> Sets() {
 TEST(BlockKernelsTest, KernelsRepeatTheScalarArithmeticBitForBit) {
   std::mt19937_64 generator(7);
   std::normal_distribution<double> normal(0.0, 3.0);
+  std::uniform_real_distribution<double> uniform(0.0, 2200.0);
+  // Densities over the whole range of exp's argument, down to where it
+  // underflows and past it, with a normaliser small enough to overflow some:
+  // the library's exp and the AVX2 set's own give the same bits.
+  std::vector<double> densities(kBlockVectors),
+      wide = {0.0,    1e-300, 0x1p-53, 0x1.0000000000001p-53, 1024.0, 2048.0, 1490.2,
+              1490.4, 1416.8, kInf};
+  while (wide.size() < 64 * kBlockVectors) wide.push_back(uniform(generator));
   for (Kernels const& k : Sets()) {
+    SCOPED_TRACE(k.set * 10 + k.expLanes);
     // Distances four rows at a time and the rows left over: every d from 1
     // to 9. The factor has awkward magnitudes and garbage above the diagonal.
     for (int d = 1; d <= 9; ++d) {
@@ -40,8 +48,7 @@ TEST(BlockKernelsTest, KernelsRepeatTheScalarArithmeticBitForBit) {
       std::vector<double> centred(d * kBlockVectors), out(kBlockVectors);
       BlockCholeskyDistances(k, block.data(), d, &rows[d], factor.data, centred.data(), out.data());
       for (int n = 0; n < kBlockVectors; ++n)
-        ASSERT_TRUE(SameBits(MahalanobisChol2(&rows[n * d], &rows[d], factor), out[n]))
-            << "set " << k.set * 10 + k.expLanes << ", d " << d << ", vector " << n;
+        ASSERT_TRUE(SameBits(MahalanobisChol2(&rows[n * d], &rows[d], factor), out[n])) << d;
     }
     // Moments add each vector's term in data order: with terms of very
     // different magnitudes any other order rounds differently.
@@ -56,9 +63,7 @@ TEST(BlockKernelsTest, KernelsRepeatTheScalarArithmeticBitForBit) {
         for (int n = 0; n < count; ++n)
           expected[k * width + w] += p[k * kBlockVectors + n] * s[n * width + w];
     BlockMoments(k, acc.data(), components, width, p.data(), s.data(), count);
-    for (int i = 0; i < components * width; ++i)
-      ASSERT_TRUE(SameBits(expected[i], acc[i]))
-          << "set " << k.set * 10 + k.expLanes << ", element " << i;
+    for (int i = 0; i < components * width; ++i) ASSERT_TRUE(SameBits(expected[i], acc[i])) << i;
     // The nearest of five components, as k-means picks it one vector at a
     // time: the lower one on ties, never a NaN.
     std::vector<double> distances(5 * kBlockVectors), nearest(kBlockVectors);
@@ -73,32 +78,16 @@ TEST(BlockKernelsTest, KernelsRepeatTheScalarArithmeticBitForBit) {
         for (int c = first ? 1 : 0; c < 5; ++c)
           if (distances[c * kBlockVectors + n] < least)
             least = distances[c * kBlockVectors + n], best = c;
-        EXPECT_EQ(nearest[n], best) << "set " << k.set << ", vector " << n << ", " << first;
+        EXPECT_EQ(nearest[n], best) << n << first;
       }
     }
-  }
-}
-
-// Densities over the whole range of exp's argument, down to where it
-// underflows and past it, with a normaliser small enough to overflow some:
-// the library's exp and the AVX2 set's own give the same bits.
-TEST(BlockKernelsTest, DensitiesAreTheScalarOnesBitForBit) {
-  std::mt19937_64 generator(11);
-  std::uniform_real_distribution<double> uniform(0.0, 2200.0);
-  std::vector<double> distances(64 * kBlockVectors), out(kBlockVectors);
-  for (double& x : distances) x = uniform(generator);
-  double const edges[] = {0.0,    1e-300, 0x1p-53, 0x1.0000000000001p-53, 1024.0, 2048.0, 1490.2,
-                          1490.4, 1416.8, kInf};
-  std::copy(std::begin(edges), std::end(edges), distances.begin());
-  for (Kernels const& k : Sets()) {
-    for (double normaliser : {2.5, 1e-300}) {
-      for (size_t first = 0; first < distances.size(); first += kBlockVectors) {
-        BlockWeightedDensities(k, &distances[first], 0.3, normaliser, out.data());
+    for (double normaliser : {2.5, 1e-300})
+      for (size_t first = 0; first < wide.size(); first += kBlockVectors) {
+        BlockWeightedDensities(k, &wide[first], 0.3, normaliser, densities.data());
         for (int n = 0; n < kBlockVectors; ++n)
-          ASSERT_TRUE(SameBits(0.3 * ProbabilityDensity(distances[first + n], normaliser), out[n]))
-              << "set " << k.set * 10 + k.expLanes << ", distance " << distances[first + n];
+          ASSERT_TRUE(SameBits(0.3 * ProbabilityDensity(wide[first + n], normaliser), densities[n]))
+              << wide[first + n];
       }
-    }
   }
 }
 
@@ -107,17 +96,14 @@ TEST(BlockKernelsTest, DensitiesAreTheScalarOnesBitForBit) {
 // asking for a set the processor lacks changes nothing.
 TEST(BlockKernelsTest, TheAvx2SetExistsOnX86WithoutThePortableOption) {
 #if defined(__x86_64__) && !defined(MIXFIT_PORTABLE)
-  bool const built = true;
-  __builtin_cpu_init();
-  bool const avx2 = __builtin_cpu_supports("avx2");
+  bool const built = true, avx2 = (__builtin_cpu_init(), __builtin_cpu_supports("avx2"));
 #else
   bool const built = false, avx2 = false;
 #endif
-  EXPECT_TRUE(KernelSetBuilt(KERNELS_PORTABLE));
-  EXPECT_EQ(KernelSetBuilt(KERNELS_AVX2), built);
-  EXPECT_EQ(BestKernels().set, avx2 ? KERNELS_AVX2 : KERNELS_PORTABLE);
   Kernels unchanged = Sets()[0];
   EXPECT_EQ(MakeKernels(KERNELS_AVX2, &unchanged), avx2);
+  EXPECT_TRUE(KernelSetBuilt(KERNELS_PORTABLE) && KernelSetBuilt(KERNELS_AVX2) == built);
+  EXPECT_EQ(BestKernels().set, avx2 ? KERNELS_AVX2 : KERNELS_PORTABLE);
   EXPECT_EQ(unchanged.set, avx2 ? KERNELS_AVX2 : KERNELS_PORTABLE);
 }
 

@@ -5,9 +5,7 @@
 // 2^-60 to 2^10. Exits with 1 when any result differs, 77 (skipped) when
 // the build or the processor lacks the function.
 #include <algorithm>
-#include <cinttypes>
 #include <cmath>
-#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -41,8 +39,8 @@ std::vector<double> Edges() {
 
 // The i-th random argument: 2 in 16 positive, 1 below the underflow limit,
 // 2 of random magnitude and sign, the rest where the densities lie.
-double Argument(std::mt19937_64& random, uint64_t i) {
-  uint64_t const bits = random();
+double Argument(std::mt19937_64& random, unsigned long long i) {
+  unsigned long long const bits = random();
   double const u = static_cast<double>(bits >> 11) * 0x1p-53;
   if (i % 16 < 2) return 709.8 * u;
   if (i % 16 == 2) return -745.2 - 300.0 * u;
@@ -53,12 +51,12 @@ double Argument(std::mt19937_64& random, uint64_t i) {
 
 // How many of x VectorExp gives other bits for than exp, plus one if it
 // wrote behind them; prints the first.
-uint64_t Compare(std::vector<double> const& x, int lanes) {
-  static uint64_t shown = 0;
+unsigned long long Compare(std::vector<double> const& x, int lanes) {
+  static unsigned long long shown = 0;
   std::vector<double> y = x;
   y.resize(x.size() + 4, 0.0);
   VectorExp(y.data(), static_cast<int>(x.size()), -HUGE_VAL, lanes);
-  uint64_t different = std::count(y.begin() + x.size(), y.end(), 0.0) == 4 ? 0 : 1;
+  unsigned long long different = std::count(y.begin() + x.size(), y.end(), 0.0) == 4 ? 0 : 1;
   for (size_t i = 0; i < x.size(); ++i) {
     double const z = std::exp(x[i]);
     if (std::memcmp(&y[i], &z, sizeof z) == 0) continue;
@@ -71,24 +69,24 @@ uint64_t Compare(std::vector<double> const& x, int lanes) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  uint64_t const count = argc > 1 ? std::strtoull(argv[1], nullptr, 10) : 10000000;
+  unsigned long long const count = argc > 1 ? std::strtoull(argv[1], nullptr, 10) : 10000000;
   if (!VectorExpSupported()) {
     std::printf("VectorExp: not in this build or not on this processor\n");
     return 77;
   }
   bool const matches = VectorExpMatchesLibrary();  // the check where kernels are chosen
-  uint64_t different = 0;
+  unsigned long long different = 0;
   for (int lanes = VectorExpWidestLanes(); lanes >= 4; lanes /= 2) {  // the widths it has
     std::vector<double> x = Edges();
-    uint64_t const edges = Compare(x, lanes), before = different += edges;
+    unsigned long long const edges = Compare(x, lanes), before = different += edges;
     std::mt19937_64 random(20261206);
     x.resize(4096);
-    for (uint64_t done = 0; done < count; done += x.size()) {
+    for (unsigned long long done = 0; done < count; done += x.size()) {
       for (size_t i = 0; i < x.size(); ++i) x[i] = Argument(random, done + i);
       different += Compare(x, lanes);
     }
-    std::printf("%d lanes: %" PRIu64 " edges and %" PRIu64 " random arguments different\n", lanes,
-                edges, different - before);
+    std::printf("%d lanes: %llu edges and %llu random arguments different\n", lanes, edges,
+                different - before);
   }
   std::printf("startup check: %s\n", matches ? "equal" : "DIFFERENT");
   return different == 0 && matches ? 0 : 1;
