@@ -106,8 +106,7 @@ TEST_F(ToolsTest, UnusableFilesAreRefusedInOneLineBeforeAnyWork) {
   std::string const data_link = Path("data-link.txt"), model_link = Path("model-link.txt");
   ASSERT_EQ(symlink(data.c_str(), data_link.c_str()) | symlink(model.c_str(), model_link.c_str()),
             0);
-  std::string const nowhere = Path("missing/model.txt"), inside = data + "/model.txt";
-  std::string const spelt = Path("./fresh.txt");
+  std::string const nowhere = Path("missing/model.txt"), spelt = Path("./fresh.txt");
   auto const reason = [](int error) { return std::string(": ") + std::strerror(error); };
   auto const is = [](const char* what, std::string const& path, const char* other) {
     return std::string("the ") + what + " file " + path + " is the " + other + " file";
@@ -116,19 +115,15 @@ TEST_F(ToolsTest, UnusableFilesAreRefusedInOneLineBeforeAnyWork) {
   // the status and the message; select-k is given a mixfit that fails any fit.
   std::tuple<bool, std::vector<std::string>, int, std::string> const cases[] = {
       {true, {data, "--model", data_link}, 1, is("model", data_link, "data")},
-      {true, {data, "--plot", data_link, "--model", picture}, 1, is("plot", data_link, "data")},
       {true, {data, "--model", model, "--plot", model_link}, 1, is("plot", model_link, "model")},
       {true, {data, "--model", fresh, "--plot", spelt}, 1, is("plot", spelt, "model")},
       {true, {data, "--model", nowhere}, 4, "cannot write " + nowhere + reason(ENOENT)},
-      {true, {data, "--model", inside}, 4, "cannot write " + inside + reason(ENOTDIR)},
       {true, {data, "--model", directory_}, 4, "cannot write " + directory_ + reason(EISDIR)},
       {true, {missing}, 2, "cannot read " + missing + reason(ENOENT)},
       {false, {data, model, model}, 1, "the picture " + model + " is the model file"},
       {false, {picture, model, picture}, 1, "the picture " + picture + " is the data file"},
       {false, {data, missing, picture}, 3, "cannot read " + missing + reason(ENOENT)},
-      {false, {missing, model, picture}, 2, "cannot read " + missing + reason(ENOENT)},
-      {false, {data, broken, picture}, 3, "cannot read the model in " + broken},
-      {false, {data, model, Path("picture.xyz")}, 1, "matplotlib cannot draw "}};
+      {false, {data, broken, picture}, 3, "cannot read the model in " + broken}};
   std::set<std::string> const names = Names();
   for (auto [select, arguments, status, message] : cases) {
     if (!select && !HasMatplotlib()) continue;  // Debian's python3-matplotlib
