@@ -47,14 +47,13 @@ TEST(MixtureModelTest, RemoveSingularKeepsTheOtherComponentsInOrder) {
 }
 
 // A positive total scales the weights to one, also when finite weights
-// overflow it; a zero, negative or NaN total gives equal weights. Only
-// ordered smaller variances are raised, of a full covariance only the
-// diagonal.
+// overflow it; a zero (here with a negative weight) or NaN total gives
+// equal weights. Only ordered smaller variances are raised, of a full
+// covariance only the diagonal.
 TEST(MixtureModelTest, NormalizeWeightsAndLimitVariances) {
   // Weights, then their normalised values.
   for (auto c : {std::vector<double>{DBL_MAX / 3, DBL_MAX, 0.25, 0.75},
-                 {0, 0, 0.5, 0.5},
-                 {-1, 0.5, 0.5, 0.5},
+                 {-0.5, 0.5, 0.5, 0.5},
                  {0, kNaN, 0.5, 0.5}}) {
     MixtureModel model;
     for (int k = 0; k < 2; ++k) AddComponent(model, D, c[k], {0.0}, {1.0});
@@ -72,9 +71,9 @@ TEST(MixtureModelTest, NormalizeWeightsAndLimitVariances) {
 }
 
 // Single numbers are padded to the dimension; weights keep six digits, the
-// rest fifteen, which read back exactly; a copy is deep.
+// rest fifteen, which read back exactly; a copy is deep. (The empty model's
+// bytes: FitTest.EmptySolution.)
 TEST_F(ModelFileTest, WrittenByteForByteAndReadBackExactly) {
-  EXPECT_EQ(Written(MixtureModel()), kHeader + "0\n");
   MixtureModel full = Example(), read = Example();
   AddComponent(full, F, 1.0 / 3, {1.0 / 3, -2}, {1, 1e-20, 1e-20, 2});
   EXPECT_EQ(Written(full), kHeader +
@@ -186,16 +185,15 @@ struct Covariance2 {
   long double Determinant() const { return 1.0L * p * t - 1.0L * r * r; }
 };
 
-// A covariance that is not positive definite, or not finite, has no ln det.
+// A covariance that is not positive definite, or not finite, has no ln det
+// (a zero variance: ModelTest's refusals).
 TEST(DistanceTest, LogDeterminantRefusesWhatIsNotPositiveDefinite) {
-  std::pair<MixtureCovarianceMatrixType, Covariance2> const cases[] = {
-      {D, {0, 0, 1}}, {D, {kInf, 0, 1}}, {D, {1, 0, kNaN}}, {F, {1, 2, 1}}, {F, {1, kNaN, 1}}};
-  for (auto const& [type, v] : cases) {
-    MixtureModel model;
-    double lnDet = 0.0;
+  MixtureModel model;
+  double lnDet = 0.0;
+  for (auto const& [type, v] : std::vector<std::pair<MixtureCovarianceMatrixType, Covariance2>>{
+           {D, {kInf, 0, 1}}, {D, {1, 0, kNaN}}, {F, {1, 2, 1}}, {F, {1, kNaN, 1}}})
     EXPECT_FALSE(AddComponent(model, type, 1, {0, 0}, v.Elements(type)).LogDeterminant(&lnDet))
         << type << ": " << v.p << " " << v.r << " " << v.t;
-  }
 }
 
 // ln det is a sum of logs of positive pivots, which overflows or underflows
@@ -209,7 +207,6 @@ TEST(DistanceTest, LogDeterminantsAndBhattacharyyaAtAnyScale) {
     std::vector<double> means[2];
     Covariance2 covariances[2];
   } const cases[] = {
-      {D, {1, 1}, {{0, 0}, {2, 0}}, {{1, 0, 1}, {1, 0, 1}}},
       {D, {0.25, 0.5}, {{0, 0}, {0, 0}}, {{2, 0, 8}, {4, 0, 4}}},
       {F, {0.5, 0.2}, {{1, -1}, {0, 2}}, {{4, 2, 10}, {1, -0.5, 3}}},
       {D, {1, 3}, {{0, 0}, {3e150, -1e150}}, {{1e300, 0, 2e300}, {2e300, 0, 2e300}}},

@@ -4,27 +4,23 @@
 
 #include "support/values.h"
 
-namespace {
-
 using Component = std::pair<MixtureCovarianceMatrixType, std::vector<double>>;
 
-// PrepareSampler's answer for components of the given covariances, means at the origin.
-int Refused(std::vector<Component> const& components) {
-  MixtureModel model;
-  for (Component const& c : components) AddComponent(model, c.first, 0.5, {0.0, 0.0}, c.second);
-  Sampler sampler;
-  return PrepareSampler(sampler, model);
-}
-
-}  // namespace
-
+// Components of the given covariances, means at the origin, and the index
+// PrepareSampler names: a zero or a NaN variance, and a full covariance whose
+// factor holds NaN (one that is not positive definite: ModelTest's
+// refusals).
 TEST(PrepareSamplerTest, NamesTheFirstComponentThatIsNotPositiveDefinite) {
   Component const good = {F, {4, 2, 2, 5}};
-  EXPECT_EQ(Refused({good, {D, {1, 0}}}), 1);
-  EXPECT_EQ(Refused({{D, {1, 2}}, {D, {kNaN, 1}}}), 1);
-  EXPECT_EQ(Refused({good, good, {F, {1, 1, 1, 1}}}), 2);
-  EXPECT_EQ(Refused({{F, {1, 0, 0, kNaN}}, good}), 0);
-  EXPECT_EQ(Refused({good, {D, {-1, 2}}, {F, {1, 2, 2, 1}}}), 1);
+  for (auto const& [components, refused] : std::vector<std::pair<std::vector<Component>, int>>{
+           {{good, {D, {1, 0}}}, 1},
+           {{{F, {1, 0, 0, kNaN}}, good}, 0},
+           {{good, {D, {kNaN, 2}}, {F, {1, 2, 2, 1}}}, 1}}) {
+    MixtureModel model;
+    for (Component const& c : components) AddComponent(model, c.first, 0.5, {0.0, 0.0}, c.second);
+    Sampler sampler;
+    EXPECT_EQ(PrepareSampler(sampler, model), refused) << ::testing::PrintToString(components);
+  }
 }
 
 TEST(SamplerTest, ComponentsByCumulativeWeightNeverOneWithout) {
@@ -45,7 +41,7 @@ TEST(SamplerTest, ComponentsByCumulativeWeightNeverOneWithout) {
 }
 
 // x = mean + factor z worked out by hand, with nothing written behind x's d
-// values: deviations 2 and 3; the full covariance 4 2 / 2 5 has the factor
+// values (42): deviations 2 and 3; the full covariance 4 2 / 2 5 has the factor
 // 2 0 / 1 2.
 TEST(SamplerTest, VectorIsMeanPlusFactorTimesNormals) {
   MixtureModel model;
@@ -54,11 +50,10 @@ TEST(SamplerTest, VectorIsMeanPlusFactorTimesNormals) {
   Sampler sampler;
   ASSERT_EQ(PrepareSampler(sampler, model), kEveryComponentDrawable);
   double const z[] = {0.5, -1, 0};
-  std::vector<double> const expected[] = {{1 + 2 * 0.5, 2 - 3}, {1 + 2 * 0.5, 2 + 0.5 - 2}};
+  std::vector<double> const expected[] = {{1 + 2 * 0.5, 2 - 3, 42}, {1 + 2 * 0.5, 2 + 0.5 - 2, 42}};
   for (int k = 0; k < 2; ++k) {
-    double x[] = {0, 0, kNaN};
+    double x[] = {0, 0, 42};
     ComponentVector(*model.components[k], sampler.factors[k], z, x);
-    EXPECT_EQ(std::vector<double>(x, x + 2), expected[k]) << k;
-    EXPECT_TRUE(std::isnan(x[2])) << k;
+    EXPECT_EQ(std::vector<double>(x, x + 3), expected[k]) << k;
   }
 }

@@ -54,10 +54,8 @@ TEST_F(OptionsTest, ValuesSplitOnCommasAndWhiteSpace) {
            {{}, {1, 2, 3}},
            {{"--numbers", " \t10\n11\v12\r"}, {10, 11, 12}},
            {{"-n", "7,,9"}, {7, 2, 9}},  // an empty token leaves its value alone
-           {{"-n", "5,"}, {5, 2, 3}},
-           {{"-n", "--", "-7,-8"}, {-7, -8, 3}},  // negative values follow "--"
+           {{"-n", "--", "-7,-99999999999"}, {-7, INT_MIN, 3}},  // negative values follow "--"
            {{"-n", "0x10,010,99999999999"}, {16, 8, INT_MAX}},
-           {{"-n", "--", "-99999999999"}, {INT_MIN, 2, 3}},
            {{"-z", "5 \t ", "-n", "4"}, {4, 2, 3}}}) {  // trailing blanks are no value
     EXPECT_EQ(Parse(arguments), 0) << messages;
     EXPECT_EQ((std::vector<int>{optInt('n', 1), optInt('n', 2), optInt('n', 3)}), numbers)
@@ -72,9 +70,9 @@ TEST_F(OptionsTest, ConvertedValuesAndFlags) {
                               optBool('c', 0)}),
             (std::vector<int>{0, 2, 1, 0}));
   std::string token = "model.txt";
-  EXPECT_EQ(Parse({"-t", "0.75", "-e", "BLUE", "-s", token.c_str()}), 0);
+  EXPECT_EQ(Parse({"-t", "nan", "-e", "BLUE", "-s", token.c_str()}), 0);
   token[0] = 'X';
-  EXPECT_EQ(optDouble('t', 1), 0.75);
+  EXPECT_TRUE(std::isnan(optDouble('t', 1)));    // NaN fails neither bound
   EXPECT_STREQ(optEnum('e', 1), "blue");         // the declared name, any case matches
   EXPECT_STREQ(optString('s', 1), "model.txt");  // a copy
   for (auto [spelling, value] : std::vector<std::pair<const char*, int>>{
@@ -82,8 +80,6 @@ TEST_F(OptionsTest, ConvertedValuesAndFlags) {
     EXPECT_EQ(Parse({"-b", "yes", "-b", spelling}), 0);
     EXPECT_EQ(optBool('b', 1), value) << spelling;
   }
-  EXPECT_EQ(Parse({"-t", "nan"}), 0);  // NaN fails neither bound
-  EXPECT_TRUE(std::isnan(optDouble('t', 1)));
 
   // Values are stored before their bounds are tested, and values read before
   // an error stay; a value is counted before its conversion fails.
@@ -99,8 +95,7 @@ TEST_F(OptionsTest, ErrorCodesAndMessages) {
        std::vector<std::tuple<std::vector<const char*>, int, const char*>>{
            {{"n"}, 2, "Error: option must start with - (short) or -- (long).\n"},
            {{"-"}, 3, "Error: you must give option after - or --\n"},
-           {{"-x"}, 4, "Error: unknown option: -x\n"},
-           {{"-N", "1"}, 4, "Error: unknown option: -N\n"},
+           {{"-N", "1"}, 4, "Error: unknown option: -N\n"},  // letters are case-sensitive
            {{"-n", "--"}, 5, "Error: -- without value.\n"},
            {{"--numbers", "-7"}, 6, "Error: you must give value for --numbers\n"},
            {{"-q", "-n"}, 6, "Error: missing value for option that is not a flag.\n"},
