@@ -17,73 +17,65 @@ std::pair<CovarianceKind, CovarianceTie> const kKinds[] = {
     {CovarianceKind::kSpherical, CovarianceTie::kSpherical},
     {CovarianceKind::kTied, CovarianceTie::kTied}};
 
-// One EM iteration worked out independently, in long double, which updated
-// must hold: responsibilities from the log densities of each weighted
-// component alone, then the weighted means and the covariances about them
-// (two passes), the counts raised by 10 machine epsilons, the tie and the
-// regularisation.
-void ExpectOneIteration(Data const& data, MixtureModel const& model, MixtureModel const& updated,
-                        CovarianceKind kind, double reg) {
-  int const K = model.count, d = data.Dimension();
-  size_t const n = data.Count();
-  // covariances[K]: the tied one, their average weighted by the counts.
-  std::vector<std::vector<long double>> means(K, std::vector<long double>(d)),
-      covariances(K + 1, std::vector<long double>(d * d));
-  std::vector<long double> counts(K, 10 * DBL_EPSILON), r(n);
-  long double all = 0;
-  for (int k = 0; k < K; ++k) {
-    MixtureModel alone;
-    alone.Add(*new MixtureComponent(*model.components[k]));
-    for (size_t i = 0; i < n; ++i) {
-      double const* x = data.Vector(i);
-      r[i] = std::exp(ReferenceLogDensity(x, alone) - ReferenceLogDensity(x, model));
-      counts[k] += r[i];
-      for (int j = 0; j < d; ++j) means[k][j] += r[i] * x[j];
-    }
-    for (long double& m : means[k]) m /= counts[k];
-    for (size_t i = 0; i < n; ++i)
-      for (int e = 0; e < d * d; ++e)
-        covariances[k][e] += r[i] * (data.Vector(i)[e / d] - means[k][e / d]) *
-                             (data.Vector(i)[e % d] - means[k][e % d]) / counts[k];
-    all += counts[k];
-  }
-  for (int k = 0; k < K; ++k)
-    for (int e = 0; e < d * d; ++e) covariances[K][e] += counts[k] / all * covariances[k][e];
-  ASSERT_EQ(updated.count, K);
-  for (int k = 0; k < K; ++k) {
-    MixtureComponent const& c = *updated.components[k];
-    std::vector<long double> const& s = covariances[kind == CovarianceKind::kTied ? K : k];
-    long double average = 0;
-    for (int j = 0; j < d; ++j) average += (s[j * d + j] + reg) / d;
-    EXPECT_NEAR(c.weight, counts[k] / all, 1e-10) << k;
-    for (int j = 0; j < d; ++j) EXPECT_NEAR(c.mean.data[j], means[k][j], 1e-10) << k;
-    ASSERT_EQ(c.covariance.ElementCount(), FullStorage(kind) ? d * d : d);
-    for (int e = 0; e < d * d; ++e) {
-      bool const diagonal = e % (d + 1) == 0;
-      long double const expected =
-          kind == CovarianceKind::kSpherical ? average : s[e] + (diagonal ? reg : 0);
-      if (!FullStorage(kind) && !diagonal) continue;
-      EXPECT_NEAR(c.covariance.data[FullStorage(kind) ? e : e / (d + 1)], expected, 1e-10)
-          << k << e;
-    }
-  }
-}
-
-// One regularised step gives the parameters of an independent EM
-// iteration; a component without responsibility (far away on a start of
-// the components on the first vectors) gets mean 0 and the
-// regularisation, no NaN.
+// One regularised step gives the parameters of an EM iteration worked out
+// independently, in long double: responsibilities from the log densities of
+// each weighted component alone, then the weighted means and the
+// covariances about them (two passes), the counts raised by 10 machine
+// epsilons, the tie and the regularisation. A component without
+// responsibility (far away on a start of the components on the first
+// vectors) gets mean 0 and the regularisation, no NaN.
 TEST(RegularisedStepTest, OneIterationAsWorkedOutIndependently) {
   DataSet set(3, ClusteredValues(300, 3, 2, 7));
+  Data const& data = set.data;
   Threads threads(2);
   TrainingContext context(threads);
+  int const K = 3, d = 3;
+  size_t const n = data.Count();
+  long double const reg = 1e-3;
   for (auto const& [kind, tie] : kKinds) {
-    MixtureModel model = StartingModel(set.data, 3, 0.5, {FullStorage(kind) ? F : D});
+    bool const full = FullStorage(kind);
+    MixtureModel model = StartingModel(data, K, 0.5, {full ? F : D});
     model.components[2]->Mean(std::vector<double>(3, 1e3).data());
     MixtureModel updated(model);
-    emMonolithicEMStep(model, set.data, updated, !FullStorage(kind), context,
-                       EMStepOptions{true, 1e-3, tie});
-    ExpectOneIteration(set.data, model, updated, kind, 1e-3);
+    emMonolithicEMStep(model, data, updated, !full, context, EMStepOptions{true, 1e-3, tie});
+    // covariances[K]: the tied one, their average weighted by the counts.
+    std::vector<std::vector<long double>> means(K, std::vector<long double>(d)),
+        covariances(K + 1, std::vector<long double>(d * d));
+    std::vector<long double> counts(K, 10 * DBL_EPSILON), r(n);
+    long double all = 0;
+    for (int k = 0; k < K; ++k) {
+      MixtureModel alone;
+      alone.Add(*new MixtureComponent(*model.components[k]));
+      for (size_t i = 0; i < n; ++i) {
+        double const* x = data.Vector(i);
+        r[i] = std::exp(ReferenceLogDensity(x, alone) - ReferenceLogDensity(x, model));
+        counts[k] += r[i];
+        for (int j = 0; j < d; ++j) means[k][j] += r[i] * x[j];
+      }
+      for (long double& m : means[k]) m /= counts[k];
+      for (size_t i = 0; i < n; ++i)
+        for (int e = 0; e < d * d; ++e)
+          covariances[k][e] += r[i] * (data.Vector(i)[e / d] - means[k][e / d]) *
+                               (data.Vector(i)[e % d] - means[k][e % d]) / counts[k];
+      all += counts[k];
+    }
+    for (int k = 0; k < K; ++k)
+      for (int e = 0; e < d * d; ++e) covariances[K][e] += counts[k] / all * covariances[k][e];
+    ASSERT_EQ(updated.count, K);
+    for (int k = 0; k < K; ++k) {
+      MixtureComponent const& c = *updated.components[k];
+      std::vector<long double> const& s = covariances[kind == CovarianceKind::kTied ? K : k];
+      long double average = 0;
+      for (int j = 0; j < d; ++j) average += (s[j * d + j] + reg) / d;
+      EXPECT_NEAR(c.weight, counts[k] / all, 1e-10) << k;
+      for (int j = 0; j < d; ++j) EXPECT_NEAR(c.mean.data[j], means[k][j], 1e-10) << k;
+      ASSERT_EQ(c.covariance.ElementCount(), full ? d * d : d);
+      for (int e = 0; e < d * d; e += full ? 1 : d + 1) {  // the elements stored
+        long double const expected =
+            kind == CovarianceKind::kSpherical ? average : s[e] + (e % (d + 1) ? 0 : reg);
+        EXPECT_NEAR(c.covariance.data[full ? e : e / (d + 1)], expected, 1e-10) << k << e;
+      }
+    }
     EXPECT_TRUE(kind == CovarianceKind::kTied || updated.components[2]->covariance.data[0] == 1e-3);
   }
 }
@@ -104,9 +96,8 @@ TEST(StartsTest, DrawsAreDistinctAndSeedsFarApart) {
   std::vector<double> values;
   for (int n = 0; n < 400; ++n) values.push_back(100.0 * (n % 4) + 0.001 * n);
   DataSet set(1, values);
-  std::vector<size_t> const seeds = KMeansPlusPlusSeeds(set.data, 4, engine);
-  std::set<int> clusters;
-  for (size_t s : seeds) clusters.insert(static_cast<int>(s % 4));
+  std::set<size_t> clusters;
+  for (size_t s : KMeansPlusPlusSeeds(set.data, 4, engine)) clusters.insert(s % 4);
   EXPECT_EQ(clusters.size(), 4u);
 }
 
@@ -114,8 +105,7 @@ TEST(StartsTest, DrawsAreDistinctAndSeedsFarApart) {
 // in all; with none, where KMeans stops.
 TEST(StartsTest, KMeansStopsAtTheTolerance) {
   DataSet set(1, {0, 1, 2, 3, 10, 11, 12, 13, 30, 31});
-  Threads threads(1);
-  TrainingContext context(threads);
+  TrainingContext& context = ProgramTrainingContext();
   for (double tolerance : {0.0, 1e9}) {
     MixtureModel stopped = OneDimensional({0, 1}, {1, 1}), plain(stopped);
     KMeansWithTolerance(set.data, stopped, 100, tolerance, context);
@@ -129,8 +119,7 @@ TEST(StartsTest, KMeansStopsAtTheTolerance) {
 // that is not positive definite is refused.
 TEST(MixtureFitTest, InitialValuesReplaceTheStart) {
   DataSet set(2, ClusteredValues(200, 2, 2, 3));
-  Threads threads(1);
-  TrainingContext context(threads);
+  TrainingContext& context = ProgramTrainingContext();
   // The precisions, and the covariances they make: [[2, 1], [1, 2]] inverted
   // for full and tied components.
   std::vector<double> const inverted = {2 / 3., -1 / 3., -1 / 3., 2 / 3.};
@@ -144,15 +133,14 @@ TEST(MixtureFitTest, InitialValuesReplaceTheStart) {
   for (auto const& c : cases) {
     MixtureFitOptions options;
     options.components = 2, options.covariance = c.kind, options.maxIterations = 1;
-    options.initialWeights = {0.25, 0.75};
-    options.initialMeans = {3, 3, 5, 5};
+    options.initialWeights = {0.25, 0.75}, options.initialMeans = {3, 3, 5, 5};
     options.initialPrecisions = c.precisions;
     MixtureModel expected;
     for (int k = 0; k < 2; ++k)
       AddComponent(expected, FullStorage(c.kind) ? F : D, 0.25 + 0.5 * k,
                    {3.0 + 2 * k, 3.0 + 2 * k}, c.covariance);
-    MixtureFitResult const fitted = FitMixture(set.data, options, context);
-    EXPECT_NEAR(fitted.lowerBound, emLogDomainLogLikelihood(set.data, expected, context), 1e-12);
+    EXPECT_NEAR(FitMixture(set.data, options, context).lowerBound,
+                emLogDomainLogLikelihood(set.data, expected, context), 1e-12);
     options.initialPrecisions[0] = -1;
     EXPECT_TRUE(FitMixture(set.data, options, context).status == MixtureFitStatus::kBadPrecisions);
   }
