@@ -108,21 +108,6 @@ TEST_F(ModelTest, DrawnVectorsRepeatAndAreKnown) {
             Out({"sample", "-n", "20", "-m", WriteFile("e.txt", kTwoUnit)}, seed));
 }
 
-TEST_F(ModelTest, UsageTexts) {
-  ProgramResult run = RunMixfitModel({});
-  EXPECT_EQ(run.status, 1);
-  for (const char* command :
-       {"score", "classify", "posteriors", "info", "sample", "distances", "fit"})
-    EXPECT_NE(run.err.find(std::string("\n  ") + command + " "), std::string::npos) << command;
-  // A command's own usage, as the refusals below show it, lists its options only.
-  run = RunMixfitModel({"sample", "--help"});
-  EXPECT_NE(run.err.find("-n/--count integer1\n    integer1 = 1, [1, 1000000000]  (must be given)"),
-            std::string::npos);
-  EXPECT_EQ(run.err.find("-i/--input"), std::string::npos);
-  EXPECT_NE(run.err.find("\n  --help \n\tPrint this help to stderr and exit.\n"),
-            std::string::npos);
-}
-
 TEST_F(ModelTest, RefusalsWriteNothing) {
   std::string const model = WriteFile("model.txt", "1\n1\n0 0\n2 0\n1 0\n0 1\n");
   std::string const data = WriteFile("data.txt", "1 2\n3 4\n5 7\n");

@@ -1,7 +1,7 @@
 // Recorded runs: every run mode, diagonal and full, on the shipped examples
-// and generated data, with fixed seeds, and the help. Standard output,
-// standard error and the model file must stay byte for byte what
-// tests/cli/reference/ holds (the CPU time and the build date masked), so
+// and generated data, with fixed seeds, and the help of both programs.
+// Standard output, standard error and the model file must stay byte for byte
+// what tests/cli/reference/ holds (the CPU time and the build date masked), so
 // that a change of structure or speed cannot change a result unnoticed.
 // MIXFIT_RECORD=1 writes the files afresh.
 
@@ -33,13 +33,18 @@ TEST_F(ReferenceTest, RunsGiveTheRecordedBytes) {
       {"generated-diagonal", "7", {"-i", generated, "-c", "4", "-r", "3", "-v", "0.01"}},
       {"wine-full", "8", {"-i", kWine, "-c", "3", "-f", "-r", "2"}},
       {"help", "", {"-i", "missing", "--help", "-c", "0"}},
+      // mixfit-model's usage, and a command's own, which lists its options only.
+      {"model-usage", "", {}},
+      {"model-sample-help", "", {"sample", "--help"}},
   };
   const bool record = std::getenv("MIXFIT_RECORD") != nullptr;
   for (auto [name, seed, arguments] : runs) {
     SCOPED_TRACE(name);
     std::string model = Path("model.txt");
-    arguments.insert(arguments.end(), {"-o", model});
-    ProgramResult result = RunMixfit(arguments, {{std::string("MIXFIT_SEED=") + seed}});
+    bool const model_program = std::string(name).rfind("model-", 0) == 0;
+    if (!model_program) arguments.insert(arguments.end(), {"-o", model});
+    ProgramResult result = (model_program ? RunMixfitModel : RunMixfit)(
+        arguments, {{std::string("MIXFIT_SEED=") + seed}});
     std::pair<const char*, std::string> const files[] = {
         {".out", Masked(result.out)},
         {".err", Masked(result.err)},
