@@ -35,6 +35,21 @@ void SyncDirectory(std::string const& directory) {
 
 std::string DirectoryOf(std::string const& path) { return path.substr(0, path.rfind('/') + 1); }
 
+// Where a chain of symbolic links ends: the first name that is no link, each
+// link read against its own directory; "" when the chain can't be read.
+std::string EndOfLinks(std::string path) {
+  for (int hops = 0; hops < 40; ++hops) {
+    struct stat status;
+    if (lstat(path.c_str(), &status) != 0 || !S_ISLNK(status.st_mode)) return path;
+    char next[4096];
+    ssize_t const length = readlink(path.c_str(), next, sizeof next);
+    if (length <= 0 || length == sizeof next) return "";
+    std::string const step(next, static_cast<size_t>(length));
+    path = step[0] == '/' ? step : DirectoryOf(path) + step;
+  }
+  return "";
+}
+
 }  // namespace
 
 void RemovePending(PendingOutput const& pending) {
@@ -62,9 +77,16 @@ void AtomicOutput::Open(const char* name) {
       return;
     }
   } else {
-    // A link to nothing, or a path that can't be searched, goes to fopen.
+    // A path that can't be searched goes to fopen. A link to nothing gets its
+    // file made where the links end, as a new file is, so that a failure
+    // leaves the link and nothing else.
     struct stat link;
-    if (errno != ENOENT || lstat(name, &link) == 0) return OpenInPlace(name);
+    if (errno != ENOENT) return OpenInPlace(name);
+    if (lstat(name, &link) == 0) {
+      std::string const end = EndOfLinks(name);
+      if (end.empty() || WrittenInPlace(end)) return OpenInPlace(name);
+      target_ = end;
+    }
   }
   if (!CreateTemporary()) {
     // Where no file can be made beside the target, it is written in place,

@@ -63,6 +63,15 @@ TEST_F(OutputTest, FailedWritesLeaveTheOldFile) {
     EXPECT_EQ(ReadFile(c.output), before);
     EXPECT_EQ(Names(), names);
   }
+  // Through a link to nothing: the link stays, and no file is left where it
+  // points.
+  std::string const dangling = Path("dangling.txt");
+  ASSERT_EQ(symlink("sub/none.txt", dangling.c_str()), 0);
+  auto const names = Names();
+  EXPECT_EQ(
+      RunMixfitModel({"posteriors", "-m", model_, "-i", kFaithful, "-o", dangling}, limited).status,
+      4);
+  EXPECT_EQ(Names(), names);
 }
 
 // Each signal, sent once the temporary file holds some output, ends the
@@ -101,30 +110,34 @@ TEST_F(OutputTest, SignalsLeaveTheOldFile) {
 }
 
 // A model refined in place through a symbolic link, and outputs of
-// mixfit-model over a file of mode 0640, over a file with a hard link to it
-// and as a new file.
+// mixfit-model over a file of mode 0640, over a file with a hard link to it,
+// as a new file and through two links to nothing, which stay.
 TEST_F(OutputTest, ReplacementsKeepModesAndLinks) {
   std::string const fit = Path("fit.txt"), info = Path("info.txt");
   ASSERT_EQ(RunMixfit({"-i", kFaithful, "-s", model_, "-o", fit, "-I", "2"}).status, 0);
   ASSERT_EQ(RunMixfitModel({"info", "-m", model_, "-o", info}).status, 0);
   std::string const real = WriteFile("sub/real.txt", ReadFile(model_)), link = Path("link.txt");
   std::string const plain = WriteFile("plain.txt", "old\n"), shared = WriteFile("s.txt", "old\n");
+  std::string const dangling = Path("fresh-link.txt");  // to sub/fresh.txt, which is made
   ASSERT_EQ(symlink("sub/real.txt", link.c_str()) | ::link(shared.c_str(), Path("twin").c_str()) |
-                chmod(real.c_str(), 0604) | chmod(plain.c_str(), 0640),
+                symlink("fresh.txt", Path("sub/to-fresh.txt").c_str()) |
+                symlink("sub/to-fresh.txt", dangling.c_str()) | chmod(real.c_str(), 0604) |
+                chmod(plain.c_str(), 0640),
             0);
   mode_t const mask = umask(0);
   umask(mask);
   std::set<std::string> expected = Names();
-  expected.insert("new.txt");
+  expected.insert({"new.txt", "sub/fresh.txt"});
   // Whether mixfit refines the output in place, the output and the file written.
   std::tuple<bool, std::string, std::string> const cases[] = {
       {true, link, real},
       {false, plain, plain},
       {false, shared, shared},
-      {false, Path("new.txt"), Path("new.txt")}};
+      {false, Path("new.txt"), Path("new.txt")},
+      {false, dangling, Path("sub/fresh.txt")}};
   for (auto const& [refine, output, written] : cases) {
     mode_t const mode = Exists(written) ? Mode(written) : S_IFREG | (0666 & ~mask);
-    mode_t const kind = Exists(output) ? Mode(output) : mode;
+    mode_t const kind = Mode(output) != 0 ? Mode(output) : mode;
     ProgramResult run = refine ? RunMixfit({"-i", kFaithful, "-s", output, "-o", output, "-I", "2"})
                                : RunMixfitModel({"info", "-m", model_, "-o", output});
     EXPECT_EQ(run.status, 0) << run.err;
