@@ -34,9 +34,7 @@ inline Matrix FromValues(int rows, int columns, std::vector<double> const& value
   return m;
 }
 
-inline Matrix Row(std::vector<double> const& values) {
-  return FromValues(1, static_cast<int>(values.size()), values);
-}
+inline Matrix Row(std::vector<double> const& v) { return FromValues(1, int(v.size()), v); }
 
 inline bool SameBits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 
