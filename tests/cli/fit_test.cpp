@@ -108,7 +108,6 @@ TEST_F(FitTest, EveryFailureEndsWithItsStatusAndMessage) {
       {4, "", {"-i", data, "-o", "/dev/full"}},
       {4, "The output file is the input data file.\n", {"-i", data, "-o", data}},
       {4, "The output file is the input data file.\n", {"-i", data, "-o", link, "-c", "2"}},
-      {5, few + "0).\n", {"-i", empty}},
       {5,
        "\nWarning: probably too few data vectors (0) or too many components (1)\n"
        "  for data of dimensionality 0.\n  Data / components ratio is 0.000000.\n\n" +

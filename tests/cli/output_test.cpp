@@ -147,7 +147,6 @@ TEST_F(OutputTest, ReplacementsKeepModesAndLinks) {
   }
   EXPECT_EQ(ReadFile(Path("twin")), "old\n");
   EXPECT_EQ(Names(), expected);
-  EXPECT_EQ(RunMixfit({"-i", kFaithful, "-o", "/dev/null"}).status, 0);
   EXPECT_EQ(RunMixfitModel({"info", "-m", model_, "-o", "/dev/null"}).status, 0);
 }
 

@@ -81,7 +81,6 @@ TEST_F(RanksTest, SameOutcomeAsOneProcess) {
     char const* program = MIXFIT_BINARY;
   } const cases[] = {
       {{"-i", data, "-o", model, "-c", "3", "-f", "-r", "2,5", "-I", "12", "--verbose"}, 0},
-      {{"-i", data, "-o", model, "-c", "3", "-r", "2,5,no", "-t", "1e-4"}, 0},
       // An input that cannot be seeked, read by rank 0 and handed out.
       {{"-i", pipe, "-o", model, "-c", "3", "-r", "2", "-I", "12", "--verbose"}, 0},
       // Faulty lines in several ranks' shares: reported once, in file order,
@@ -102,8 +101,6 @@ TEST_F(RanksTest, SameOutcomeAsOneProcess) {
       // scores on rank 0 in data order: the same bytes.
       {{"score", "-m", start, "-i", data, "--average"}, 0, MIXFIT_MODEL_BINARY},
       {{"posteriors", "-m", start, "-i", data}, 0, MIXFIT_MODEL_BINARY},
-      {{"info", "-m", start, "-i", data}, 0, MIXFIT_MODEL_BINARY},
-      {{"sample", "-m", start, "-n", "5"}, 0, MIXFIT_MODEL_BINARY},
       {{"score", "-m", other, "-i", data}, 3, MIXFIT_MODEL_BINARY},
       // Each row's line is the file's, from any share, also of a pipe; the
       // skipped lines are those of the whole file.
