@@ -1,7 +1,6 @@
 """GaussianMixture against numpy on its own fitted arrays, its threads, its
 refusals and scikit-learn's estimator checks."""
 
-import pickle
 import subprocess
 import sys
 import threading
@@ -97,9 +96,7 @@ def test_sample(fitted):
     assert np.array_equal(fitted.sample(5)[0], fitted.sample(5)[0])  # an int random_state
 
 
-def test_pickle_and_fit_predict(fitted):
-    again = pickle.loads(pickle.dumps(fitted))
-    np.testing.assert_array_equal(again.score_samples(X), fitted.score_samples(X))
+def test_fit_predict(fitted):
     labels = mixfit.GaussianMixture(3, covariance_type=fitted.covariance_type,
                                     random_state=0).fit_predict(X)
     np.testing.assert_array_equal(labels, fitted.predict(X))
@@ -146,9 +143,6 @@ def test_initial_values():
 
 
 BAD = [
-    ("NaN in X", {}, lambda: np.where(X == X[0, 0], np.nan, X)),
-    ("inf in X", {}, lambda: np.where(X == X[0, 0], np.inf, X)),
-    ("1-d X", {}, lambda: X[:, 0]),
     ("3-d X", {}, lambda: X[None]),
     ("fewer samples than components", {"n_components": 5}, lambda: X[:4]),
     ("n_components 0", {"n_components": 0}, lambda: X),
@@ -188,7 +182,9 @@ def test_bad_use_after_fit():
 
 
 def test_check_estimator():
-    # Every check of scikit-learn 1.2 applies; none is skipped.
+    # Every check of scikit-learn 1.2 applies; none is skipped. Among them:
+    # NaN, infinite and one-dimensional X refused, the same results after
+    # pickling.
     check_estimator(mixfit.GaussianMixture())
 
 
