@@ -148,6 +148,12 @@ TEST_F(OutputTest, ReplacementsKeepModesAndLinks) {
   EXPECT_EQ(ReadFile(Path("twin")), "old\n");
   EXPECT_EQ(Names(), expected);
   EXPECT_EQ(RunMixfitModel({"info", "-m", model_, "-o", "/dev/null"}).status, 0);
+  // A regular file under /dev/ is written in place, and stays.
+  std::string const shared_memory = "/dev/shm" + directory_.substr(4);
+  if (!Exists("/dev/shm")) return;
+  EXPECT_EQ(RunMixfitModel({"info", "-m", model_, "-o", shared_memory}).status, 0);
+  EXPECT_EQ(ReadFile(shared_memory), ReadFile(info));
+  std::remove(shared_memory.c_str());
 }
 
 }  // namespace
