@@ -52,6 +52,12 @@ TEST(MatrixTest, BlocksProductsAndReductions) {
   EXPECT_EQ(Elements(square), (V{3, 4, 6, 8}));
   FromValues(2, 3, {1, 0, 0, 0, 2, 0}).Diagonal(diagonal);
   EXPECT_TRUE(SameBits(diagonal, Row({1, 2})));
+  // Diag sets the diagonal of any shape; += adds element by element.
+  Matrix sum = Row({1, 2, 3}), wide(2, 3, 5.0);
+  sum += Row({1, 1, 1});
+  wide.Diag(2);
+  EXPECT_EQ(Elements(sum), (V{2, 3, 4}));
+  EXPECT_EQ(Elements(wide), (V{2, 0, 0, 0, 2, 0}));
   EXPECT_EQ(Row({1, kInf, kNaN, -kInf}).NotFinite(), 3);
   // Equality is relative, as the Cholesky test below takes it.
   EXPECT_TRUE(Row({1.0}) == Row({1.0000001}));
