@@ -43,6 +43,9 @@ TEST(MatrixTest, BlocksProductsAndReductions) {
   EXPECT_EQ(Elements(b), (V{4, 5, 10, 11}));
   EXPECT_EQ(Elements(Transpose(FromValues(2, 3, {1, 2, 3, 4, 5, 6}))), (V{1, 4, 2, 5, 3, 6}));
   EXPECT_EQ(Elements(b - FromValues(2, 2, {1, 2, 3, 4})), (V{3, 3, 7, 7}));
+  V column;  // a column iterator walks one column down, row by row
+  for (ColumnIterator i = b.ColumnBegin(1); i != b.ColumnEnd(1); ++i) column.push_back(*i);
+  EXPECT_EQ(column, (V{5, 11}));
   EXPECT_EQ(Dot(Row({1, 2, 3}), Row({4, 5, 6})), 32);
   EXPECT_EQ(b.Trace() + b.ElementSum() + b.ElementProduct(), 15 + 30 + 2200);
   // OuterProduct reads as many elements as the target's shape asks for;

@@ -163,12 +163,17 @@ TEST_F(ModelFileTest, MalformedFilesAreRejected) {
   EXPECT_TRUE(model.count == 1 && model.components[0]->mean.data[1] == 2.0);
 }
 
-// The squared distance under inverse variances; densities are finite
-// quotients or 0. (The Cholesky form is the block kernels' reference, checked
-// against them with a garbage upper triangle.)
+// The squared distance under inverse variances or a full inverse, whose
+// shape chooses; densities are finite quotients or 0. (The Cholesky form is
+// the block kernels' reference, checked against them with a garbage upper
+// triangle.)
 TEST(DistanceTest, MahalanobisInEachFormOfTheInverseCovarianceAndDensities) {
   double const x[] = {2, 1, 7}, zero[] = {0, 0};  // x's third value lies beyond the matrix
+  Matrix const full = FromValues(2, 2, {2, 1, 1, 2});
   EXPECT_EQ(MahalanobisDiag2(x, zero, Row({0.25, 4})), 5.0);
+  EXPECT_EQ((std::vector<double>{Mahalanobis2(x, zero, full), Mahalanobis2(x, full),
+                                 Mahalanobis2(x, Row({0.25, 4}))}),
+            (std::vector<double>{14, 14, 5}));
   for (double overflow :
        {ProbabilityDensity(2, 0), ProbabilityDensity(2000, 0), ProbabilityDensity(-2000, 1)})
     EXPECT_EQ(overflow, 0.0);
