@@ -13,11 +13,12 @@
 // kMaxThreads, also above the CPUs), else every CPU of the affinity mask (at
 // least one).
 TEST(ThreadCountTest, PositiveNumbersOnlyElseEveryCpu) {
-  char const* const values[] = {nullptr, "", "3", " 7\n", "0", "-2", "2x", "abc", "5000"};
+  char const* const values[] = {nullptr, "", "1", "3", " 7\n", "0", "-2", "2x", "abc", "5000"};
   std::string all;
   for (char const* value : values) all += std::to_string(ChooseThreadCount(value, 4)) + " ";
-  EXPECT_EQ(all, "4 4 3 7 4 4 4 4 " + std::to_string(kMaxThreads) + " ");
+  EXPECT_EQ(all, "4 4 1 3 7 4 4 4 4 " + std::to_string(kMaxThreads) + " ");
   EXPECT_TRUE(ChooseThreadCount("16", 2) == 16 && ChooseThreadCount(nullptr, 0) == 1);
+  EXPECT_EQ(Threads(3).WorkersFor(8, 1.0), 1);  // a pass too small to share
 }
 
 // Also for passes started on two threads at once (one runs on the pool, the
@@ -51,6 +52,16 @@ TEST(ParallelForTest, EveryTaskOnceOnAWorkerOfItsOwn) {
       EXPECT_FALSE(wrong) << threads << " threads, " << workers << " workers";
     }
   }
+  // A pass inside the one task of a pass, which ran inline, stays on its thread.
+  std::atomic<int> elsewhere{0};
+  ParallelFor(1, [&](int, int) {
+    std::thread::id const own = std::this_thread::get_id();
+    ParallelFor(32, [&](int, int) {
+      elsewhere += std::this_thread::get_id() != own;
+      std::this_thread::sleep_for(std::chrono::microseconds(200));
+    });
+  });
+  EXPECT_EQ(elsewhere, 0);
   // On two threads the two tasks of a pass run at the same time: each waits
   // (10 s at most) for the other to start.
   SetThreadCount(2);
