@@ -78,6 +78,12 @@ TEST(RegularisedStepTest, OneIterationAsWorkedOutIndependently) {
     }
     EXPECT_TRUE(kind == CovarianceKind::kTied || updated.components[2]->covariance.data[0] == 1e-3);
   }
+  // A single component takes the data's mean.
+  MixtureModel const one = StartingModel(data, 1, 0.5, {D});
+  MixtureModel fitted(one);
+  emMonolithicEMStep(one, data, fitted, true, context,
+                     EMStepOptions{true, 0.0, CovarianceTie::kNone});
+  EXPECT_TRUE(fitted.components[0]->mean == DataMean(data));
 }
 
 // The drawn starts: distinct indices, k-means++ seeds on distinct vectors
