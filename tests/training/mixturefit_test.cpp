@@ -170,6 +170,11 @@ TEST(MixtureFitTest, SameBitsAtAnyThreadCountAndSeparatedClustersFound) {
       EXPECT_TRUE(SameBits(a.model, b.model) && SameBits(a.logLikelihood, b.logLikelihood));
       EXPECT_TRUE(a.status == MixtureFitStatus::kFitted && a.converged && a.iterations > 1);
       EXPECT_NEAR(a.logLikelihood, emLogLikelihood(set.data, a.model, first), 1e-12);
+      for (int k = 0; start == StartKind::kKMeans && k < 3; ++k) {  // no two means alike
+        Matrix const& m = a.model.components[k]->mean;
+        Matrix const& other = a.model.components[(k + 1) % 3]->mean;
+        EXPECT_GT(std::hypot(m.data[0] - other.data[0], m.data[1] - other.data[1]), 0.5);
+      }
     }
 }
 
